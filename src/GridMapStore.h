@@ -1,0 +1,57 @@
+#ifndef GRIDMAPSTORE_H
+#define GRIDMAPSTORE_H
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+
+// One stored grid map.  A snapshot is never changed while it is published,
+// so a reader can copy from it without holding any lock.
+struct GridMapSnapshot
+{
+  std::string mapBytes;  // the octets exactly as stored, zeros included
+  int mapWidth = 0;      // sign-extended from 16 bits
+  int mapHeight = 0;     // sign-extended from 16 bits
+};
+
+// Holds the current map and replaces it whole.  A replacement is built
+// completely outside the lock and published with one pointer swap; readers
+// keep the snapshot they took alive until they are done with it.  A retired
+// snapshot goes back to a one-place spare slot once its last reader lets go,
+// and the next replacement reuses its buffer, so steady traffic of the same
+// size allocates nothing.  Memory kept: the current map plus one spare.
+class GridMapStore
+{
+public:
+  using Snapshot = std::shared_ptr<const GridMapSnapshot>;
+
+  GridMapStore();
+  GridMapStore(const GridMapStore&) = delete;
+  GridMapStore& operator=(const GridMapStore&) = delete;
+
+  // The current map; never null (empty, 0 x 0, before the first replace).
+  Snapshot current() const;
+
+  // Stores a copy of the octets with the two values.  If memory runs out
+  // the exception leaves and the store is exactly as it was.
+  void replace(const void* octets, std::size_t length, short width, short height);
+
+private:
+  // Shared with the deleters of published snapshots, which may outlive the
+  // store when a reader still holds one at process exit.
+  struct SpareSlot
+  {
+    std::mutex mutex;
+    std::unique_ptr<GridMapSnapshot> snapshot;
+  };
+
+  std::unique_ptr<GridMapSnapshot> takeSpare();
+  Snapshot publishable(std::unique_ptr<GridMapSnapshot> snapshot) const;
+
+  std::shared_ptr<SpareSlot> spare_;
+  mutable std::mutex currentMutex_;  // guards only the pointer, never a copy
+  Snapshot current_;
+};
+
+#endif // GRIDMAPSTORE_H

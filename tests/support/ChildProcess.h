@@ -1,0 +1,52 @@
+#ifndef TESTS_SUPPORT_CHILDPROCESS_H
+#define TESTS_SUPPORT_CHILDPROCESS_H
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// A program started for a test, with its standard output captured through
+// a pipe and its standard error through a temporary file.  The destructor kills and reaps it if the test did not, so a
+// failing test never leaves a process behind.
+class ChildProcess
+{
+public:
+  explicit ChildProcess(const std::vector<std::string>& argv,
+                        const std::vector<std::string>& extraEnvironment = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Next line of standard output (without its newline), or nothing if the
+  // stream ends or the timeout passes first.
+  std::optional<std::string> readLine(std::chrono::milliseconds timeout);
+
+  // Sends a signal and waits for the process to end; returns the raw wait
+  // status, or nothing if it did not end within the timeout.
+  std::optional<int> stop(int signal, std::chrono::milliseconds timeout);
+
+  // Waits for the process to end by itself; raw wait status or nothing.
+  std::optional<int> wait(std::chrono::milliseconds timeout);
+
+  bool running();
+
+  // Everything still unread on standard output, read until the stream
+  // closes (call after the process ended), and all of standard error so far.
+  std::string remainingOutput();
+  std::string errorOutput();
+
+private:
+  static std::string drain(int fd);
+
+  pid_t pid_ = -1;
+  int stdoutFd_ = -1;
+  int stderrFd_ = -1;
+  std::string pending_;
+  std::optional<int> status_;
+};
+
+#endif // TESTS_SUPPORT_CHILDPROCESS_H

@@ -1,0 +1,46 @@
+#include "GridMapClient.h"
+
+#include <mutex>
+
+std::vector<std::string> largeMessageOrbOptions()
+{
+  return {"-ORBgiopMaxMsgSize", "268435456"};
+}
+
+CORBA::ORB_ptr clientOrb()
+{
+  static CORBA::ORB_ptr orb = [] {
+    std::vector<std::string> options = largeMessageOrbOptions();
+    std::vector<char*> argv{const_cast<char*>("test-client")};
+    for (std::string& o : options)
+      argv.push_back(o.data());
+    int argc = static_cast<int>(argv.size());
+    // Leaked on purpose: the ORB lives as long as the test process.
+    return CORBA::ORB_init(argc, argv.data());
+  }();
+  return orb;
+}
+
+Korvent_ptr korventFromString(const std::string& reference)
+{
+  CORBA::Object_var object = clientOrb()->string_to_object(reference.c_str());
+  return Korvent::_narrow(object);
+}
+
+RTC::TimedOctetSeq makeMap(const std::vector<CORBA::Octet>& octets,
+                           CORBA::ULong sec, CORBA::ULong nsec)
+{
+  RTC::TimedOctetSeq map;
+  map.tm.sec = sec;
+  map.tm.nsec = nsec;
+  map.data.length(static_cast<CORBA::ULong>(octets.size()));
+  for (CORBA::ULong i = 0; i < octets.size(); ++i)
+    map.data[i] = octets[i];
+  return map;
+}
+
+std::vector<CORBA::Octet> octetsOf(const RTC::TimedOctetSeq& map)
+{
+  const CORBA::Octet* begin = map.data.get_buffer();
+  return std::vector<CORBA::Octet>(begin, begin + map.data.length());
+}

@@ -1,0 +1,23 @@
+#ifndef TESTS_SUPPORT_GRIDMAPCLIENT_H
+#define TESTS_SUPPORT_GRIDMAPCLIENT_H
+
+#include <Korvent.hh>
+
+#include <string>
+#include <vector>
+
+// ORB options that let a test move maps of up to 256 MiB over the wire;
+// the ORB's default message limit is 2 MiB.
+std::vector<std::string> largeMessageOrbOptions();
+
+// The test process's client ORB, initialised once with the options above.
+CORBA::ORB_ptr clientOrb();
+
+// Resolves a stringified IOR or corbaname/corbaloc URL to the service.
+Korvent_ptr korventFromString(const std::string& reference);
+
+RTC::TimedOctetSeq makeMap(const std::vector<CORBA::Octet>& octets,
+                           CORBA::ULong sec = 0, CORBA::ULong nsec = 0);
+std::vector<CORBA::Octet> octetsOf(const RTC::TimedOctetSeq& map);
+
+#endif // TESTS_SUPPORT_GRIDMAPCLIENT_H
