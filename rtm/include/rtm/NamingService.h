@@ -1,0 +1,62 @@
+#ifndef RTM_NAMINGSERVICE_H
+#define RTM_NAMINGSERVICE_H
+
+#include <omniORB4/CORBA.h>
+#include <omniORB4/Naming.hh>
+
+#include "rtm/Properties.h"
+
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace RTC
+{
+  // Keeps a set of names bound on every configured name server.  A server
+  // that does not answer is reported once on standard error and tried again
+  // by refresh(), so a name server started late or restarted gets the names
+  // back.
+  class NamingService
+  {
+  public:
+    // `servers` as in corba.nameservers: "host[:port]" entries.
+    NamingService(CORBA::ORB_ptr orb, const std::vector<std::string>& servers,
+                  std::string programName, bool retries);
+
+    void bind(const std::string& name, CORBA::Object_ptr object);
+    void unbind(const std::string& name);
+    void unbindAll();
+    void refresh();
+
+  private:
+    struct Server
+    {
+      std::string address;
+      bool answering = true;  // false once reported as not answering
+    };
+
+    bool bindOn(Server& server, const std::string& name, CORBA::Object_ptr object);
+    void unbindOn(Server& server, const std::string& name);
+    CosNaming::NamingContext_ptr rootOf(const Server& server);
+    void reportFailure(Server& server);
+
+    CORBA::ORB_var orb_;
+    const std::string programName_;
+    const bool retries_;
+    std::mutex mutex_;
+    std::vector<Server> servers_;
+    std::vector<std::pair<std::string, CORBA::Object_var>> names_;
+  };
+
+  // "a.b/c.d" -> {id a, kind b}, {id c, kind d}: parts at '/', each split at
+  // its last '.'.
+  CosNaming::Name toCosName(const std::string& name);
+
+  // Expands %n, %t, %m, %v, %V, %c, %i, %N, %h, %M, %p and %% in a naming
+  // format from a component's properties.
+  std::string formatName(const std::string& format, const Properties& component,
+                         const std::string& managerName);
+}
+
+#endif // RTM_NAMINGSERVICE_H

@@ -1,0 +1,87 @@
+#ifndef RTM_PERIODICEXECUTIONCONTEXT_H
+#define RTM_PERIODICEXECUTIONCONTEXT_H
+
+#include <RTC.hh>
+
+#include "rtm/ActivatedServant.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace RTC
+{
+  // Drives its components' life cycle on a thread of its own at a fixed
+  // rate: state transitions at the start of a cycle, then on_execute and
+  // on_state_update for active components, on_error for failed ones.
+  // Between cycles the thread sleeps.
+  class PeriodicExecutionContext : public virtual POA_RTC::ExecutionContextService
+  {
+  public:
+    PeriodicExecutionContext(double rate, std::chrono::duration<double> transitionTimeout);
+    ~PeriodicExecutionContext() override;
+
+    void activate(PortableServer::POA_ptr poa);
+    void deactivate();
+    void waitReleased();
+    ExecutionContextService_ptr getObjRef() const;  // duplicated
+
+    // Makes `owner` the component this context belongs to, with handle 0.
+    void bindOwner(LightweightRTObject_ptr owner);
+    // Stops the thread for good; the context calls nothing afterwards.
+    void terminate();
+
+    // RTC::ExecutionContext
+    CORBA::Boolean is_running() override;
+    ReturnCode_t start() override;
+    ReturnCode_t stop() override;
+    CORBA::Double get_rate() override;
+    ReturnCode_t set_rate(CORBA::Double rate) override;
+    ReturnCode_t add_component(LightweightRTObject_ptr comp) override;
+    ReturnCode_t remove_component(LightweightRTObject_ptr comp) override;
+    ReturnCode_t activate_component(LightweightRTObject_ptr comp) override;
+    ReturnCode_t deactivate_component(LightweightRTObject_ptr comp) override;
+    ReturnCode_t reset_component(LightweightRTObject_ptr comp) override;
+    LifeCycleState get_component_state(LightweightRTObject_ptr comp) override;
+    ExecutionKind get_kind() override;
+    // RTC::ExecutionContextService
+    ExecutionContextProfile* get_profile() override;
+
+  private:
+    enum class Request { None, Activate, Deactivate, Reset };
+
+    struct Member
+    {
+      LightweightRTObject_var component;
+      DataFlowComponentAction_var dataFlow;  // nil if it has no data-flow callbacks
+      ExecutionContextHandle_t handle;
+      bool owner;
+      LifeCycleState state;
+      Request request;
+      unsigned long requestsServed;
+    };
+
+    void run();
+    void runCycle(std::vector<Member>& members, bool execute);
+    Member* find(LightweightRTObject_ptr comp);
+    ReturnCode_t requestTransition(LightweightRTObject_ptr comp, LifeCycleState from, Request request);
+    std::vector<Member> membersCopy();
+    bool onOwnThread() const;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Member> members_;
+    double rate_;
+    const std::chrono::duration<double> transitionTimeout_;
+    bool running_ = false;
+    bool inCycle_ = false;
+    bool quit_ = false;
+    bool pendingRequests_ = false;
+    ActivatedServant activation_;
+    std::thread thread_;
+  };
+}
+
+#endif // RTM_PERIODICEXECUTIONCONTEXT_H

@@ -1,0 +1,78 @@
+#ifndef RTM_PORTBASE_H
+#define RTM_PORTBASE_H
+
+#include <RTC.hh>
+
+#include "rtm/ActivatedServant.h"
+
+#include <mutex>
+#include <string>
+
+namespace RTC
+{
+  // A component's port: its profile and the standard connect/disconnect
+  // protocol shared by every kind of port.  Subclasses say what a port
+  // publishes to and takes from a connection.
+  class PortBase : public virtual POA_RTC::PortService
+  {
+  public:
+    explicit PortBase(const char* name);
+    virtual ~PortBase();
+
+    // RTC::PortService
+    PortProfile* get_port_profile() override;
+    ConnectorProfileList* get_connector_profiles() override;
+    ConnectorProfile* get_connector_profile(const char* connector_id) override;
+    ReturnCode_t connect(ConnectorProfile& connector_profile) override;
+    ReturnCode_t disconnect(const char* connector_id) override;
+    ReturnCode_t disconnect_all() override;
+    ReturnCode_t notify_connect(ConnectorProfile& connector_profile) override;
+    ReturnCode_t notify_disconnect(const char* connector_id) override;
+
+    // The name the port was created with ("KorventPV"), and the name on the
+    // wire, "<instance>.<port>" once the owner's instance name is known.
+    const std::string& getLocalName() const { return localName_; }
+    std::string getName() const;
+    void setOwnerInstanceName(const std::string& instanceName);
+    void setOwner(RTObject_ptr owner);
+
+    // Puts the port (and whatever it serves) into the POA, and takes it out.
+    void activate(CORBA::ORB_ptr orb, PortableServer::POA_ptr poa);
+    void deactivate();
+    void waitReleased();
+    PortService_ptr getPortRef() const;  // nil until activated; duplicated
+
+  protected:
+    CORBA::ORB_ptr orb() const { return orb_.in(); }                // nil until activated
+    PortableServer::POA_ptr poa() const { return poa_.in(); }       // nil until activated
+    void addInterfaceProfile(const PortInterfaceProfile& profile);
+    void addProperty(const std::string& name, const std::string& value);
+    // "<instance>.port.<port>": the stem of the keys this port publishes.
+    std::string keyStem() const;
+
+    virtual ReturnCode_t publishInterfaces(ConnectorProfile& profile) = 0;
+    virtual ReturnCode_t subscribeInterfaces(const ConnectorProfile& profile) = 0;
+    virtual void unsubscribeInterfaces(const ConnectorProfile& profile) = 0;
+    virtual void onActivated(PortableServer::POA_ptr) {}
+    virtual void onDeactivated() {}
+    virtual void onWaitReleased() {}
+
+  private:
+    bool isMe(PortService_ptr port) const;
+    bool hasConnectorTo(const ConnectorProfile& profile) const;
+    bool findConnector(const char* id, ConnectorProfile& out) const;
+    void storeConnector(const ConnectorProfile& profile);
+    void eraseConnector(const char* id);
+    ReturnCode_t connectNext(ConnectorProfile& profile);
+    ReturnCode_t disconnectNext(const ConnectorProfile& profile);
+
+    const std::string localName_;
+    mutable std::mutex mutex_;  // guards profile_; never held across a remote call
+    PortProfile profile_;
+    CORBA::ORB_var orb_;
+    PortableServer::POA_var poa_;
+    ActivatedServant activation_;
+  };
+}
+
+#endif // RTM_PORTBASE_H

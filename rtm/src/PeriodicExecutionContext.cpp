@@ -1,0 +1,391 @@
+#include "rtm/PeriodicExecutionContext.h"
+
+#include "rtm/NVUtil.h"
+
+#include <functional>
+#include <sstream>
+
+namespace RTC
+{
+  namespace
+  {
+    // A callback that throws counts as a failed one.
+    ReturnCode_t guarded(const std::function<ReturnCode_t()>& callback)
+    {
+      try {
+        return callback();
+      }
+      catch (const CORBA::Exception&) {
+        return RTC_ERROR;
+      }
+    }
+
+    bool equivalent(LightweightRTObject_ptr a, LightweightRTObject_ptr b)
+    {
+      try {
+        return !CORBA::is_nil(a) && !CORBA::is_nil(b) && a->_is_equivalent(b);
+      }
+      catch (const CORBA::Exception&) {
+        return false;
+      }
+    }
+  }
+
+  PeriodicExecutionContext::PeriodicExecutionContext(double rate,
+                                                     std::chrono::duration<double> transitionTimeout)
+    : rate_(rate), transitionTimeout_(transitionTimeout)
+  {
+    thread_ = std::thread([this] { run(); });
+  }
+
+  PeriodicExecutionContext::~PeriodicExecutionContext()
+  {
+    terminate();
+  }
+
+  void PeriodicExecutionContext::activate(PortableServer::POA_ptr poa)
+  {
+    activation_.activate(poa, this);
+  }
+
+  void PeriodicExecutionContext::deactivate()
+  {
+    activation_.deactivate();
+  }
+
+  void PeriodicExecutionContext::waitReleased()
+  {
+    activation_.waitReleased();
+  }
+
+  ExecutionContextService_ptr PeriodicExecutionContext::getObjRef() const
+  {
+    return RTC::ExecutionContextService::_narrow(activation_.reference());
+  }
+
+  void PeriodicExecutionContext::bindOwner(LightweightRTObject_ptr owner)
+  {
+    Member member{RTC::LightweightRTObject::_duplicate(owner), RTC::DataFlowComponentAction::_narrow(owner),
+                  0, true, INACTIVE_STATE, Request::None, 0};
+    std::lock_guard<std::mutex> lock(mutex_);
+    members_.insert(members_.begin(), std::move(member));
+  }
+
+  void PeriodicExecutionContext::terminate()
+  {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) {
+      if (onOwnThread())
+        thread_.detach();  // a callback asked for it; the loop ends after it returns
+      else
+        thread_.join();
+    }
+  }
+
+  bool PeriodicExecutionContext::onOwnThread() const
+  {
+    return std::this_thread::get_id() == thread_.get_id();
+  }
+
+  std::vector<PeriodicExecutionContext::Member> PeriodicExecutionContext::membersCopy()
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return members_;
+  }
+
+  PeriodicExecutionContext::Member* PeriodicExecutionContext::find(LightweightRTObject_ptr comp)
+  {
+    for (Member& m : members_)
+      if (equivalent(comp, m.component))
+        return &m;
+    return nullptr;
+  }
+
+  void PeriodicExecutionContext::run()
+  {
+    using Clock = std::chrono::steady_clock;
+    std::unique_lock<std::mutex> lock(mutex_);
+    Clock::time_point next = Clock::now();
+    while (!quit_) {
+      if (!running_) {
+        changed_.wait(lock, [this] { return quit_ || running_; });
+        next = Clock::now();
+        continue;
+      }
+      const Clock::time_point now = Clock::now();
+      const bool due = now >= next;
+      std::vector<Member> members = members_;
+      for (Member& m : members_)
+        m.request = Request::None;
+      pendingRequests_ = false;
+      inCycle_ = true;
+      lock.unlock();
+
+      runCycle(members, due);
+
+      lock.lock();
+      for (const Member& done : members) {
+        for (Member& m : members_) {
+          if (m.handle == done.handle && m.owner == done.owner) {
+            m.state = done.state;
+            m.requestsServed = done.requestsServed;
+          }
+        }
+      }
+      inCycle_ = false;
+      changed_.notify_all();
+      if (due) {
+        const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate_));
+        next += period;
+        if (next < now)
+          next = now + period;  // fell behind: skip, do not burst
+      }
+      changed_.wait_until(lock, next, [this] { return quit_ || !running_ || pendingRequests_; });
+    }
+  }
+
+  void PeriodicExecutionContext::runCycle(std::vector<Member>& members, bool execute)
+  {
+    for (Member& m : members) {
+      LightweightRTObject_ptr c = m.component;
+      const ExecutionContextHandle_t h = m.handle;
+      switch (m.request) {
+        case Request::Activate:
+          if (guarded([&] { return c->on_activated(h); }) == RTC_OK) {
+            m.state = ACTIVE_STATE;
+          }
+          else {
+            m.state = ERROR_STATE;
+            guarded([&] { return c->on_aborting(h); });
+          }
+          break;
+        case Request::Deactivate:
+          m.state = guarded([&] { return c->on_deactivated(h); }) == RTC_OK ? INACTIVE_STATE : ERROR_STATE;
+          break;
+        case Request::Reset:
+          if (guarded([&] { return c->on_reset(h); }) == RTC_OK)
+            m.state = INACTIVE_STATE;
+          break;
+        case Request::None:
+          break;
+      }
+      if (m.request != Request::None)
+        ++m.requestsServed;
+
+      if (!execute)
+        continue;
+      if (m.state == ACTIVE_STATE && !CORBA::is_nil(m.dataFlow)) {
+        ReturnCode_t result = guarded([&] { return m.dataFlow->on_execute(h); });
+        if (result == RTC_OK)
+          result = guarded([&] { return m.dataFlow->on_state_update(h); });
+        if (result != RTC_OK) {
+          m.state = ERROR_STATE;
+          guarded([&] { return c->on_aborting(h); });
+        }
+      }
+      else if (m.state == ERROR_STATE) {
+        guarded([&] { return c->on_error(h); });
+      }
+    }
+  }
+
+  CORBA::Boolean PeriodicExecutionContext::is_running()
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_;
+  }
+
+  ReturnCode_t PeriodicExecutionContext::start()
+  {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (running_ || quit_)
+        return PRECONDITION_NOT_MET;
+    }
+    for (Member& m : membersCopy())
+      guarded([&] { return m.component->on_startup(m.handle); });
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      running_ = true;
+    }
+    changed_.notify_all();
+    return RTC_OK;
+  }
+
+  ReturnCode_t PeriodicExecutionContext::stop()
+  {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!running_)
+        return PRECONDITION_NOT_MET;
+      running_ = false;
+      changed_.notify_all();
+      // No callback of a cycle may still be running once stop() returns,
+      // unless stop() was called from one of them.
+      if (!onOwnThread())
+        changed_.wait(lock, [this] { return !inCycle_; });
+    }
+    for (Member& m : membersCopy())
+      guarded([&] { return m.component->on_shutdown(m.handle); });
+    return RTC_OK;
+  }
+
+  CORBA::Double PeriodicExecutionContext::get_rate()
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return rate_;
+  }
+
+  ReturnCode_t PeriodicExecutionContext::set_rate(CORBA::Double rate)
+  {
+    if (!(rate > 0.0))
+      return BAD_PARAMETER;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      rate_ = rate;
+    }
+    changed_.notify_all();
+    ReturnCode_t result = RTC_OK;
+    for (Member& m : membersCopy()) {
+      if (CORBA::is_nil(m.dataFlow))
+        continue;
+      ReturnCode_t code = guarded([&] { return m.dataFlow->on_rate_changed(m.handle); });
+      if (code != RTC_OK)
+        result = code;
+    }
+    return result;
+  }
+
+  ReturnCode_t PeriodicExecutionContext::add_component(LightweightRTObject_ptr comp)
+  {
+    if (CORBA::is_nil(comp))
+      return BAD_PARAMETER;
+    ExecutionContextService_var self = getObjRef();
+    ExecutionContextHandle_t handle;
+    DataFlowComponentAction_var dataFlow;
+    try {
+      handle = comp->attach_context(self);
+      RTObject_var asObject = RTC::RTObject::_narrow(comp);
+      if (CORBA::is_nil(asObject))
+        return RTC_ERROR;
+      dataFlow = RTC::DataFlowComponentAction::_narrow(comp);
+    }
+    catch (const CORBA::Exception&) {
+      return RTC_ERROR;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    members_.push_back(Member{RTC::LightweightRTObject::_duplicate(comp), dataFlow._retn(), handle, false,
+                              INACTIVE_STATE, Request::None, 0});
+    return RTC_OK;
+  }
+
+  ReturnCode_t PeriodicExecutionContext::remove_component(LightweightRTObject_ptr comp)
+  {
+    ExecutionContextHandle_t handle;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      Member* m = find(comp);
+      if (!m || m->owner)
+        return BAD_PARAMETER;
+      handle = m->handle;
+      members_.erase(members_.begin() + (m - members_.data()));
+    }
+    guarded([&] { return comp->detach_context(handle); });
+    return RTC_OK;
+  }
+
+  ReturnCode_t PeriodicExecutionContext::requestTransition(LightweightRTObject_ptr comp,
+                                                            LifeCycleState from, Request request)
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    Member* m = find(comp);
+    if (!m)
+      return BAD_PARAMETER;
+    if (m->state != from || !running_)
+      return PRECONDITION_NOT_MET;
+    const ExecutionContextHandle_t handle = m->handle;
+    const bool owner = m->owner;
+    const unsigned long target = m->requestsServed + 1;
+    m->request = request;
+    pendingRequests_ = true;
+    changed_.notify_all();
+    if (onOwnThread())
+      return RTC_OK;  // carried out at the start of the next cycle
+
+    LifeCycleState reached = from;
+    changed_.wait_for(lock, transitionTimeout_, [&] {
+      for (const Member& x : members_)
+        if (x.handle == handle && x.owner == owner) {
+          reached = x.state;
+          return x.requestsServed >= target;
+        }
+      return true;  // removed meanwhile
+    });
+    switch (request) {
+      case Request::Activate:
+        return reached == ACTIVE_STATE ? RTC_OK : reached == ERROR_STATE ? PRECONDITION_NOT_MET : RTC_ERROR;
+      case Request::Deactivate:
+        return reached == INACTIVE_STATE ? RTC_OK : reached == ERROR_STATE ? PRECONDITION_NOT_MET : RTC_ERROR;
+      default:
+        return reached == INACTIVE_STATE ? RTC_OK : RTC_ERROR;
+    }
+  }
+
+  ReturnCode_t PeriodicExecutionContext::activate_component(LightweightRTObject_ptr comp)
+  {
+    return requestTransition(comp, INACTIVE_STATE, Request::Activate);
+  }
+
+  ReturnCode_t PeriodicExecutionContext::deactivate_component(LightweightRTObject_ptr comp)
+  {
+    return requestTransition(comp, ACTIVE_STATE, Request::Deactivate);
+  }
+
+  ReturnCode_t PeriodicExecutionContext::reset_component(LightweightRTObject_ptr comp)
+  {
+    return requestTransition(comp, ERROR_STATE, Request::Reset);
+  }
+
+  LifeCycleState PeriodicExecutionContext::get_component_state(LightweightRTObject_ptr comp)
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Member* m = find(comp);
+    return m ? m->state : CREATED_STATE;
+  }
+
+  ExecutionKind PeriodicExecutionContext::get_kind()
+  {
+    return PERIODIC;
+  }
+
+  ExecutionContextProfile* PeriodicExecutionContext::get_profile()
+  {
+    ExecutionContextProfile_var profile = new ExecutionContextProfile;
+    std::lock_guard<std::mutex> lock(mutex_);
+    profile->kind = PERIODIC;
+    profile->rate = rate_;
+    profile->owner = RTC::RTObject::_nil();
+    for (const Member& m : members_) {
+      if (m.owner) {
+        profile->owner = RTC::RTObject::_narrow(m.component);
+        continue;
+      }
+      CORBA::ULong at = profile->participants.length();
+      profile->participants.length(at + 1);
+      profile->participants[at] = RTC::RTObject::_narrow(m.component);
+    }
+    std::ostringstream rate;
+    rate << rate_;
+    appendString(profile->properties, "type", "PeriodicExecutionContext");
+    appendString(profile->properties, "rate", rate.str());
+    appendString(profile->properties, "sync_transition", "YES");
+    std::ostringstream timeout;
+    timeout << transitionTimeout_.count();
+    appendString(profile->properties, "transition_timeout", timeout.str());
+    return profile._retn();
+  }
+}

@@ -1,0 +1,51 @@
+#include "Korvent.h"
+
+#include <rtm/Properties.h>
+
+namespace
+{
+  // The component type's profile: key, value, ..., ended by an empty key.
+  const char* componentProfile[] = {
+    "implementation_id", "Korvent",
+    "type_name",         "Korvent",
+    "description",       "Korvent Module",
+    "version",           "1.0.0",
+    "vendor",            "Quillmoor",
+    "category",          "Category",
+    "activity_type",     "PERIODIC",
+    "kind",              "DataFlowComponent",
+    "max_instance",      "1",
+    "language",          "C++",
+    "lang_type",         "compile",
+    ""
+  };
+}
+
+Korvent_::Korvent_(RTC::Manager* manager)
+  : RTC::DataFlowComponentBase(manager),
+    servicePort("KorventPV"),
+    mapService()
+{
+  servicePort.registerProvider("Korvent", "Korvent", mapService);
+  registerPort(servicePort);
+}
+
+Korvent_::~Korvent_()
+{
+}
+
+void registerKorventFactory(RTC::Manager* manager)
+{
+  RTC::Properties profile(componentProfile, 0x7fffffff);
+  manager->registerFactory(profile, createKorvent, destroyKorvent);
+}
+
+RTC::RTObject_impl* createKorvent(RTC::Manager* manager)
+{
+  return new Korvent_(manager);
+}
+
+void destroyKorvent(RTC::RTObject_impl* component)
+{
+  delete component;
+}

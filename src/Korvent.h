@@ -1,0 +1,27 @@
+#ifndef KORVENT_H
+#define KORVENT_H
+
+#include <rtm/CorbaPort.h>
+#include <rtm/DataFlowComponentBase.h>
+#include <rtm/Manager.h>
+
+#include "KorventSVC_impl.h"
+
+// The grid-map component: one service port, "KorventPV", providing the
+// Korvent interface.  All of its life cycle is the framework's default.
+class Korvent_ : public RTC::DataFlowComponentBase
+{
+public:
+  explicit Korvent_(RTC::Manager* manager);
+  ~Korvent_() override;
+
+private:
+  RTC::CorbaPort servicePort;
+  KorventSVC_impl mapService;
+};
+
+void registerKorventFactory(RTC::Manager* manager);
+RTC::RTObject_impl* createKorvent(RTC::Manager* manager);
+void destroyKorvent(RTC::RTObject_impl* component);
+
+#endif // KORVENT_H
