@@ -1,0 +1,18 @@
+#ifndef TESTS_SUPPORT_KORVENTPROCESS_H
+#define TESTS_SUPPORT_KORVENTPROCESS_H
+
+#include "ChildProcess.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Runs the real KorventComp with loopback settings and the given extra
+// command-line arguments.
+std::unique_ptr<ChildProcess> startKorventComp(const std::string& nameServerAddress,
+                                               const std::vector<std::string>& extraArgs = {});
+
+// The name the component binds in the name service.
+std::string korventName();
+
+#endif // TESTS_SUPPORT_KORVENTPROCESS_H
