@@ -88,8 +88,15 @@ namespace RTC
 
     std::vector<std::string> orbArgs = orbArguments(config_, argc, argv);
     std::vector<char*> orbArgv;
-    for (std::string& a : orbArgs)
+    bool tracing = false;
+    for (std::string& a : orbArgs) {
       orbArgv.push_back(a.data());
+      tracing = tracing || a.rfind("-ORBtrace", 0) == 0;
+    }
+    // The manager reports what goes wrong in one line of its own; the ORB's
+    // log is for those who ask for it with -ORBtrace... options.
+    if (!tracing)
+      omniORB::setLogFunction([](const char*) {});
     int orbArgc = static_cast<int>(orbArgv.size());
     try {
       orb_ = CORBA::ORB_init(orbArgc, orbArgv.data());

@@ -1,0 +1,82 @@
+// KorventComp's start-up failures: one line on standard error, non-zero exit.
+#include "KorventProcess.h"
+#include "NameServer.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+  struct Outcome
+  {
+    int status;
+    std::string out;
+    std::string err;
+  };
+
+  Outcome runToEnd(const std::vector<std::string>& args)
+  {
+    std::unique_ptr<ChildProcess> process = startKorventComp("127.0.0.1:1", args);
+    std::optional<int> status = process->wait(20s);
+    EXPECT_TRUE(status) << "still running";
+    return {status.value_or(-1), process->remainingOutput(), process->errorOutput()};
+  }
+
+  void expectOneLineFailure(const Outcome& outcome, const std::string& mentions)
+  {
+    EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) != 0) << outcome.status;
+    EXPECT_EQ("", outcome.out);
+    EXPECT_EQ(1, std::count(outcome.err.begin(), outcome.err.end(), '\n')) << outcome.err;
+    EXPECT_NE(std::string::npos, outcome.err.find(mentions)) << outcome.err;
+  }
+}
+
+TEST(KorventCompStartup, ConfigurationErrorsGiveOneLineAndFail)
+{
+  expectOneLineFailure(runToEnd({"-f", "/nonexistent/rtc.conf"}), "/nonexistent/rtc.conf");
+  expectOneLineFailure(runToEnd({"--bogus"}), "--bogus");
+  expectOneLineFailure(runToEnd({"-o", "no-separator"}), "no-separator");
+  expectOneLineFailure(runToEnd({"-p", "twelve"}), "twelve");
+
+  // An end point that is taken cannot be bound.
+  int holder = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  ASSERT_EQ(0, listen(holder, 1));
+  socklen_t size = sizeof address;
+  getsockname(holder, reinterpret_cast<sockaddr*>(&address), &size);
+  const std::string taken = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  expectOneLineFailure(runToEnd({"-o", "corba.endpoints:" + taken}), taken);
+  close(holder);
+}
+
+TEST(KorventCompStartup, MissingFileIsIgnoredWithDashI)
+{
+  NameServer names;
+  names.start();
+  std::unique_ptr<ChildProcess> process = startKorventComp(names.address(), {"-f", "/nonexistent/rtc.conf", "-i"});
+  EXPECT_TRUE(waitFor([&] {
+    CORBA::Object_var object = names.resolve(korventName());
+    return !CORBA::is_nil(object);
+  }, 20s)) << process->errorOutput();
+  std::optional<int> status = process->stop(SIGTERM, 20s);
+  EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
+TEST(KorventCompStartup, CreationFailureAbortsWithItsMessage)
+{
+  Outcome outcome = runToEnd({"-o", "exec_cxt.periodic.type:NoSuchContext"});
+  EXPECT_TRUE(WIFSIGNALED(outcome.status) && WTERMSIG(outcome.status) == SIGABRT) << outcome.status;
+  EXPECT_EQ("Component create failed.\n", outcome.err);
+  EXPECT_EQ("", outcome.out);
+}
