@@ -1,0 +1,111 @@
+#include <rtm/ManagerConfig.h>
+#include <rtm/Properties.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+TEST(Properties, TableIsReadUpToTheFirstEmptyKey)
+{
+  const char* table[] = {"a", "1", "b.c", "2", "", "never", "read", "x"};
+  RTC::Properties props(table, 0x7fffffff);
+  EXPECT_EQ((std::vector<std::string>{"a", "b.c"}), props.propertyNames());
+  EXPECT_EQ("2", props.getProperty("b.c"));
+  EXPECT_FALSE(props.hasKey("never"));
+  EXPECT_EQ("fallback", props.getProperty("missing", "fallback"));
+
+  RTC::Properties limited(table, 2);
+  EXPECT_EQ(1u, limited.size());
+}
+
+TEST(Properties, NodesAndMergingKeepOrderAndLetTheLaterWin)
+{
+  RTC::Properties base;
+  base.setProperty("exec_cxt.periodic.rate", "1000");
+  base.setProperty("naming.formats", "%n.rtc");
+  RTC::Properties over;
+  over.setProperty("exec_cxt.periodic.rate", "50");
+  over.setProperty("extra", "yes");
+  base << over;
+  EXPECT_EQ("50", base.getProperty("exec_cxt.periodic.rate"));
+  EXPECT_EQ((std::vector<std::string>{"exec_cxt.periodic.rate", "naming.formats", "extra"}), base.propertyNames());
+  RTC::Properties node = base.getNode("exec_cxt");
+  EXPECT_EQ((std::vector<std::string>{"periodic.rate"}), node.propertyNames());
+}
+
+TEST(Properties, ConfigurationFileSyntax)
+{
+  std::istringstream file(
+      "# comment\n"
+      "! another comment\n"
+      "\n"
+      "  corba.nameservers : localhost:2809 \n"
+      "naming.formats=%h.host_cxt/%n.rtc\n"
+      "spaced value here\n"
+      "long.list: a, \\\n"
+      "    b, \\\n"
+      "    c\n"
+      "key\\:with\\:colons: v\n"
+      "windows.line: crlf\r\n");
+  RTC::Properties props;
+  props.load(file);
+  EXPECT_EQ("localhost:2809", props.getProperty("corba.nameservers"));
+  EXPECT_EQ("%h.host_cxt/%n.rtc", props.getProperty("naming.formats"));
+  EXPECT_EQ("value here", props.getProperty("spaced"));
+  EXPECT_EQ("a, b, c", props.getProperty("long.list"));
+  EXPECT_EQ("v", props.getProperty("key:with:colons"));
+  EXPECT_EQ("crlf", props.getProperty("windows.line"));
+  EXPECT_EQ(6u, props.size());
+}
+
+TEST(Properties, YesNoAndLists)
+{
+  EXPECT_TRUE(RTC::isYes("yes"));
+  EXPECT_TRUE(RTC::isYes(" YES "));
+  EXPECT_FALSE(RTC::isYes("No", true));
+  EXPECT_TRUE(RTC::isYes("maybe", true));
+  EXPECT_EQ((std::vector<std::string>{"a", "b"}), RTC::splitList(" a ,, b ,"));
+}
+
+namespace
+{
+  RTC::Properties parse(std::vector<std::string> args)
+  {
+    args.insert(args.begin(), "prog");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+      argv.push_back(a.data());
+    return RTC::loadManagerConfig(static_cast<int>(argv.size()), argv.data());
+  }
+}
+
+TEST(ManagerOptions, CommandLineBeatsDefaultsAndOrbOptionsPassThrough)
+{
+  RTC::Properties config = parse({"-f", "/dev/null", "-o", "naming.update.interval: 0.5",
+                                  "-o", "corba.args:-ORBa 1", "-p", "2810", "-ORBtraceLevel", "5"});
+  EXPECT_EQ("0.5", config.getProperty("naming.update.interval"));
+  EXPECT_EQ(":2810", config.getProperty("corba.endpoints"));
+  EXPECT_EQ("%h.host_cxt/%n.rtc", config.getProperty("naming.formats"));
+  EXPECT_EQ("1000", config.getProperty("exec_cxt.periodic.rate"));
+
+  std::vector<std::string> args{"prog", "-o", "corba.endpoint:127.0.0.1:5000", "-ORBtraceLevel", "5"};
+  std::vector<char*> argv;
+  for (std::string& a : args)
+    argv.push_back(a.data());
+  RTC::Properties withEndpoint = parse({"-f", "/dev/null", "-o", "corba.endpoint:127.0.0.1:5000",
+                                        "-o", "corba.endpoints:127.0.0.1:5000,all"});
+  EXPECT_EQ((std::vector<std::string>{"prog", "-ORBendPoint", "giop:tcp:127.0.0.1:5000",
+                                      "-ORBendPointPublishAllIFs", "1", "-ORBtraceLevel", "5"}),
+            RTC::orbArguments(withEndpoint, static_cast<int>(argv.size()), argv.data()));
+}
+
+TEST(ManagerOptions, BadCommandLinesAreRefused)
+{
+  EXPECT_THROW(parse({"-f", "/nonexistent/rtc.conf"}), RTC::ConfigError);
+  EXPECT_NO_THROW(parse({"-f", "/nonexistent/rtc.conf", "-i"}));
+  EXPECT_THROW(parse({"-o", "novalue"}), RTC::ConfigError);
+  EXPECT_THROW(parse({"-o", ":value"}), RTC::ConfigError);
+  EXPECT_THROW(parse({"-p", "80a"}), RTC::ConfigError);
+  EXPECT_THROW(parse({"-x"}), RTC::ConfigError);
+  EXPECT_THROW(parse({"-f"}), RTC::ConfigError);
+}
