@@ -22,6 +22,8 @@ namespace
       std::vector<std::string> argv{"/usr/bin/env", "-C", "/",
                                     std::string("RECORDER_FAIL_EXECUTE=") + (failExecute ? "1" : "0"),
                                     RECORDER_HOST_PATH, "-o", "naming.enable:NO",
+                                    // generous: a loaded CI machine may be slow to schedule the context
+                                    "-o", "exec_cxt.transition_timeout:5",
                                     "-o", "corba.endpoints:127.0.0.1:"};
       host_ = std::make_unique<ChildProcess>(argv);
       for (;;) {

@@ -1,6 +1,7 @@
 #include "rtm/PeriodicExecutionContext.h"
 
 #include "rtm/NVUtil.h"
+#include "rtm/RTObject.h"
 
 #include <functional>
 #include <sstream>
@@ -63,10 +64,29 @@ namespace RTC
     return RTC::ExecutionContextService::_narrow(activation_.reference());
   }
 
-  void PeriodicExecutionContext::bindOwner(LightweightRTObject_ptr owner)
+  // Callbacks go straight to the owner's servant, through the ORB to others.
+  template <class Callback>
+  ReturnCode_t PeriodicExecutionContext::act(const Member& m, Callback callback)
   {
-    Member member{RTC::LightweightRTObject::_duplicate(owner), RTC::DataFlowComponentAction::_narrow(owner),
-                  0, true, INACTIVE_STATE, Request::None, 0};
+    if (m.local)
+      return guarded([&] { return callback(*m.local); });
+    return guarded([&] { return callback(*m.component); });
+  }
+
+  template <class Callback>
+  ReturnCode_t PeriodicExecutionContext::actDataFlow(const Member& m, Callback callback)
+  {
+    if (m.local)
+      return guarded([&] { return callback(*m.local); });
+    if (CORBA::is_nil(m.dataFlow))
+      return RTC_OK;
+    return guarded([&] { return callback(*m.dataFlow); });
+  }
+
+  void PeriodicExecutionContext::bindOwner(LightweightRTObject_ptr owner, RTObject_impl& servant)
+  {
+    Member member{RTC::LightweightRTObject::_duplicate(owner), RTC::DataFlowComponentAction::_nil(),
+                  &servant, 0, true, INACTIVE_STATE, Request::None, 0};
     std::lock_guard<std::mutex> lock(mutex_);
     members_.insert(members_.begin(), std::move(member));
   }
@@ -151,23 +171,22 @@ namespace RTC
   void PeriodicExecutionContext::runCycle(std::vector<Member>& members, bool execute)
   {
     for (Member& m : members) {
-      LightweightRTObject_ptr c = m.component;
       const ExecutionContextHandle_t h = m.handle;
       switch (m.request) {
         case Request::Activate:
-          if (guarded([&] { return c->on_activated(h); }) == RTC_OK) {
+          if (act(m, [h](auto& c) { return c.on_activated(h); }) == RTC_OK) {
             m.state = ACTIVE_STATE;
           }
           else {
             m.state = ERROR_STATE;
-            guarded([&] { return c->on_aborting(h); });
+            act(m, [h](auto& c) { return c.on_aborting(h); });
           }
           break;
         case Request::Deactivate:
-          m.state = guarded([&] { return c->on_deactivated(h); }) == RTC_OK ? INACTIVE_STATE : ERROR_STATE;
+          m.state = act(m, [h](auto& c) { return c.on_deactivated(h); }) == RTC_OK ? INACTIVE_STATE : ERROR_STATE;
           break;
         case Request::Reset:
-          if (guarded([&] { return c->on_reset(h); }) == RTC_OK)
+          if (act(m, [h](auto& c) { return c.on_reset(h); }) == RTC_OK)
             m.state = INACTIVE_STATE;
           break;
         case Request::None:
@@ -178,17 +197,17 @@ namespace RTC
 
       if (!execute)
         continue;
-      if (m.state == ACTIVE_STATE && !CORBA::is_nil(m.dataFlow)) {
-        ReturnCode_t result = guarded([&] { return m.dataFlow->on_execute(h); });
+      if (m.state == ACTIVE_STATE) {
+        ReturnCode_t result = actDataFlow(m, [h](auto& c) { return c.on_execute(h); });
         if (result == RTC_OK)
-          result = guarded([&] { return m.dataFlow->on_state_update(h); });
+          result = actDataFlow(m, [h](auto& c) { return c.on_state_update(h); });
         if (result != RTC_OK) {
           m.state = ERROR_STATE;
-          guarded([&] { return c->on_aborting(h); });
+          act(m, [h](auto& c) { return c.on_aborting(h); });
         }
       }
       else if (m.state == ERROR_STATE) {
-        guarded([&] { return c->on_error(h); });
+        act(m, [h](auto& c) { return c.on_error(h); });
       }
     }
   }
@@ -207,7 +226,7 @@ namespace RTC
         return PRECONDITION_NOT_MET;
     }
     for (Member& m : membersCopy())
-      guarded([&] { return m.component->on_startup(m.handle); });
+      act(m, [&m](auto& c) { return c.on_startup(m.handle); });
     {
       std::lock_guard<std::mutex> lock(mutex_);
       running_ = true;
@@ -230,7 +249,7 @@ namespace RTC
         changed_.wait(lock, [this] { return !inCycle_; });
     }
     for (Member& m : membersCopy())
-      guarded([&] { return m.component->on_shutdown(m.handle); });
+      act(m, [&m](auto& c) { return c.on_shutdown(m.handle); });
     return RTC_OK;
   }
 
@@ -251,9 +270,7 @@ namespace RTC
     changed_.notify_all();
     ReturnCode_t result = RTC_OK;
     for (Member& m : membersCopy()) {
-      if (CORBA::is_nil(m.dataFlow))
-        continue;
-      ReturnCode_t code = guarded([&] { return m.dataFlow->on_rate_changed(m.handle); });
+      ReturnCode_t code = actDataFlow(m, [&m](auto& c) { return c.on_rate_changed(m.handle); });
       if (code != RTC_OK)
         result = code;
     }
@@ -278,8 +295,8 @@ namespace RTC
       return RTC_ERROR;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    members_.push_back(Member{RTC::LightweightRTObject::_duplicate(comp), dataFlow._retn(), handle, false,
-                              INACTIVE_STATE, Request::None, 0});
+    members_.push_back(Member{RTC::LightweightRTObject::_duplicate(comp), dataFlow._retn(), nullptr, handle,
+                              false, INACTIVE_STATE, Request::None, 0});
     return RTC_OK;
   }
 

@@ -110,7 +110,7 @@ namespace RTC
 
     auto context = std::make_unique<PeriodicExecutionContext>(rate, std::chrono::duration<double>(timeout));
     context->activate(host_.getPOA());
-    context->bindOwner(self_);
+    context->bindOwner(self_, *this);
     std::lock_guard<std::mutex> lock(mutex_);
     ownedContextRef_ = context->getObjRef();
     ownedContext_ = std::move(context);

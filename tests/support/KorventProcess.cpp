@@ -10,7 +10,9 @@ std::unique_ptr<ChildProcess> startKorventComp(const std::string& nameServerAddr
                                 "-o", "corba.nameservers:" + nameServerAddress,
                                 "-o", "corba.endpoints:127.0.0.1:",
                                 "-o", "corba.args:-ORBgiopMaxMsgSize 268435456",
-                                "-o", "naming.update.interval:0.2"};
+                                "-o", "naming.update.interval:0.2",
+                                // generous: a loaded CI machine may be slow to schedule the context
+                                "-o", "exec_cxt.transition_timeout:5"};
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   return std::make_unique<ChildProcess>(argv);
 }
