@@ -60,58 +60,73 @@ namespace RTC
     return Properties(defaults);
   }
 
+  namespace
+  {
+    // What the command line says, read in one pass.
+    struct CommandLine
+    {
+      std::string configFile;
+      bool ignoreMissingFile = false;
+      Properties settings;                 // from -o, -p, -a, -d
+      std::vector<std::string> orbOptions; // "-ORB<name> <value>" pairs, in order
+    };
+
+    CommandLine parseCommandLine(int argc, char** argv)
+    {
+      CommandLine line;
+      for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+          if (i + 1 >= argc)
+            throw ConfigError("option " + arg + " needs a value");
+          return argv[++i];
+        };
+        if (isOrbOption(arg)) {
+          line.orbOptions.push_back(arg);
+          line.orbOptions.push_back(value());
+        }
+        else if (arg == "-f") {
+          line.configFile = value();
+        }
+        else if (arg == "-i") {
+          line.ignoreMissingFile = true;
+        }
+        else if (arg == "-o") {
+          const std::string pair = value();
+          const std::size_t colon = pair.find(':');
+          if (colon == std::string::npos || trimmed(pair.substr(0, colon)).empty())
+            throw ConfigError("malformed option -o '" + pair + "': expected key:value");
+          line.settings.setProperty(trimmed(pair.substr(0, colon)), trimmed(pair.substr(colon + 1)));
+        }
+        else if (arg == "-p") {
+          const std::string port = value();
+          if (!allDigits(port))
+            throw ConfigError("option -p needs a port number, not '" + port + "'");
+          line.settings.setProperty("corba.endpoints", ":" + port);
+        }
+        else if (arg == "-a") {
+          line.settings.setProperty("manager.corba_servant", "NO");
+        }
+        else if (arg == "-d") {
+          line.settings.setProperty("manager.is_master", "YES");
+        }
+        else {
+          throw ConfigError("unknown option '" + arg + "'");
+        }
+      }
+      return line;
+    }
+  }
+
   Properties loadManagerConfig(int argc, char** argv)
   {
-    std::string configFile;
-    bool ignoreMissingFile = false;
-    Properties commandLine;
-
-    for (int i = 1; i < argc; ++i) {
-      const std::string arg = argv[i];
-      auto value = [&]() -> std::string {
-        if (i + 1 >= argc)
-          throw ConfigError("option " + arg + " needs a value");
-        return argv[++i];
-      };
-      if (isOrbOption(arg)) {
-        value();  // for the ORB
-      }
-      else if (arg == "-f") {
-        configFile = value();
-      }
-      else if (arg == "-i") {
-        ignoreMissingFile = true;
-      }
-      else if (arg == "-o") {
-        const std::string pair = value();
-        const std::size_t colon = pair.find(':');
-        if (colon == std::string::npos || trimmed(pair.substr(0, colon)).empty())
-          throw ConfigError("malformed option -o '" + pair + "': expected key:value");
-        commandLine.setProperty(trimmed(pair.substr(0, colon)), trimmed(pair.substr(colon + 1)));
-      }
-      else if (arg == "-p") {
-        const std::string port = value();
-        if (!allDigits(port))
-          throw ConfigError("option -p needs a port number, not '" + port + "'");
-        commandLine.setProperty("corba.endpoints", ":" + port);
-      }
-      else if (arg == "-a") {
-        commandLine.setProperty("manager.corba_servant", "NO");
-      }
-      else if (arg == "-d") {
-        commandLine.setProperty("manager.is_master", "YES");
-      }
-      else {
-        throw ConfigError("unknown option '" + arg + "'");
-      }
-    }
-
+    const CommandLine line = parseCommandLine(argc, argv);
     Properties config = defaultManagerConfig();
-    if (!configFile.empty()) {
-      if (fileExists(configFile))
-        loadFile(config, configFile);
-      else if (!ignoreMissingFile)
-        throw ConfigError("configuration file " + configFile + " not found");
+    if (!line.configFile.empty()) {
+      if (fileExists(line.configFile))
+        loadFile(config, line.configFile);
+      else if (!line.ignoreMissingFile)
+        throw ConfigError("configuration file " + line.configFile + " not found");
     }
     else {
       std::vector<std::string> candidates;
@@ -127,7 +142,7 @@ namespace RTC
         }
       }
     }
-    config << commandLine;
+    config << line.settings;
     return config;
   }
 
@@ -155,15 +170,9 @@ namespace RTC
       args.insert(args.end(), {"-ORBendPoint", "giop:tcp:" + e});
     }
 
-    for (int i = 1; i + 1 < argc; ++i) {
-      if (isOrbOption(argv[i])) {
-        args.push_back(argv[i]);
-        args.push_back(argv[++i]);
-      }
-      else if (std::string(argv[i]) == "-f" || std::string(argv[i]) == "-o" || std::string(argv[i]) == "-p") {
-        ++i;
-      }
-    }
+    // Called after loadManagerConfig, so the command line is known to parse.
+    const CommandLine line = parseCommandLine(argc, argv);
+    args.insert(args.end(), line.orbOptions.begin(), line.orbOptions.end());
     return args;
   }
 }
