@@ -86,7 +86,7 @@ namespace RTC
   void PeriodicExecutionContext::bindOwner(LightweightRTObject_ptr owner, RTObject_impl& servant)
   {
     Member member{RTC::LightweightRTObject::_duplicate(owner), RTC::DataFlowComponentAction::_nil(),
-                  &servant, 0, true, INACTIVE_STATE, Request::None, 0};
+                  &servant, 0, true, INACTIVE_STATE, Request::None, 0, INACTIVE_STATE};
     std::lock_guard<std::mutex> lock(mutex_);
     members_.insert(members_.begin(), std::move(member));
   }
@@ -153,6 +153,7 @@ namespace RTC
           if (m.handle == done.handle && m.owner == done.owner) {
             m.state = done.state;
             m.requestsServed = done.requestsServed;
+            m.transitionReached = done.transitionReached;
           }
         }
       }
@@ -192,8 +193,10 @@ namespace RTC
         case Request::None:
           break;
       }
-      if (m.request != Request::None)
+      if (m.request != Request::None) {
         ++m.requestsServed;
+        m.transitionReached = m.state;
+      }
 
       if (!execute)
         continue;
@@ -296,7 +299,7 @@ namespace RTC
     }
     std::lock_guard<std::mutex> lock(mutex_);
     members_.push_back(Member{RTC::LightweightRTObject::_duplicate(comp), dataFlow._retn(), nullptr, handle,
-                              false, INACTIVE_STATE, Request::None, 0});
+                              false, INACTIVE_STATE, Request::None, 0, INACTIVE_STATE});
     return RTC_OK;
   }
 
@@ -337,7 +340,7 @@ namespace RTC
     changed_.wait_for(lock, transitionTimeout_, [&] {
       for (const Member& x : members_)
         if (x.handle == handle && x.owner == owner) {
-          reached = x.state;
+          reached = x.requestsServed >= target ? x.transitionReached : x.state;
           return x.requestsServed >= target;
         }
       return true;  // removed meanwhile

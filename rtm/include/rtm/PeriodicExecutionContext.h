@@ -66,6 +66,9 @@ namespace RTC
       LifeCycleState state;
       Request request;
       unsigned long requestsServed;
+      // The state the last transition reached, before any on_execute of the
+      // same cycle could move it on: what a synchronous request reports.
+      LifeCycleState transitionReached;
     };
 
     template <class Callback>
