@@ -68,11 +68,6 @@ namespace RTC
     return theManager;
   }
 
-  Manager& Manager::instance()
-  {
-    return *theManager;
-  }
-
   Manager::Manager(int argc, char** argv)
     : programName_(baseName(argc > 0 ? argv[0] : nullptr))
   {

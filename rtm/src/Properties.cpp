@@ -93,13 +93,6 @@ namespace RTC
     entries_.emplace_back(key, value);
   }
 
-  void Properties::removeProperty(const std::string& key)
-  {
-    entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
-                                  [&](const auto& entry) { return entry.first == key; }),
-                   entries_.end());
-  }
-
   std::vector<std::string> Properties::propertyNames() const
   {
     std::vector<std::string> names;

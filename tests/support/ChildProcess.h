@@ -19,8 +19,6 @@ public:
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
-
   // Next line of standard output (without its newline), or nothing if the
   // stream ends or the timeout passes first.
   std::optional<std::string> readLine(std::chrono::milliseconds timeout);

@@ -31,7 +31,6 @@ namespace RTC
     // the same manager).  A command line or configuration it cannot use is
     // reported on standard error and ends the process with status 1.
     static Manager* init(int argc, char** argv);
-    static Manager& instance();
 
     void setModuleInitProc(ModuleInitProc proc);
     // Activates the POA manager, then calls the module init procedure once.
@@ -46,7 +45,6 @@ namespace RTC
     // "type" or "type?key=value&...": null on any failure.
     RTObject_impl* createComponent(const char* name);
     std::vector<RTObject_impl*> getComponents();
-    const Properties& getConfig() const { return config_; }
 
     // ComponentHost
     CORBA::ORB_ptr getORB() override { return orb_.in(); }

@@ -29,9 +29,8 @@ namespace RTC
     ReturnCode_t notify_connect(ConnectorProfile& connector_profile) override;
     ReturnCode_t notify_disconnect(const char* connector_id) override;
 
-    // The name the port was created with ("KorventPV"), and the name on the
-    // wire, "<instance>.<port>" once the owner's instance name is known.
-    const std::string& getLocalName() const { return localName_; }
+    // The name on the wire: "<instance>.<port>" once the owner's instance
+    // name is known, the name the port was created with until then.
     std::string getName() const;
     void setOwnerInstanceName(const std::string& instanceName);
     void setOwner(RTObject_ptr owner);

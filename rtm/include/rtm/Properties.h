@@ -23,7 +23,6 @@ namespace RTC
     std::string getProperty(const std::string& key, const std::string& fallback = "") const;
     bool hasKey(const std::string& key) const;
     void setProperty(const std::string& key, const std::string& value);
-    void removeProperty(const std::string& key);
 
     // Every key, in first-set order.
     std::vector<std::string> propertyNames() const;
