@@ -45,6 +45,8 @@ namespace RTC
     // "type" or "type?key=value&...": null on any failure.
     RTObject_impl* createComponent(const char* name);
     std::vector<RTObject_impl*> getComponents();
+    // The manager's configuration: defaults, rtc.conf, then the command line.
+    const Properties& getConfig() const { return config_; }
 
     // ComponentHost
     CORBA::ORB_ptr getORB() override { return orb_.in(); }
