@@ -33,15 +33,17 @@ namespace RTC
     }
   }
 
+  bool ActivatedServant::isReleased() const
+  {
+    // Our own reference is the one left once the POA has etherealised it.
+    return !servant_ || (!active_ && servant_->_refcount_value() <= 1);
+  }
+
   void ActivatedServant::waitReleased()
   {
-    if (!servant_ || active_)
+    if (active_)
       return;
-    // Our own reference is the one left once the POA has etherealised it,
-    // which it does when the last call in progress on it has returned.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (servant_->_refcount_value() > 1 && std::chrono::steady_clock::now() < deadline)
+    while (!isReleased())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    servant_ = nullptr;
   }
 }

@@ -66,10 +66,12 @@ namespace RTC
       p->activation.deactivate();
   }
 
-  void CorbaPort::onWaitReleased()
+  bool CorbaPort::servantsReleased() const
   {
-    for (auto& p : providers_)
-      p->activation.waitReleased();
+    for (const auto& p : providers_)
+      if (!p->activation.isReleased())
+        return false;
+    return true;
   }
 
   ReturnCode_t CorbaPort::publishInterfaces(ConnectorProfile& profile)

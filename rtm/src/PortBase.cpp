@@ -1,9 +1,12 @@
 #include "rtm/PortBase.h"
 
+#include "rtm/ConnectorLimits.h"
 #include "rtm/NVUtil.h"
+#include "rtm/PeerCalls.h"
 
 #include <cstdio>
 #include <random>
+#include <thread>
 
 namespace RTC
 {
@@ -30,7 +33,53 @@ namespace RTC
     {
       return std::string(a) == b;
     }
+
+    // A peer the ORB reports as gone, as opposed to one that is slow.
+    bool isGone(PortService_ptr port)
+    {
+      try {
+        return port->_non_existent();
+      }
+      catch (const CORBA::OBJECT_NOT_EXIST&) {
+        return true;
+      }
+      catch (const CORBA::TRANSIENT&) {
+        return true;
+      }
+      catch (const CORBA::COMM_FAILURE&) {
+        return true;
+      }
+      catch (const CORBA::Exception&) {
+        return false;  // a timeout, or a peer that does not speak the protocol
+      }
+    }
+
+    // Asked-for profiles check their peers at most this often.
+    const std::chrono::seconds pruneInterval{2};
   }
+
+  class PortBase::Connecting
+  {
+  public:
+    Connecting(PortBase& port, const std::string& id) : port_(port), id_(id)
+    {
+      std::lock_guard<std::mutex> lock(port_.mutex_);
+      claimed_ = port_.connecting_.insert(id_).second;
+    }
+    ~Connecting()
+    {
+      if (!claimed_)
+        return;
+      std::lock_guard<std::mutex> lock(port_.mutex_);
+      port_.connecting_.erase(id_);
+    }
+    bool claimed() const { return claimed_; }
+
+  private:
+    PortBase& port_;
+    const std::string id_;
+    bool claimed_ = false;
+  };
 
   PortBase::PortBase(const char* name)
     : localName_(name)
@@ -89,10 +138,15 @@ namespace RTC
     activation_.deactivate();
   }
 
+  bool PortBase::isReleased() const
+  {
+    return activation_.isReleased() && servantsReleased();
+  }
+
   void PortBase::waitReleased()
   {
-    activation_.waitReleased();
-    onWaitReleased();
+    while (!isReleased())
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
   PortService_ptr PortBase::getPortRef() const
@@ -117,12 +171,14 @@ namespace RTC
 
   PortProfile* PortBase::get_port_profile()
   {
+    pruneIfDue();
     std::lock_guard<std::mutex> lock(mutex_);
     return new PortProfile(profile_);
   }
 
   ConnectorProfileList* PortBase::get_connector_profiles()
   {
+    pruneIfDue();
     std::lock_guard<std::mutex> lock(mutex_);
     return new ConnectorProfileList(profile_.connector_profiles);
   }
@@ -137,50 +193,81 @@ namespace RTC
 
   ReturnCode_t PortBase::connect(ConnectorProfile& connector_profile)
   {
-    if (std::string(connector_profile.connector_id).empty()) {
-      connector_profile.connector_id = freshUuid().c_str();
-    }
-    else {
-      ConnectorProfile existing;
-      if (findConnector(connector_profile.connector_id, existing))
-        return PRECONDITION_NOT_MET;
-    }
-    if (connector_profile.ports.length() == 0)
+    PortService_var me = getPortRef();
+    if (checkConnectorProfile(connector_profile, me) != RTC_OK)
       return BAD_PARAMETER;
+    if (std::string(connector_profile.connector_id).empty())
+      connector_profile.connector_id = freshUuid().c_str();
+    else if (isKnown(connector_profile.connector_id))
+      return PRECONDITION_NOT_MET;
+    if (connectorCount() >= ConnectorLimits::maxConnectors)
+      return OUT_OF_RESOURCES;
 
     ReturnCode_t result;
-    try {
-      PortService_var first = RTC::PortService::_duplicate(connector_profile.ports[0]);
-      result = first->notify_connect(connector_profile);
+    bool peersReached = true;
+    if (isMe(connector_profile.ports[0])) {
+      result = joinChain(connector_profile, peersReached);
     }
-    catch (const CORBA::Exception&) {
-      return BAD_PARAMETER;
+    else {
+      try {
+        PortService_var first = RTC::PortService::_duplicate(connector_profile.ports[0]);
+        result = first->notify_connect(connector_profile);
+      }
+      catch (const CORBA::Exception&) {
+        result = BAD_PARAMETER;
+      }
     }
-    if (result != RTC_OK) {
-      CORBA::String_var id = CORBA::string_dup(connector_profile.connector_id);
-      disconnect(id);
-    }
+    if (result != RTC_OK && peersReached)
+      withdrawFromPeers(connector_profile);
     return result;
   }
 
   ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile)
   {
+    bool peersReached = false;
+    return joinChain(connector_profile, peersReached);
+  }
+
+  ReturnCode_t PortBase::joinChain(ConnectorProfile& connector_profile, bool& peersReached)
+  {
+    peersReached = false;
+    PortService_var me = getPortRef();
+    if (checkConnectorProfile(connector_profile, me) != RTC_OK)
+      return BAD_PARAMETER;
+    const std::string id = static_cast<const char*>(connector_profile.connector_id);
+    if (id.empty())
+      return BAD_PARAMETER;
+    Connecting connecting(*this, id);
+    if (!connecting.claimed() || isKnown(id.c_str()))
+      return PRECONDITION_NOT_MET;
+    if (connectorCount() >= ConnectorLimits::maxConnectors)
+      return OUT_OF_RESOURCES;
+
     const bool duplicatesAllowed =
         isYes(findString(connector_profile.properties, "dataport.allow_dup_connection").value_or("NO"));
     if (!duplicatesAllowed && hasConnectorTo(connector_profile))
       return PRECONDITION_NOT_MET;
 
-    ReturnCode_t published = publishInterfaces(connector_profile);
-    ReturnCode_t chained = connectNext(connector_profile);
-    ReturnCode_t subscribed = subscribeInterfaces(connector_profile);
-    // Stored only now: a peer further down the chain may ask this port for
-    // its connectors while it decides, and must not see this one yet.
-    storeConnector(connector_profile);
-
-    for (ReturnCode_t code : {published, chained, subscribed})
-      if (code != RTC_OK)
-        return code;
-    return RTC_OK;
+    ReturnCode_t result = publishInterfaces(connector_profile);
+    if (result == RTC_OK) {
+      peersReached = true;
+      result = connectNext(connector_profile);
+    }
+    // The profile came back from peers further down the chain: it must
+    // still be one this port can keep, and still be this connection.
+    if (result == RTC_OK &&
+        (checkConnectorProfile(connector_profile, me) != RTC_OK || id != connector_profile.connector_id.in()))
+      result = RTC_ERROR;
+    if (result == RTC_OK)
+      result = subscribeInterfaces(connector_profile);
+    // Stored only now, and only when the whole chain agreed: a peer further
+    // down may ask this port for its connectors while it decides, and must
+    // not see this one yet; a failed connection leaves nothing behind.
+    if (result == RTC_OK)
+      result = storeConnector(connector_profile);
+    if (result != RTC_OK)
+      unsubscribeInterfaces(connector_profile);
+    return result;
   }
 
   ReturnCode_t PortBase::disconnect(const char* connector_id)
@@ -190,17 +277,23 @@ namespace RTC
       return BAD_PARAMETER;
     if (profile.ports.length() == 0)
       return PRECONDITION_NOT_MET;
-    for (CORBA::ULong i = 0; i < profile.ports.length(); ++i) {
+    // The first port that answers carries the disconnection down the chain.
+    ReturnCode_t result = RTC_ERROR;
+    const Deadline deadline(peerCallTimeout());
+    for (CORBA::ULong i = 0; i < profile.ports.length() && !deadline.expired(); ++i) {
       try {
         PortService_var port = RTC::PortService::_duplicate(profile.ports[i]);
-        return port->notify_disconnect(connector_id);
+        result = isMe(port) ? notify_disconnect(connector_id) : port->notify_disconnect(connector_id);
+        break;
       }
       catch (const CORBA::SystemException&) {
         // That peer is gone; let the next one carry the disconnection.
       }
     }
-    eraseConnector(connector_id);
-    return RTC_ERROR;
+    // A chain broken before it reached this port must not leave it connected.
+    if (eraseConnector(connector_id))
+      unsubscribeInterfaces(profile);
+    return result;
   }
 
   ReturnCode_t PortBase::notify_disconnect(const char* connector_id)
@@ -208,9 +301,10 @@ namespace RTC
     ConnectorProfile profile;
     if (!findConnector(connector_id, profile))
       return BAD_PARAMETER;
+    // Erased first: a chain that comes back here finds nothing to recurse on.
+    eraseConnector(connector_id);
     ReturnCode_t chained = disconnectNext(profile);
     unsubscribeInterfaces(profile);
-    eraseConnector(connector_id);
     return chained;
   }
 
@@ -230,17 +324,41 @@ namespace RTC
     return result;
   }
 
+  void PortBase::pruneDeadConnectors()
+  {
+    ConnectorProfileList connectors;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      connectors = profile_.connector_profiles;
+      lastPrune_ = std::chrono::steady_clock::now();
+    }
+    const Deadline deadline(peerCallTimeout());
+    for (CORBA::ULong c = 0; c < connectors.length() && !deadline.expired(); ++c) {
+      bool dead = false;
+      for (CORBA::ULong p = 0; p < connectors[c].ports.length() && !dead && !deadline.expired(); ++p)
+        dead = !isMe(connectors[c].ports[p]) && isGone(connectors[c].ports[p]);
+      if (dead)
+        disconnect(connectors[c].connector_id);
+    }
+  }
+
+  void PortBase::pruneIfDue()
+  {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (profile_.connector_profiles.length() == 0 ||
+          std::chrono::steady_clock::now() - lastPrune_ < pruneInterval)
+        return;
+    }
+    pruneDeadConnectors();
+  }
+
   bool PortBase::isMe(PortService_ptr port) const
   {
     PortService_var me = getPortRef();
     if (CORBA::is_nil(port) || CORBA::is_nil(me))
       return false;
-    try {
-      return port->_is_equivalent(me);
-    }
-    catch (const CORBA::Exception&) {
-      return false;
-    }
+    return port->_is_equivalent(me);
   }
 
   bool PortBase::hasConnectorTo(const ConnectorProfile& incoming) const
@@ -252,8 +370,6 @@ namespace RTC
     }
     for (CORBA::ULong p = 0; p < incoming.ports.length(); ++p) {
       if (isMe(incoming.ports[p]))
-        continue;
-      if (CORBA::is_nil(incoming.ports[p]))
         continue;
       for (CORBA::ULong c = 0; c < connectors.length(); ++c)
         for (CORBA::ULong q = 0; q < connectors[c].ports.length(); ++q)
@@ -275,34 +391,47 @@ namespace RTC
     return false;
   }
 
-  void PortBase::storeConnector(const ConnectorProfile& profile)
+  bool PortBase::isKnown(const char* id) const
+  {
+    ConnectorProfile ignored;
+    return findConnector(id, ignored);
+  }
+
+  std::size_t PortBase::connectorCount() const
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return profile_.connector_profiles.length();
+  }
+
+  ReturnCode_t PortBase::storeConnector(const ConnectorProfile& profile)
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ConnectorProfileList& list = profile_.connector_profiles;
-    for (CORBA::ULong i = 0; i < list.length(); ++i) {
-      if (sameId(list[i].connector_id, profile.connector_id)) {
-        list[i] = profile;
-        return;
-      }
-    }
+    // Checked again here: other connections may have completed meanwhile.
+    for (CORBA::ULong i = 0; i < list.length(); ++i)
+      if (sameId(list[i].connector_id, profile.connector_id))
+        return PRECONDITION_NOT_MET;
+    if (list.length() >= ConnectorLimits::maxConnectors)
+      return OUT_OF_RESOURCES;
     CORBA::ULong at = list.length();
     list.length(at + 1);
     list[at] = profile;
+    return RTC_OK;
   }
 
-  void PortBase::eraseConnector(const char* id)
+  bool PortBase::eraseConnector(const char* id)
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ConnectorProfileList& list = profile_.connector_profiles;
-    ConnectorProfileList kept;
     for (CORBA::ULong i = 0; i < list.length(); ++i) {
-      if (sameId(list[i].connector_id, id))
+      if (!sameId(list[i].connector_id, id))
         continue;
-      CORBA::ULong at = kept.length();
-      kept.length(at + 1);
-      kept[at] = list[i];
+      for (CORBA::ULong j = i + 1; j < list.length(); ++j)
+        list[j - 1] = list[j];
+      list.length(list.length() - 1);
+      return true;
     }
-    list = kept;
+    return false;
   }
 
   ReturnCode_t PortBase::connectNext(ConnectorProfile& profile)
@@ -323,17 +452,35 @@ namespace RTC
 
   ReturnCode_t PortBase::disconnectNext(const ConnectorProfile& profile)
   {
-    for (CORBA::ULong i = 0; i + 1 < profile.ports.length(); ++i) {
-      if (!isMe(profile.ports[i]))
-        continue;
+    CORBA::ULong self = 0;
+    while (self < profile.ports.length() && !isMe(profile.ports[self]))
+      ++self;
+    // Past a peer that is gone, the next one carries the chain on.
+    const Deadline deadline(peerCallTimeout());
+    for (CORBA::ULong i = self + 1; i < profile.ports.length() && !deadline.expired(); ++i) {
       try {
-        PortService_var next = RTC::PortService::_duplicate(profile.ports[i + 1]);
+        PortService_var next = RTC::PortService::_duplicate(profile.ports[i]);
         return next->notify_disconnect(profile.connector_id);
       }
       catch (const CORBA::Exception&) {
-        return RTC_ERROR;
       }
     }
-    return RTC_OK;
+    return self + 1 < profile.ports.length() ? RTC_ERROR : RTC_OK;
+  }
+
+  void PortBase::withdrawFromPeers(const ConnectorProfile& profile)
+  {
+    // Peers that stored the connection before the chain failed are told to
+    // drop it; a peer that does not answer costs at most one call timeout.
+    const Deadline deadline(peerCallTimeout());
+    for (CORBA::ULong i = 0; i < profile.ports.length() && !deadline.expired(); ++i) {
+      if (isMe(profile.ports[i]))
+        continue;
+      try {
+        profile.ports[i]->notify_disconnect(profile.connector_id);
+      }
+      catch (const CORBA::Exception&) {
+      }
+    }
   }
 }

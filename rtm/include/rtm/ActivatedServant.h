@@ -3,12 +3,15 @@
 
 #include <omniORB4/CORBA.h>
 
+#include <atomic>
+
 namespace RTC
 {
   // One servant's activation in a POA.  Deactivation returns at once (it may
-  // run inside a call on that very servant); waitReleased() then waits until
-  // the POA has let go of the servant, which must happen before it is
-  // destroyed.  The destructor does both.
+  // run inside a call on that very servant); the POA lets go of the servant
+  // once the last call in progress on it has returned, which must happen
+  // before it is destroyed: isReleased() tells, waitReleased() waits for it.
+  // The destructor deactivates and waits.
   class ActivatedServant
   {
   public:
@@ -21,6 +24,7 @@ namespace RTC
     bool isActive() const { return active_; }
     CORBA::Object_ptr reference() const { return reference_.in(); }  // not duplicated
     void deactivate();
+    bool isReleased() const;
     void waitReleased();
 
   private:
@@ -28,7 +32,7 @@ namespace RTC
     PortableServer::ObjectId_var id_;
     PortableServer::ServantBase* servant_ = nullptr;
     CORBA::Object_var reference_;
-    bool active_ = false;
+    std::atomic<bool> active_{false};
   };
 }
 

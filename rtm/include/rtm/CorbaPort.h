@@ -36,7 +36,7 @@ namespace RTC
     void unsubscribeInterfaces(const ConnectorProfile& profile) override;
     void onActivated(PortableServer::POA_ptr poa) override;
     void onDeactivated() override;
-    void onWaitReleased() override;
+    bool servantsReleased() const override;
 
   private:
     struct Provider

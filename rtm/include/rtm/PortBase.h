@@ -5,7 +5,9 @@
 
 #include "rtm/ActivatedServant.h"
 
+#include <chrono>
 #include <mutex>
+#include <set>
 #include <string>
 
 namespace RTC
@@ -38,8 +40,15 @@ namespace RTC
     // Puts the port (and whatever it serves) into the POA, and takes it out.
     void activate(CORBA::ORB_ptr orb, PortableServer::POA_ptr poa);
     void deactivate();
+    // True once the ORB has let go of the port and of what it serves.
+    bool isReleased() const;
     void waitReleased();
     PortService_ptr getPortRef() const;  // nil until activated; duplicated
+
+    // Drops every connector that lists a port whose process is gone (the
+    // ORB says it does not exist or cannot be reached).  A peer that is
+    // merely slow keeps its connector.  Calls peers; holds no lock meanwhile.
+    void pruneDeadConnectors();
 
   protected:
     CORBA::ORB_ptr orb() const { return orb_.in(); }                // nil until activated
@@ -54,20 +63,34 @@ namespace RTC
     virtual void unsubscribeInterfaces(const ConnectorProfile& profile) = 0;
     virtual void onActivated(PortableServer::POA_ptr) {}
     virtual void onDeactivated() {}
-    virtual void onWaitReleased() {}
+    virtual bool servantsReleased() const { return true; }
 
   private:
+    // Marks a connector id as being connected by this port for the length
+    // of one notify_connect, so that a chain that comes back to this port
+    // with the same id is refused instead of recursing.
+    class Connecting;
+
     bool isMe(PortService_ptr port) const;
     bool hasConnectorTo(const ConnectorProfile& profile) const;
     bool findConnector(const char* id, ConnectorProfile& out) const;
-    void storeConnector(const ConnectorProfile& profile);
-    void eraseConnector(const char* id);
+    bool isKnown(const char* id) const;
+    std::size_t connectorCount() const;
+    ReturnCode_t storeConnector(const ConnectorProfile& profile);
+    bool eraseConnector(const char* id);
+    // notify_connect's work; `peersReached` tells whether the chain went on
+    // to other ports, which may then hold the connection.
+    ReturnCode_t joinChain(ConnectorProfile& profile, bool& peersReached);
     ReturnCode_t connectNext(ConnectorProfile& profile);
     ReturnCode_t disconnectNext(const ConnectorProfile& profile);
+    void withdrawFromPeers(const ConnectorProfile& profile);
+    void pruneIfDue();
 
     const std::string localName_;
     mutable std::mutex mutex_;  // guards profile_; never held across a remote call
     PortProfile profile_;
+    std::set<std::string> connecting_;
+    std::chrono::steady_clock::time_point lastPrune_;
     CORBA::ORB_var orb_;
     PortableServer::POA_var poa_;
     ActivatedServant activation_;
