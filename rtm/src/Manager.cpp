@@ -1,21 +1,31 @@
 #include "rtm/Manager.h"
 
+#include "rtm/ConnectionLimit.h"
 #include "rtm/ManagerConfig.h"
 #include "rtm/MemoryPolicy.h"
+#include "rtm/PeerCalls.h"
 #include "rtm/RTObject.h"
+#include "rtm/ShutdownWatchdog.h"
+#include "rtm/StopSignals.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <iostream>
-#include <pthread.h>
 #include <thread>
+#include <unistd.h>
 
 namespace RTC
 {
   namespace
   {
+    using Clock = std::chrono::steady_clock;
+
     Manager* theManager = nullptr;
+
+    // How often connectors are checked for peers that are gone.
+    const std::chrono::seconds connectorSweepInterval{5};
+    // How often exited components are checked for the ORB letting go.
+    const std::chrono::milliseconds releaseCheckInterval{100};
 
     std::string baseName(const char* path)
     {
@@ -30,22 +40,6 @@ namespace RTC
       std::exit(1);
     }
 
-    // SIGINT and SIGTERM are taken by one thread and turned into an orderly
-    // shutdown; every other thread, the ORB's included, has them blocked.
-    void catchStopSignals(Manager& manager)
-    {
-      static sigset_t stopSignals;
-      sigemptyset(&stopSignals);
-      sigaddset(&stopSignals, SIGINT);
-      sigaddset(&stopSignals, SIGTERM);
-      pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-      std::thread([&manager] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        manager.terminate();
-      }).detach();
-    }
-
     // "type?key=value&key=value" -> type, parameters.
     std::string splitCreationName(const std::string& name, Properties& parameters)
     {
@@ -58,6 +52,14 @@ namespace RTC
           parameters.setProperty(pair.substr(0, equals), pair.substr(equals + 1));
       }
       return name.substr(0, question);
+    }
+
+    std::string joined(const std::vector<std::string>& parts)
+    {
+      std::string text;
+      for (const std::string& p : parts)
+        text += (text.empty() ? "" : ", ") + p;
+      return text;
     }
   }
 
@@ -77,38 +79,29 @@ namespace RTC
     catch (const ConfigError& error) {
       fail(programName_, error.what());
     }
-    if (isYes(config_.getProperty("manager.memory.retain_large_buffers"), true))
-      retainLargeBuffers();
-    catchStopSignals(*this);
+    const std::vector<std::string> unused = unusedFrameworkKeys(config_);
+    if (!unused.empty())
+      std::cerr << programName_ << ": warning: configuration keys not used here: " << joined(unused) << std::endl;
 
-    std::vector<std::string> orbArgs = orbArguments(config_, argc, argv);
-    std::vector<char*> orbArgv;
-    bool tracing = false;
-    for (std::string& a : orbArgs) {
-      orbArgv.push_back(a.data());
-      tracing = tracing || a.rfind("-ORBtrace", 0) == 0;
-    }
-    // The manager reports what goes wrong in one line of its own; the ORB's
-    // log is for those who ask for it with -ORBtrace... options.
-    if (!tracing)
-      omniORB::setLogFunction([](const char*) {});
-    int orbArgc = static_cast<int>(orbArgv.size());
+    // Everything below may start threads: signals are blocked first.
+    catchStopSignals([this] { terminate(); }, [this](int signal) { endNow(signal); });
+    setPeerCallTimeout(secondsSetting(config_, "corba.call_timeout"));
+    const bool retainBuffers = isYes(config_.getProperty("manager.memory.retain_large_buffers"), true);
+    if (retainBuffers)
+      retainLargeBuffers();
     try {
-      orb_ = CORBA::ORB_init(orbArgc, orbArgv.data());
-      CORBA::Object_var root = orb_->resolve_initial_references("RootPOA");
-      poa_ = PortableServer::POA::_narrow(root);
+      orb_ = std::make_unique<OrbRuntime>(config_, argc, argv);
     }
-    catch (const CORBA::Exception& error) {
-      std::string endpoints = config_.getProperty("corba.endpoints");
-      const std::string single = config_.getProperty("corba.endpoint");
-      if (!single.empty())
-        endpoints += (endpoints.empty() ? "" : ",") + single;
-      fail(programName_, std::string("cannot start the ORB (") + error._name() +
-                             (endpoints.empty() ? ")" : "); check the end points " + endpoints));
+    catch (const ConfigError& error) {
+      fail(programName_, error.what());
     }
+    // Interceptors go in after ORB_init and before the POA lets calls in.
+    limitIncomingConnections(static_cast<std::size_t>(numericSetting(config_, "corba.max_connections")));
+    if (retainBuffers)
+      memoryReleaser_ = std::make_unique<MemoryReleaser>(secondsSetting(config_, "manager.memory.release_after"));
 
     if (isYes(config_.getProperty("naming.enable"), true))
-      naming_ = std::make_unique<NamingService>(orb_, splitList(config_.getProperty("corba.nameservers")),
+      naming_ = std::make_unique<NamingService>(orb_->orb(), splitList(config_.getProperty("corba.nameservers")),
                                                 programName_,
                                                 isYes(config_.getProperty("naming.update.enable"), true));
   }
@@ -121,7 +114,7 @@ namespace RTC
   bool Manager::activateManager()
   {
     try {
-      PortableServer::POAManager_var poaManager = poa_->the_POAManager();
+      PortableServer::POAManager_var poaManager = getPOA()->the_POAManager();
       poaManager->activate();
     }
     catch (const CORBA::Exception&) {
@@ -151,48 +144,64 @@ namespace RTC
     wake_.notify_all();
   }
 
+  void Manager::endNow(int signal)
+  {
+    // Ctrl-C twice: whatever the first shutdown waits for, end now, with
+    // at most a short try at leaving the name servers clean.
+    const int status = 128 + signal;
+    const std::chrono::milliseconds grace(1000);
+    ShutdownWatchdog lastResort(grace + std::chrono::milliseconds(500), status, programName_ + ": stopped");
+    std::cerr << programName_ << ": second stop signal: stopping at once" << std::endl;
+    if (naming_) {
+      ThreadCallDeadline deadline(grace);
+      naming_->unbindAll();
+    }
+    _exit(status);
+  }
+
   void Manager::runLoop()
   {
-    using Clock = std::chrono::steady_clock;
     const bool refreshNames = naming_ && isYes(config_.getProperty("naming.update.enable"), true);
-    double seconds = std::strtod(config_.getProperty("naming.update.interval", "10.0").c_str(), nullptr);
-    if (!(seconds > 0.0))
-      seconds = 10.0;
-    const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const auto namingInterval = secondsSetting(config_, "naming.update.interval");
     const bool shutdownWhenEmpty = isYes(config_.getProperty("manager.shutdown_on_nortcs"), true);
-    Clock::time_point nextRefresh = Clock::now() + interval;
+    Clock::time_point nextRefresh = Clock::now() + namingInterval;
+    Clock::time_point nextSweep = Clock::now() + connectorSweepInterval;
 
     std::unique_lock<std::mutex> lock(mutex_);
     while (!terminating_) {
-      auto woken = [this] { return terminating_ || !exited_.empty(); };
-      if (refreshNames)
-        wake_.wait_until(lock, nextRefresh, woken);
-      else
-        wake_.wait(lock, woken);
+      Clock::time_point wakeAt = std::min(nextSweep, refreshNames ? nextRefresh : Clock::time_point::max());
+      if (!retired_.empty())
+        wakeAt = std::min(wakeAt, Clock::now() + releaseCheckInterval);
+      wake_.wait_until(lock, wakeAt, [this] { return terminating_ || !exiting_.empty() || !exited_.empty(); });
       if (terminating_)
         break;
-      if (!exited_.empty()) {
-        lock.unlock();
-        deleteExited();
-        lock.lock();
-        if (components_.empty() && shutdownWhenEmpty)
-          terminating_ = true;
-        continue;
-      }
-      if (Clock::now() >= nextRefresh) {
-        lock.unlock();
+      lock.unlock();
+      const bool someExited = handleExits();
+      destroyReleased(false);
+      if (refreshNames && Clock::now() >= nextRefresh) {
         naming_->refresh();
-        lock.lock();
-        nextRefresh = Clock::now() + interval;
+        nextRefresh = Clock::now() + namingInterval;
       }
+      if (Clock::now() >= nextSweep) {
+        for (RTObject_impl* component : getComponents())
+          component->pruneDeadConnectors();
+        nextSweep = Clock::now() + connectorSweepInterval;
+      }
+      lock.lock();
+      if (shutdownWhenEmpty && someExited && components_.empty())
+        terminating_ = true;
     }
     lock.unlock();
+    shutdown();
+  }
 
-    shutdownComponents();
-    if (naming_)
-      naming_->unbindAll();
-    orb_->shutdown(true);
-    orb_->destroy();
+  void Manager::componentExiting(RTObject_impl* component)
+  {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      exiting_.push_back(component);
+    }
+    wake_.notify_all();
   }
 
   void Manager::componentExited(RTObject_impl* component)
@@ -204,42 +213,95 @@ namespace RTC
     wake_.notify_all();
   }
 
-  void Manager::deleteExited()
+  bool Manager::handleExits()
   {
-    std::vector<RTObject_impl*> exited;
-    std::vector<Component> done;
+    std::vector<std::string> names;
+    bool someExited = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      exited.swap(exited_);
-      for (RTObject_impl* object : exited) {
+      for (RTObject_impl* object : exiting_)
+        for (Component& c : components_)
+          if (c.object == object) {
+            names.insert(names.end(), c.names.begin(), c.names.end());
+            c.names.clear();
+          }
+      exiting_.clear();
+      for (RTObject_impl* object : exited_) {
         for (auto it = components_.begin(); it != components_.end(); ++it) {
           if (it->object == object) {
-            done.push_back(*it);
+            names.insert(names.end(), it->names.begin(), it->names.end());
+            retired_.push_back(*it);
             components_.erase(it);
+            someExited = true;
             break;
           }
         }
       }
+      exited_.clear();
     }
-    for (const Component& c : done) {
+    unbindNames(names);
+    return someExited;
+  }
+
+  void Manager::unbindNames(const std::vector<std::string>& names)
+  {
+    if (!naming_)
+      return;
+    for (const std::string& name : names)
+      naming_->unbind(name);
+  }
+
+  void Manager::destroyReleased(bool all)
+  {
+    std::vector<Component> done;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (auto it = retired_.begin(); it != retired_.end();) {
+        if (all || it->object->isReleased()) {
+          done.push_back(*it);
+          it = retired_.erase(it);
+        }
+        else {
+          ++it;
+        }
+      }
+    }
+    for (const Component& c : done)
+      c.factory->destroy(c.object);
+  }
+
+  void Manager::shutdown()
+  {
+    // Names are withdrawn while the components take leave of their peers;
+    // each side's calls together end within one call timeout, whatever the
+    // peers do.  Only a call the ORB itself cannot finish (a client that
+    // stopped reading its reply) could hold the end up: the watchdog ends
+    // the process then, with nothing destroyed under a running call.
+    const std::chrono::milliseconds budget = peerCallTimeout();
+    const auto transitions = secondsSetting(config_, "exec_cxt.transition_timeout");
+    ShutdownWatchdog watchdog(budget + transitions + std::chrono::seconds(2), 0,
+                              programName_ + ": warning: calls still in progress at shutdown were abandoned");
+    std::thread unbinder([this, budget] {
+      ThreadCallDeadline deadline(budget);
       if (naming_)
-        for (const std::string& name : c.names)
-          naming_->unbind(name);
-      destroyComponent(c.object, *c.factory);
+        naming_->unbindAll();
+    });
+    {
+      ThreadCallDeadline deadline(budget);
+      for (RTObject_impl* component : getComponents())
+        component->exit();
     }
-  }
-
-  void Manager::shutdownComponents()
-  {
-    for (RTObject_impl* component : getComponents())
-      component->exit();
-    deleteExited();
-  }
-
-  void Manager::destroyComponent(RTObject_impl* object, const Factory& factory)
-  {
-    object->waitUntilReleased();
-    factory.destroy(object);
+    unbinder.join();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      retired_.insert(retired_.end(), components_.begin(), components_.end());
+      components_.clear();
+      exiting_.clear();
+      exited_.clear();
+    }
+    // After this no call runs on any servant: every component can go.
+    orb_->shutdown();
+    destroyReleased(true);
   }
 
   std::vector<RTObject_impl*> Manager::getComponents()
@@ -330,7 +392,9 @@ namespace RTC
       return nullptr;
     component->setProperties(props);
     if (component->initialize() != RTC_OK) {
-      destroyComponent(component, *factory);
+      // Nothing of it was ever published; the ORB lets go of it at once.
+      std::lock_guard<std::mutex> lock(mutex_);
+      retired_.push_back(Component{component, factory, {}});
       return nullptr;
     }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 
@@ -13,6 +14,11 @@ namespace RTC
       "corba.args", "",
       "corba.endpoint", "",
       "corba.nameservers", "localhost",
+      "corba.call_timeout", "5",
+      "corba.request_timeout", "60",
+      "corba.idle_timeout", "60",
+      "corba.max_connections", "64",
+      "corba.max_threads", "16",
       "naming.enable", "YES",
       "naming.formats", "%h.host_cxt/%n.rtc",
       "naming.update.enable", "YES",
@@ -22,13 +28,45 @@ namespace RTC
       "exec_cxt.sync_transition", "YES",
       "exec_cxt.transition_timeout", "0.5",
       "manager.name", "manager",
-      "manager.is_master", "NO",
       "manager.shutdown_on_nortcs", "YES",
-      "manager.components.naming_policy", "process_unique",
       "manager.components.precreate", "",
-      "manager.termination_waittime", "0.5",
       "manager.memory.retain_large_buffers", "YES",
+      "manager.memory.release_after", "3",
       ""};
+
+    // Numeric keys and the values that make sense for them; anything else
+    // (text, NaN, infinities, zero where a period or rate is meant) stops
+    // start-up instead of being replaced by a default behind the user's back.
+    struct NumericKey
+    {
+      const char* key;
+      double minimum;
+      double maximum;
+      bool whole;
+    };
+    const NumericKey numericKeys[] = {
+      {"corba.call_timeout", 0.1, 3600, false},
+      {"corba.request_timeout", 1, 86400, false},
+      {"corba.idle_timeout", 2, 86400, true},
+      {"corba.max_connections", 1, 65536, true},
+      {"corba.max_threads", 2, 4096, true},
+      {"naming.update.interval", 0.01, 86400, false},
+      {"exec_cxt.periodic.rate", 0.001, 100000, false},
+      {"exec_cxt.transition_timeout", 0.001, 3600, false},
+      {"manager.memory.release_after", 0.1, 86400, false},
+    };
+
+    // Keys of the framework's own families that the runtime acts on.
+    const char* const usedKeys[] = {
+      "corba.args", "corba.endpoint", "corba.endpoints", "corba.nameservers", "corba.call_timeout",
+      "corba.request_timeout", "corba.idle_timeout", "corba.max_connections", "corba.max_threads",
+      "naming.enable", "naming.formats", "naming.update.enable", "naming.update.interval",
+      "exec_cxt.periodic.type", "exec_cxt.periodic.rate", "exec_cxt.sync_transition",
+      "exec_cxt.transition_timeout", "manager.name", "manager.shutdown_on_nortcs",
+      "manager.components.precreate", "manager.memory.retain_large_buffers",
+      "manager.memory.release_after", "manager.corba_servant"};
+    const char* const frameworkFamilies[] = {"corba.", "naming.", "exec_cxt.", "manager.", "logger.",
+                                             "timer.", "sdo.", "port."};
 
     bool isOrbOption(const std::string& arg)
     {
@@ -53,6 +91,53 @@ namespace RTC
       return !text.empty() &&
              std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
     }
+
+    const NumericKey& numericKey(const std::string& key)
+    {
+      for (const NumericKey& k : numericKeys)
+        if (key == k.key)
+          return k;
+      throw std::logic_error("not a numeric key: " + key);
+    }
+
+    std::string describeRange(const NumericKey& k)
+    {
+      auto text = [](double v) {
+        std::string s = std::to_string(v);
+        s.erase(s.find_last_not_of('0') + 1);
+        if (s.back() == '.')
+          s.pop_back();
+        return s;
+      };
+      return std::string(k.whole ? "a whole number" : "a number") + " from " + text(k.minimum) + " to " +
+             text(k.maximum);
+    }
+
+    void checkNumber(const Properties& config, const NumericKey& k)
+    {
+      const std::string text = trimmed(config.getProperty(k.key));
+      char* end = nullptr;
+      const double value = std::strtod(text.c_str(), &end);
+      const bool parsed = !text.empty() && end && *end == '\0';
+      if (!parsed || !std::isfinite(value) || value < k.minimum || value > k.maximum ||
+          (k.whole && value != std::floor(value)))
+        throw ConfigError(std::string(k.key) + " must be " + describeRange(k) + ", not '" + text + "'");
+    }
+
+    // "key:value" as -o takes it: split at the first unescaped ':', both
+    // sides unescaped and trimmed.
+    std::pair<std::string, std::string> splitSetting(const std::string& pair)
+    {
+      for (std::size_t i = 0; i < pair.size(); ++i) {
+        if (pair[i] == '\\') {
+          ++i;
+          continue;
+        }
+        if (pair[i] == ':')
+          return {unescaped(trimmed(pair.substr(0, i))), unescaped(trimmed(pair.substr(i + 1)))};
+      }
+      return {"", ""};
+    }
   }
 
   Properties defaultManagerConfig()
@@ -67,7 +152,7 @@ namespace RTC
     {
       std::string configFile;
       bool ignoreMissingFile = false;
-      Properties settings;                 // from -o, -p, -a, -d
+      Properties settings;                 // from -o, -p, -a
       std::vector<std::string> orbOptions; // "-ORB<name> <value>" pairs, in order
     };
 
@@ -93,22 +178,23 @@ namespace RTC
         }
         else if (arg == "-o") {
           const std::string pair = value();
-          const std::size_t colon = pair.find(':');
-          if (colon == std::string::npos || trimmed(pair.substr(0, colon)).empty())
+          const auto [key, setting] = splitSetting(pair);
+          if (key.empty())
             throw ConfigError("malformed option -o '" + pair + "': expected key:value");
-          line.settings.setProperty(trimmed(pair.substr(0, colon)), trimmed(pair.substr(colon + 1)));
+          line.settings.setProperty(key, setting);
         }
         else if (arg == "-p") {
           const std::string port = value();
-          if (!allDigits(port))
+          if (!allDigits(port) || std::strtoul(port.c_str(), nullptr, 10) > 65535)
             throw ConfigError("option -p needs a port number, not '" + port + "'");
           line.settings.setProperty("corba.endpoints", ":" + port);
         }
         else if (arg == "-a") {
+          // No manager servant is ever created here; -a asks for exactly that.
           line.settings.setProperty("manager.corba_servant", "NO");
         }
         else if (arg == "-d") {
-          line.settings.setProperty("manager.is_master", "YES");
+          throw ConfigError("option -d (run as master manager) is not supported");
         }
         else {
           throw ConfigError("unknown option '" + arg + "'");
@@ -143,12 +229,59 @@ namespace RTC
       }
     }
     config << line.settings;
+    for (const NumericKey& k : numericKeys)
+      checkNumber(config, k);
+    if (isYes(config.getProperty("manager.is_master")))
+      throw ConfigError("manager.is_master: a master manager is not supported");
     return config;
+  }
+
+  double numericSetting(const Properties& config, const std::string& key)
+  {
+    checkNumber(config, numericKey(key));
+    return std::strtod(config.getProperty(key).c_str(), nullptr);
+  }
+
+  std::chrono::milliseconds secondsSetting(const Properties& config, const std::string& key)
+  {
+    return std::chrono::milliseconds(std::llround(numericSetting(config, key) * 1000.0));
+  }
+
+  std::vector<std::string> unusedFrameworkKeys(const Properties& config)
+  {
+    std::vector<std::string> unused;
+    for (const std::string& key : config.propertyNames()) {
+      const bool framework = std::any_of(std::begin(frameworkFamilies), std::end(frameworkFamilies),
+                                         [&](const char* family) { return key.rfind(family, 0) == 0; });
+      const bool used = std::any_of(std::begin(usedKeys), std::end(usedKeys),
+                                    [&](const char* k) { return key == k; });
+      if (framework && !used)
+        unused.push_back(key);
+    }
+    return unused;
   }
 
   std::vector<std::string> orbArguments(const Properties& config, int argc, char** argv)
   {
     std::vector<std::string> args{argc > 0 ? argv[0] : "rtc"};
+    auto ms = [&](const char* key) { return std::to_string(secondsSetting(config, key).count()); };
+    auto whole = [&](const char* key) { return static_cast<long>(numericSetting(config, key)); };
+    // Every outgoing call, connection attempts included, ends within the
+    // call timeout; a request must arrive whole within the request timeout;
+    // an idle connection is closed; threads serving connections are capped
+    // (one per connection up to the limit, a shared pool beyond it).
+    const long threads = whole("corba.max_threads");
+    const long idle = whole("corba.idle_timeout");
+    args.insert(args.end(), {
+      "-ORBclientCallTimeOutPeriod", ms("corba.call_timeout"),
+      "-ORBclientConnectTimeOutPeriod", ms("corba.call_timeout"),
+      "-ORBsupportPerThreadTimeOut", "1",
+      "-ORBserverCallTimeOutPeriod", ms("corba.request_timeout"),
+      "-ORBinConScanPeriod", std::to_string(idle),
+      "-ORBscanGranularity", std::to_string(std::min(5L, idle / 2)),
+      "-ORBthreadPerConnectionUpperLimit", std::to_string(threads),
+      "-ORBthreadPerConnectionLowerLimit", std::to_string(threads * 3 / 4),
+      "-ORBmaxServerThreadPoolSize", std::to_string(threads)});
     for (const std::string& a : splitList(config.getProperty("corba.args"), ' '))
       args.push_back(a);
 

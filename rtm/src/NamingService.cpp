@@ -1,5 +1,6 @@
 #include "rtm/NamingService.h"
 
+#include <algorithm>
 #include <iostream>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -8,8 +9,6 @@ namespace RTC
 {
   namespace
   {
-    const CORBA::ULong namingCallTimeoutMs = 3000;
-
     std::string hostName()
     {
       utsname names;
@@ -72,34 +71,42 @@ namespace RTC
       servers_.push_back(Server{s});
   }
 
-  CosNaming::NamingContext_ptr NamingService::rootOf(const Server& server)
+  CosNaming::NamingContext_ptr NamingService::rootOf(const std::string& address)
   {
-    const std::string url = "corbaloc::" + server.address + "/NameService";
+    const std::string url = "corbaloc::" + address + "/NameService";
     CORBA::Object_var object = orb_->string_to_object(url.c_str());
-    // A name server that hangs must not hang the component with it.
-    omniORB::setClientCallTimeout(object, namingCallTimeoutMs);
-    return CosNaming::NamingContext::_narrow(object);
+    // Unchecked: the address says what it is, and a checked narrow would cost
+    // a hung server one more call timeout.
+    return CosNaming::NamingContext::_unchecked_narrow(object);
   }
 
-  void NamingService::reportFailure(Server& server)
+  std::vector<NamingService::Server> NamingService::serversCopy()
   {
-    if (!server.answering)
-      return;
-    server.answering = false;
-    std::cerr << programName_ << ": warning: name server " << server.address << " does not answer; "
-              << (retries_ ? "the component's names will be bound when it does"
-                           : "the component's names are not bound")
-              << std::endl;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return servers_;
   }
 
-  bool NamingService::bindOn(Server& server, const std::string& name, CORBA::Object_ptr object)
+  void NamingService::noteAnswer(const std::string& address, bool answered)
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Server& server : servers_) {
+      if (server.address != address)
+        continue;
+      if (!answered && server.answering)
+        std::cerr << programName_ << ": warning: name server " << address << " does not answer; "
+                  << (retries_ ? "the component's names will be bound when it does"
+                               : "the component's names are not bound")
+                  << std::endl;
+      server.answering = answered;
+    }
+  }
+
+  bool NamingService::bindOn(const std::string& address, const std::string& name, CORBA::Object_ptr object)
   {
     try {
-      CosNaming::NamingContext_var root = rootOf(server);
-      if (CORBA::is_nil(root)) {
-        reportFailure(server);
+      CosNaming::NamingContext_var root = rootOf(address);
+      if (CORBA::is_nil(root))
         return false;
-      }
       const CosNaming::Name cosName = toCosName(name);
       // Create (or reuse) every context on the way, then bind the object.
       CosNaming::Name path;
@@ -113,21 +120,17 @@ namespace RTC
         }
       }
       root->rebind(cosName, object);
-      server.answering = true;
       return true;
     }
     catch (const CORBA::Exception&) {
-      reportFailure(server);
       return false;
     }
   }
 
-  void NamingService::unbindOn(Server& server, const std::string& name)
+  void NamingService::unbindOn(const std::string& address, const std::string& name)
   {
-    if (!server.answering)
-      return;
     try {
-      CosNaming::NamingContext_var root = rootOf(server);
+      CosNaming::NamingContext_var root = rootOf(address);
       if (!CORBA::is_nil(root))
         root->unbind(toCosName(name));
     }
@@ -138,23 +141,24 @@ namespace RTC
 
   void NamingService::bind(const std::string& name, CORBA::Object_ptr object)
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    names_.emplace_back(name, CORBA::Object::_duplicate(object));
-    for (Server& server : servers_)
-      bindOn(server, name, object);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      names_.emplace_back(name, CORBA::Object::_duplicate(object));
+    }
+    for (const Server& server : serversCopy())
+      noteAnswer(server.address, bindOn(server.address, name, object));
   }
 
   void NamingService::unbind(const std::string& name)
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto it = names_.begin(); it != names_.end();) {
-      if (it->first == name)
-        it = names_.erase(it);
-      else
-        ++it;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      names_.erase(std::remove_if(names_.begin(), names_.end(), [&](const auto& entry) { return entry.first == name; }),
+                   names_.end());
     }
-    for (Server& server : servers_)
-      unbindOn(server, name);
+    for (const Server& server : serversCopy())
+      if (server.answering)
+        unbindOn(server.address, name);
   }
 
   void NamingService::unbindAll()
@@ -171,10 +175,17 @@ namespace RTC
 
   void NamingService::refresh()
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (Server& server : servers_)
-      for (const auto& entry : names_)
-        if (!bindOn(server, entry.first, entry.second))
+    std::vector<std::pair<std::string, CORBA::Object_var>> names;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      names = names_;
+    }
+    for (const Server& server : serversCopy()) {
+      bool answered = true;
+      for (const auto& entry : names)
+        if (!(answered = bindOn(server.address, entry.first, entry.second)))
           break;
+      noteAnswer(server.address, answered);
+    }
   }
 }

@@ -1,24 +1,19 @@
 #include "rtm/PeriodicExecutionContext.h"
 
+#include "rtm/Guarded.h"
 #include "rtm/NVUtil.h"
 #include "rtm/RTObject.h"
 
-#include <functional>
+#include <cmath>
 #include <sstream>
 
 namespace RTC
 {
   namespace
   {
-    // A callback that throws counts as a failed one.
-    ReturnCode_t guarded(const std::function<ReturnCode_t()>& callback)
+    bool acceptableRate(double rate)
     {
-      try {
-        return callback();
-      }
-      catch (const CORBA::Exception&) {
-        return RTC_ERROR;
-      }
+      return std::isfinite(rate) && rate > 0.0 && rate <= PeriodicExecutionContext::maxRate;
     }
 
     bool equivalent(LightweightRTObject_ptr a, LightweightRTObject_ptr b)
@@ -32,9 +27,9 @@ namespace RTC
     }
   }
 
-  PeriodicExecutionContext::PeriodicExecutionContext(double rate,
+  PeriodicExecutionContext::PeriodicExecutionContext(double rate, bool synchronous,
                                                      std::chrono::duration<double> transitionTimeout)
-    : rate_(rate), transitionTimeout_(transitionTimeout)
+    : rate_(acceptableRate(rate) ? rate : 1000.0), synchronous_(synchronous), transitionTimeout_(transitionTimeout)
   {
     thread_ = std::thread([this] { run(); });
   }
@@ -52,11 +47,6 @@ namespace RTC
   void PeriodicExecutionContext::deactivate()
   {
     activation_.deactivate();
-  }
-
-  void PeriodicExecutionContext::waitReleased()
-  {
-    activation_.waitReleased();
   }
 
   ExecutionContextService_ptr PeriodicExecutionContext::getObjRef() const
@@ -85,9 +75,9 @@ namespace RTC
 
   void PeriodicExecutionContext::bindOwner(LightweightRTObject_ptr owner, RTObject_impl& servant)
   {
-    Member member{RTC::LightweightRTObject::_duplicate(owner), RTC::DataFlowComponentAction::_nil(),
-                  &servant, 0, true, INACTIVE_STATE, Request::None, 0, INACTIVE_STATE};
     std::lock_guard<std::mutex> lock(mutex_);
+    Member member{nextMemberId_++, RTC::LightweightRTObject::_duplicate(owner), RTC::DataFlowComponentAction::_nil(),
+                  &servant, 0, true, INACTIVE_STATE, Request::None, 0, INACTIVE_STATE};
     members_.insert(members_.begin(), std::move(member));
   }
 
@@ -150,7 +140,7 @@ namespace RTC
       lock.lock();
       for (const Member& done : members) {
         for (Member& m : members_) {
-          if (m.handle == done.handle && m.owner == done.owner) {
+          if (m.id == done.id) {
             m.state = done.state;
             m.requestsServed = done.requestsServed;
             m.transitionReached = done.transitionReached;
@@ -165,8 +155,23 @@ namespace RTC
         if (next < now)
           next = now + period;  // fell behind: skip, do not burst
       }
-      changed_.wait_until(lock, next, [this] { return quit_ || !running_ || pendingRequests_; });
+      auto woken = [this] { return quit_ || !running_ || pendingRequests_; };
+      if (needsCycles()) {
+        changed_.wait_until(lock, next, woken);
+      }
+      else {
+        changed_.wait(lock, woken);
+        next = Clock::now();
+      }
     }
+  }
+
+  bool PeriodicExecutionContext::needsCycles() const
+  {
+    for (const Member& m : members_)
+      if (m.state == ACTIVE_STATE || m.state == ERROR_STATE)
+        return true;
+    return false;
   }
 
   void PeriodicExecutionContext::runCycle(std::vector<Member>& members, bool execute)
@@ -264,7 +269,7 @@ namespace RTC
 
   ReturnCode_t PeriodicExecutionContext::set_rate(CORBA::Double rate)
   {
-    if (!(rate > 0.0))
+    if (!acceptableRate(rate))
       return BAD_PARAMETER;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -284,6 +289,11 @@ namespace RTC
   {
     if (CORBA::is_nil(comp))
       return BAD_PARAMETER;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (find(comp))
+        return PRECONDITION_NOT_MET;
+    }
     ExecutionContextService_var self = getObjRef();
     ExecutionContextHandle_t handle;
     DataFlowComponentAction_var dataFlow;
@@ -298,8 +308,8 @@ namespace RTC
       return RTC_ERROR;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    members_.push_back(Member{RTC::LightweightRTObject::_duplicate(comp), dataFlow._retn(), nullptr, handle,
-                              false, INACTIVE_STATE, Request::None, 0, INACTIVE_STATE});
+    members_.push_back(Member{nextMemberId_++, RTC::LightweightRTObject::_duplicate(comp), dataFlow._retn(), nullptr,
+                              handle, false, INACTIVE_STATE, Request::None, 0, INACTIVE_STATE});
     return RTC_OK;
   }
 
@@ -327,19 +337,18 @@ namespace RTC
       return BAD_PARAMETER;
     if (m->state != from || !running_)
       return PRECONDITION_NOT_MET;
-    const ExecutionContextHandle_t handle = m->handle;
-    const bool owner = m->owner;
+    const unsigned long id = m->id;
     const unsigned long target = m->requestsServed + 1;
     m->request = request;
     pendingRequests_ = true;
     changed_.notify_all();
-    if (onOwnThread())
+    if (onOwnThread() || !synchronous_)
       return RTC_OK;  // carried out at the start of the next cycle
 
     LifeCycleState reached = from;
     changed_.wait_for(lock, transitionTimeout_, [&] {
       for (const Member& x : members_)
-        if (x.handle == handle && x.owner == owner) {
+        if (x.id == id) {
           reached = x.requestsServed >= target ? x.transitionReached : x.state;
           return x.requestsServed >= target;
         }
@@ -402,7 +411,7 @@ namespace RTC
     rate << rate_;
     appendString(profile->properties, "type", "PeriodicExecutionContext");
     appendString(profile->properties, "rate", rate.str());
-    appendString(profile->properties, "sync_transition", "YES");
+    appendString(profile->properties, "sync_transition", synchronous_ ? "YES" : "NO");
     std::ostringstream timeout;
     timeout << transitionTimeout_.count();
     appendString(profile->properties, "transition_timeout", timeout.str());

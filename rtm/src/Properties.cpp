@@ -30,25 +30,6 @@ namespace RTC
       return blank;
     }
 
-    std::string unescaped(const std::string& text)
-    {
-      std::string out;
-      for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-          out += text[i];
-          continue;
-        }
-        char c = text[++i];
-        switch (c) {
-          case 't': out += '\t'; break;
-          case 'n': out += '\n'; break;
-          case 'r': out += '\r'; break;
-          default: out += c; break;
-        }
-      }
-      return out;
-    }
-
     // A line continues when it ends in an odd number of backslashes.
     bool continues(const std::string& line)
     {
@@ -179,6 +160,25 @@ namespace RTC
         return parts;
       start = end + 1;
     }
+  }
+
+  std::string unescaped(const std::string& text)
+  {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '\\' || i + 1 == text.size()) {
+        out += text[i];
+        continue;
+      }
+      char c = text[++i];
+      switch (c) {
+        case 't': out += '\t'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        default: out += c; break;
+      }
+    }
+    return out;
   }
 
   std::string trimmed(const std::string& text)

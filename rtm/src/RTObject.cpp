@@ -1,7 +1,10 @@
 #include "rtm/RTObject.h"
 
+#include "rtm/Guarded.h"
 #include "rtm/Manager.h"
+#include "rtm/ManagerConfig.h"
 #include "rtm/NVUtil.h"
+#include "rtm/PeerCalls.h"
 #include "rtm/PortBase.h"
 
 #include <cstdlib>
@@ -98,17 +101,20 @@ namespace RTC
     const Properties props = getProperties();
     if (props.getProperty("exec_cxt.periodic.type", "PeriodicExecutionContext") != "PeriodicExecutionContext")
       return RTC_ERROR;
-    char* end = nullptr;
-    const std::string rateText = props.getProperty("exec_cxt.periodic.rate", "1000");
-    const double rate = std::strtod(rateText.c_str(), &end);
-    if (end == rateText.c_str() || *end != '\0' || !(rate > 0.0))
+    double rate = 0.0, timeout = 0.0;
+    try {
+      // Per-component settings may differ from the manager's, so they are
+      // checked again here; a bad one fails creation rather than being
+      // replaced by a default.
+      rate = numericSetting(props, "exec_cxt.periodic.rate");
+      timeout = numericSetting(props, "exec_cxt.transition_timeout");
+    }
+    catch (const ConfigError&) {
       return RTC_ERROR;
-    const std::string timeoutText = props.getProperty("exec_cxt.transition_timeout", "0.5");
-    double timeout = std::strtod(timeoutText.c_str(), &end);
-    if (!(timeout > 0.0))
-      timeout = 0.5;
+    }
+    const bool synchronous = isYes(props.getProperty("exec_cxt.sync_transition", "YES"), true);
 
-    auto context = std::make_unique<PeriodicExecutionContext>(rate, std::chrono::duration<double>(timeout));
+    auto context = std::make_unique<PeriodicExecutionContext>(rate, synchronous, std::chrono::duration<double>(timeout));
     context->activate(host_.getPOA());
     context->bindOwner(self_, *this);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -134,7 +140,7 @@ namespace RTC
     }
     ReturnCode_t result = createOwnedContext();
     if (result == RTC_OK)
-      result = on_initialize();
+      result = guarded([this] { return on_initialize(); });
     if (result != RTC_OK) {
       // The component will not run: take back everything put into the POA.
       deactivateServants();
@@ -165,13 +171,20 @@ namespace RTC
         return PRECONDITION_NOT_MET;
       exiting_ = true;
     }
-    if (ownedContext_) {
-      ownedContext_->deactivate_component(self_);
-      ownedContext_->stop();
+    host_.componentExiting(this);
+    ReturnCode_t result;
+    {
+      // Leaving contexts and disconnecting peers ends within one call
+      // timeout, however many peers do not answer.
+      ThreadCallDeadline deadline(peerCallTimeout());
+      if (ownedContext_) {
+        ownedContext_->deactivate_component(self_);
+        ownedContext_->stop();
+      }
+      leaveParticipatingContexts();
+      result = guarded([this] { return on_finalize(); });
+      deactivateServants();
     }
-    leaveParticipatingContexts();
-    ReturnCode_t result = on_finalize();
-    deactivateServants();
     host_.componentExited(this);
     return result;
   }
@@ -213,16 +226,29 @@ namespace RTC
     activation_.deactivate();
   }
 
-  void RTObject_impl::waitUntilReleased()
+  bool RTObject_impl::isReleased() const
   {
-    if (ownedContext_) {
-      ownedContext_->terminate();
-      ownedContext_->waitReleased();
+    std::vector<PortBase*> ports;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ports = ports_;
     }
-    for (PortBase* port : ports_)
-      port->waitReleased();
-    configurationActivation_.waitReleased();
-    activation_.waitReleased();
+    for (PortBase* port : ports)
+      if (!port->isReleased())
+        return false;
+    return (!ownedContext_ || ownedContext_->isReleased()) && configurationActivation_.isReleased() &&
+           activation_.isReleased();
+  }
+
+  void RTObject_impl::pruneDeadConnectors()
+  {
+    std::vector<PortBase*> ports;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ports = ports_;
+    }
+    for (PortBase* port : ports)
+      port->pruneDeadConnectors();
   }
 
   CORBA::Boolean RTObject_impl::is_alive(ExecutionContext_ptr exec_context)

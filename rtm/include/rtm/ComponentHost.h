@@ -14,8 +14,12 @@ namespace RTC
   public:
     virtual CORBA::ORB_ptr getORB() = 0;            // not duplicated
     virtual PortableServer::POA_ptr getPOA() = 0;   // not duplicated
+    // Called when a component starts to exit: the host stops advertising it
+    // (unbinds its names) while the component takes leave of its peers.
+    virtual void componentExiting(RTObject_impl* component) = 0;
     // Called by a component that has finished exiting, possibly from inside
-    // one of its own CORBA calls: the host deletes it later, not here.
+    // one of its own CORBA calls: the host deletes it later, not here, and
+    // only once the ORB no longer runs any call on it.
     virtual void componentExited(RTObject_impl* component) = 0;
 
   protected:

@@ -4,7 +4,9 @@
 #include <omniORB4/CORBA.h>
 
 #include "rtm/ComponentHost.h"
+#include "rtm/MemoryReleaser.h"
 #include "rtm/NamingService.h"
+#include "rtm/OrbRuntime.h"
 #include "rtm/Properties.h"
 
 #include <condition_variable>
@@ -17,9 +19,10 @@ namespace RTC
 {
   class RTObject_impl;
 
-  // The process's one manager: ORB and POA, component factories, the
-  // components it created, their names, and the run loop that ends with a
-  // signal or when the last component has exited.
+  // The process's one manager: component factories, the components it
+  // created and their names, and the run loop that ends with a signal or
+  // when the last component has exited.  Configuration, the ORB, naming,
+  // signals and memory each live in a class of their own.
   class Manager : public ComponentHost
   {
   public:
@@ -47,10 +50,13 @@ namespace RTC
     std::vector<RTObject_impl*> getComponents();
     // The manager's configuration: defaults, rtc.conf, then the command line.
     const Properties& getConfig() const { return config_; }
+    // Where the ORB accepts connections, "host:port".
+    std::vector<std::string> listeningAddresses() const { return orb_->listeningAddresses(); }
 
     // ComponentHost
-    CORBA::ORB_ptr getORB() override { return orb_.in(); }
-    PortableServer::POA_ptr getPOA() override { return poa_.in(); }
+    CORBA::ORB_ptr getORB() override { return orb_->orb(); }
+    PortableServer::POA_ptr getPOA() override { return orb_->poa(); }
+    void componentExiting(RTObject_impl* component) override;
     void componentExited(RTObject_impl* component) override;
 
   private:
@@ -69,17 +75,19 @@ namespace RTC
 
     Manager(int argc, char** argv);
     void runLoop();
-    void deleteExited();
-    void shutdownComponents();
-    void destroyComponent(RTObject_impl* object, const Factory& factory);
+    bool handleExits();  // true when a component has finished exiting
+    void unbindNames(const std::vector<std::string>& names);
+    void shutdown();
+    void destroyReleased(bool all);
+    void endNow(int signal);
     std::string nextInstanceName(const Properties& profile);
     Properties componentProperties(const Factory& factory, const std::string& instanceName,
                                    const Properties& parameters) const;
 
     const std::string programName_;
     Properties config_;
-    CORBA::ORB_var orb_;
-    PortableServer::POA_var poa_;
+    std::unique_ptr<MemoryReleaser> memoryReleaser_;
+    std::unique_ptr<OrbRuntime> orb_;
     std::unique_ptr<NamingService> naming_;
     ModuleInitProc initProc_ = nullptr;
 
@@ -87,7 +95,9 @@ namespace RTC
     std::condition_variable wake_;
     std::vector<std::unique_ptr<Factory>> factories_;
     std::vector<Component> components_;
+    std::vector<RTObject_impl*> exiting_;
     std::vector<RTObject_impl*> exited_;
+    std::vector<Component> retired_;  // exited; deleted once the ORB lets go of them
     bool terminating_ = false;
   };
 }

@@ -3,6 +3,7 @@
 
 #include "rtm/Properties.h"
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,12 +21,22 @@ namespace RTC
   Properties defaultManagerConfig();
 
   // Defaults, then the configuration file (-f, else $RTC_MANAGER_CONFIG,
-  // else the first of ./rtc.conf and the system locations), then -o/-p.
-  // "-ORB<name> <value>" pairs are left for the ORB.  Throws ConfigError.
+  // else the first of ./rtc.conf and the system locations), then -o/-p/-a.
+  // "-ORB<name> <value>" pairs are left for the ORB.  Every numeric key is
+  // checked against its range.  Throws ConfigError.
   Properties loadManagerConfig(int argc, char** argv);
 
-  // ORB_init arguments: corba.args, the end points, then the command
-  // line's own ORB options.
+  // The value of a numeric key, known to be valid after loadManagerConfig.
+  double numericSetting(const Properties& config, const std::string& key);
+  std::chrono::milliseconds secondsSetting(const Properties& config, const std::string& key);
+
+  // Keys of the framework's families (corba., naming., manager., ...) that
+  // this runtime does not act on; keys of other families belong to
+  // components and are not judged here.
+  std::vector<std::string> unusedFrameworkKeys(const Properties& config);
+
+  // ORB_init arguments: the runtime's time and resource limits, corba.args,
+  // the end points, then the command line's own ORB options.
   std::vector<std::string> orbArguments(const Properties& config, int argc, char** argv);
 }
 

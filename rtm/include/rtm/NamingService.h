@@ -16,7 +16,8 @@ namespace RTC
   // Keeps a set of names bound on every configured name server.  A server
   // that does not answer is reported once on standard error and tried again
   // by refresh(), so a name server started late or restarted gets the names
-  // back.
+  // back.  Every call to a name server is bounded by the ORB's call timeout,
+  // and no lock is held during one, so any method may run on any thread.
   class NamingService
   {
   public:
@@ -36,15 +37,16 @@ namespace RTC
       bool answering = true;  // false once reported as not answering
     };
 
-    bool bindOn(Server& server, const std::string& name, CORBA::Object_ptr object);
-    void unbindOn(Server& server, const std::string& name);
-    CosNaming::NamingContext_ptr rootOf(const Server& server);
-    void reportFailure(Server& server);
+    bool bindOn(const std::string& address, const std::string& name, CORBA::Object_ptr object);
+    void unbindOn(const std::string& address, const std::string& name);
+    CosNaming::NamingContext_ptr rootOf(const std::string& address);
+    std::vector<Server> serversCopy();
+    void noteAnswer(const std::string& address, bool answered);
 
     CORBA::ORB_var orb_;
     const std::string programName_;
     const bool retries_;
-    std::mutex mutex_;
+    std::mutex mutex_;  // guards the two lists below, never held during a call
     std::vector<Server> servers_;
     std::vector<std::pair<std::string, CORBA::Object_var>> names_;
   };

@@ -18,16 +18,25 @@ namespace RTC
   // Drives its components' life cycle on a thread of its own at a fixed
   // rate: state transitions at the start of a cycle, then on_execute and
   // on_state_update for active components, on_error for failed ones.
-  // Between cycles the thread sleeps.
+  // Between cycles the thread sleeps; while no component is active or
+  // failed it sleeps until a transition is asked for, as a cycle would have
+  // nothing to call.
   class PeriodicExecutionContext : public virtual POA_RTC::ExecutionContextService
   {
   public:
-    PeriodicExecutionContext(double rate, std::chrono::duration<double> transitionTimeout);
+    // Highest rate accepted, in Hz: beyond it a cycle is shorter than the
+    // callbacks themselves can ever be.
+    static constexpr double maxRate = 100000.0;
+
+    // `synchronous`: activate/deactivate/reset wait up to `transitionTimeout`
+    // for the transition and report its outcome; otherwise they return as
+    // soon as it is queued.
+    PeriodicExecutionContext(double rate, bool synchronous, std::chrono::duration<double> transitionTimeout);
     ~PeriodicExecutionContext() override;
 
     void activate(PortableServer::POA_ptr poa);
     void deactivate();
-    void waitReleased();
+    bool isReleased() const { return activation_.isReleased(); }
     ExecutionContextService_ptr getObjRef() const;  // duplicated
 
     // Makes `owner` the component this context belongs to, with handle 0.
@@ -58,10 +67,11 @@ namespace RTC
 
     struct Member
     {
+      unsigned long id;                      // this context's own, unique among its members
       LightweightRTObject_var component;
       DataFlowComponentAction_var dataFlow;  // nil if it has no data-flow callbacks
       RTObject_impl* local;                  // the owner's servant; null for others
-      ExecutionContextHandle_t handle;
+      ExecutionContextHandle_t handle;       // the component's name for this context
       bool owner;
       LifeCycleState state;
       Request request;
@@ -81,12 +91,15 @@ namespace RTC
     ReturnCode_t requestTransition(LightweightRTObject_ptr comp, LifeCycleState from, Request request);
     std::vector<Member> membersCopy();
     bool onOwnThread() const;
+    bool needsCycles() const;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Member> members_;
     double rate_;
+    const bool synchronous_;
     const std::chrono::duration<double> transitionTimeout_;
+    unsigned long nextMemberId_ = 0;
     bool running_ = false;
     bool inCycle_ = false;
     bool quit_ = false;

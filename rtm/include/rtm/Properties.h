@@ -54,6 +54,10 @@ namespace RTC
   std::vector<std::string> splitList(const std::string& text, char separator = ',');
 
   std::string trimmed(const std::string& text);
+
+  // Takes the escapes of configuration text off: \t, \n, \r, and a
+  // backslash before any other character stands for that character.
+  std::string unescaped(const std::string& text);
 }
 
 #endif // RTM_PROPERTIES_H

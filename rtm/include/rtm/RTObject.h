@@ -57,10 +57,13 @@ namespace RTC
     void setProperties(const Properties& properties);
     RTObject_ptr getObjRef() const;  // duplicated; nil before initialize()
 
-    // Waits until the ORB has let go of every servant of this component and
-    // its execution context has stopped for good; the host calls it after
-    // exit() and before destroying the component.
-    void waitUntilReleased();
+    // True once the ORB has let go of every servant of this component, so
+    // that no call can run on it any more; the host destroys the component
+    // only then.
+    bool isReleased() const;
+
+    // Drops connectors on every port whose peers are gone.
+    void pruneDeadConnectors();
 
     // RTC::ComponentAction
     ReturnCode_t on_initialize() override;
