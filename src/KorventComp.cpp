@@ -28,6 +28,29 @@ namespace
   }
 }
 
+namespace
+{
+  // A name server on another host hands this component's reference to
+  // clients there; a reference to the loopback is useless to them.
+  void warnWhenUnreachable(RTC::Manager& manager)
+  {
+    const RTC::Properties& config = manager.getConfig();
+    if (!RTC::isYes(config.getProperty("naming.enable"), true))
+      return;
+    for (const std::string& address : manager.listeningAddresses())
+      if (!RTC::isLoopbackAddress(address))
+        return;
+    for (const std::string& server : RTC::splitList(config.getProperty("corba.nameservers"))) {
+      if (RTC::isLoopbackAddress(server.find(':') == std::string::npos ? server + ":" : server))
+        continue;
+      std::cerr << "KorventComp: warning: registering with the name server " << server
+                << " on another host while listening only on the loopback: clients there cannot reach"
+                   " this component (set corba.endpoints to an address they can reach)" << std::endl;
+      return;
+    }
+  }
+}
+
 void initModule(RTC::Manager* manager)
 {
   registerKorventFactory(manager);
@@ -42,6 +65,7 @@ int main(int argc, char** argv)
 {
   RTC::Manager* manager = RTC::Manager::init(argc, argv);
   warnWhenExposed(*manager);
+  warnWhenUnreachable(*manager);
   manager->setModuleInitProc(initModule);
   manager->activateManager();
   manager->runManager(false);

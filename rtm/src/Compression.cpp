@@ -4,6 +4,13 @@
 
 namespace RTC
 {
+  std::vector<std::string> compressionOrbOptions()
+  {
+    const char* const everyTransportWithCompression = "* unix,ssl,tcp,ziop";
+    return {"-ORBclientTransportRule", everyTransportWithCompression,
+            "-ORBserverTransportRule", everyTransportWithCompression};
+  }
+
   void enableCompression(unsigned level, unsigned long minimumBytes)
   {
     Compression::CompressorIdLevelList compressors;

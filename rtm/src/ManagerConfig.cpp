@@ -1,5 +1,7 @@
 #include "rtm/ManagerConfig.h"
 
+#include "rtm/Compression.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -311,6 +313,10 @@ namespace RTC
       "-ORBthreadPerConnectionUpperLimit", std::to_string(threads),
       "-ORBthreadPerConnectionLowerLimit", std::to_string(threads * 3 / 4),
       "-ORBmaxServerThreadPoolSize", std::to_string(threads)});
+    if (isYes(config.getProperty("corba.compression.enable"))) {
+      const std::vector<std::string> compression = compressionOrbOptions();
+      args.insert(args.end(), compression.begin(), compression.end());
+    }
     for (const std::string& a : splitList(config.getProperty("corba.args"), ' '))
       args.push_back(a);
 

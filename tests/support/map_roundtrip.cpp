@@ -69,6 +69,10 @@ int main(int argc, char** argv)
     }
     std::vector<std::string> orbOptions = largeMessageOrbOptions();
     orbOptions.insert(orbOptions.end(), {"-ORBclientCallTimeOutPeriod", options.count("--timeout") ? options["--timeout"] : "20000"});
+    if (options.count("--compress")) {
+      const std::vector<std::string> compression = RTC::compressionOrbOptions();
+      orbOptions.insert(orbOptions.end(), compression.begin(), compression.end());
+    }
     for (const auto& [key, value] : options)
       if (key.rfind("-ORB", 0) == 0)
         orbOptions.insert(orbOptions.end(), {key, value});
