@@ -20,14 +20,15 @@ namespace RTC
   void applyTlsSettings(const TlsSettings& settings)
   {
     mustRead(settings.caFile, "certificate authority file");
-    mustRead(settings.certificate, "certificate file");
+    if (!settings.certificate.empty())
+      mustRead(settings.certificate, "certificate file");
     // The transport keeps pointers to these for the life of the process.
     static std::string caFile, certificate, password;
     caFile = settings.caFile;
     certificate = settings.certificate;
     password = settings.keyPassword;
     sslContext::certificate_authority_file = caFile.c_str();
-    sslContext::key_file = certificate.c_str();
+    sslContext::key_file = certificate.empty() ? nullptr : certificate.c_str();
     // Never null: the transport only loads the private key when a password
     // is given, and an empty one reads a key that has none.
     sslContext::key_file_password = password.c_str();

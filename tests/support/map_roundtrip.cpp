@@ -30,29 +30,6 @@ namespace
       cells[i] = (i / 4096) % 7 == 0 ? 255 : ((i % 997) < 3 ? 100 : 0);
     return cells;
   }
-
-  Korvent_ptr serviceOf(CORBA::ORB_ptr orb, RTC::RTObject_ptr component)
-  {
-    RTC::PortServiceList_var ports = component->get_ports();
-    for (CORBA::ULong i = 0; i < ports->length(); ++i) {
-      RTC::ConnectorProfile profile;
-      profile.name = "map_roundtrip";
-      profile.connector_id = "";
-      profile.ports.length(1);
-      profile.ports[0] = RTC::PortService::_duplicate(ports[i]);
-      if (ports[i]->connect(profile) != RTC::RTC_OK)
-        continue;
-      ports[i]->disconnect(profile.connector_id);
-      for (CORBA::ULong p = 0; p < profile.properties.length(); ++p) {
-        const char* ior = nullptr;
-        if (std::string(profile.properties[p].name) == "port.Korvent.Korvent" && (profile.properties[p].value >>= ior)) {
-          CORBA::Object_var object = orb->string_to_object(ior);
-          return Korvent::_narrow(object);
-        }
-      }
-    }
-    return Korvent::_nil();
-  }
 }
 
 int main(int argc, char** argv)
@@ -64,7 +41,7 @@ int main(int argc, char** argv)
     if (options.count("--ca")) {
       RTC::TlsSettings tls;
       tls.caFile = options["--ca"];
-      tls.certificate = options["--cert"];
+      tls.certificate = options.count("--cert") ? options["--cert"] : "";
       RTC::applyTlsSettings(tls);
     }
     std::vector<std::string> orbOptions = largeMessageOrbOptions();
@@ -87,7 +64,7 @@ int main(int argc, char** argv)
     const std::string url = "corbaname::" + options["--name-server"] + "#" + options["--name"];
     CORBA::Object_var object = orb->string_to_object(url.c_str());
     RTC::RTObject_var component = RTC::RTObject::_narrow(object);
-    Korvent_var service = serviceOf(orb, component);
+    Korvent_var service = providedService(orb, component);
     if (CORBA::is_nil(service)) {
       std::cerr << "map_roundtrip: no Korvent service\n";
       return 1;

@@ -10,7 +10,7 @@ namespace RTC
   struct TlsSettings
   {
     std::string caFile;       // PEM: the authority whose certificates are trusted
-    std::string certificate;  // PEM: this end's private key and certificate
+    std::string certificate;  // PEM: this end's private key and certificate; a client may have none
     std::string keyPassword;  // of the private key, if it has one
     enum class Verify { None, Peer, Require } verify = Verify::Require;
   };
