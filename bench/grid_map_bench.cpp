@@ -88,7 +88,7 @@ int main(int argc, char** argv)
   }
   Korvent_var korvent = korventFromString(*korventIor);
   BareOrb_var bare = bareOrbFromString(*bareIor);
-  RawTcpClient tcp(static_cast<uint16_t>(std::stoi(*tcpPort)));
+  RawTcpClient tcp("127.0.0.1", static_cast<uint16_t>(std::stoi(*tcpPort)));
 
   struct Size { std::size_t bytes; int repetitions; };
   const Size sizes[] = {

@@ -8,7 +8,8 @@
 namespace
 {
   // Runs a command to its end; throws with the command line if it fails.
-  void run(const std::vector<std::string>& argv)
+  // A quiet command's complaints are not shown: failing is expected of it.
+  void run(const std::vector<std::string>& argv, bool quiet = false)
   {
     std::vector<char*> args;
     for (const std::string& a : argv)
@@ -16,6 +17,8 @@ namespace
     args.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+      if (quiet)
+        freopen("/dev/null", "w", stderr);
       execvp(args[0], args.data());
       _exit(127);
     }
@@ -32,7 +35,7 @@ namespace
   void runQuietly(const std::vector<std::string>& argv)
   {
     try {
-      run(argv);
+      run(argv, true);
     }
     catch (const std::runtime_error&) {
       // Cleaning up: whatever is already gone need not go again.
@@ -129,15 +132,27 @@ unsigned long long TestNetwork::bytesThrough(int host) const
   return total;
 }
 
-void TestNetwork::shape(int host, unsigned rateMbit, double delayMs) const
+bool TestNetwork::shape(int host, unsigned rateMbit, double delayMs) const
 {
   const std::string rate = std::to_string(rateMbit) + "mbit";
   const std::string delay = std::to_string(delayMs) + "ms";
-  // Out of the host on its own end, into it on the switch's end.
+  bool delayed = true;
+  // Out of the host on its own end, into it on the switch's end.  Delay
+  // needs the kernel's netem scheduler, which not every kernel has.
   for (const auto& [ns, device] : {std::pair{hostNamespace(host), std::string("eth0")},
                                    std::pair{switchNamespace(), "port" + std::to_string(host)}}) {
-    run({tc, "-n", ns, "qdisc", "replace", "dev", device, "root", "handle", "1:", "netem", "delay", delay});
-    run({tc, "-n", ns, "qdisc", "replace", "dev", device, "parent", "1:", "handle", "2:", "tbf", "rate", rate,
-         "burst", "256kb", "latency", "100ms"});
+    runQuietly({tc, "-n", ns, "qdisc", "del", "dev", device, "root"});
+    try {
+      run({tc, "-n", ns, "qdisc", "add", "dev", device, "root", "handle", "1:", "netem", "delay", delay}, true);
+      run({tc, "-n", ns, "qdisc", "add", "dev", device, "parent", "1:", "handle", "2:", "tbf", "rate", rate,
+           "burst", "256kb", "latency", "100ms"});
+    }
+    catch (const std::runtime_error&) {
+      delayed = false;
+      runQuietly({tc, "-n", ns, "qdisc", "del", "dev", device, "root"});
+      run({tc, "-n", ns, "qdisc", "add", "dev", device, "root", "tbf", "rate", rate, "burst", "256kb", "latency",
+           "100ms"});
+    }
   }
+  return delayed;
 }

@@ -25,8 +25,10 @@ public:
   std::vector<std::string> inHost(int host, const std::vector<std::string>& argv) const;
   // Octets the host has sent and received on its link so far.
   unsigned long long bytesThrough(int host) const;
-  // Limits the host's link, both ways, to `rateMbit` with `delayMs` of delay.
-  void shape(int host, unsigned rateMbit, double delayMs) const;
+  // Limits the host's link, both ways, to `rateMbit` with `delayMs` of
+  // delay; false when this kernel cannot delay (no netem), and the link
+  // is only rate-limited.
+  bool shape(int host, unsigned rateMbit, double delayMs) const;
 
 private:
   void tearDown();
