@@ -9,10 +9,12 @@
 #include "NameServer.h"
 #include "OccupancyGrid.h"
 #include "RawTcp.h"
+#include "TestCertificates.h"
 #include "TestNetwork.h"
 
 #include <rtm/Compression.h>
 #include <rtm/MemoryPolicy.h>
+#include <rtm/TransportSecurity.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +31,7 @@ namespace
   using Clock = std::chrono::steady_clock;
   constexpr std::size_t gridWidth = 4096;
   const std::string namesPort = "2809";
+  constexpr int serverHost = 0, clientHost = 1;
 
   double medianSeconds(int repetitions, const std::function<void()>& call)
   {
@@ -51,6 +54,12 @@ namespace
     const std::size_t bytes = std::stoul(argv[6]);
     const int repetitions = std::stoi(argv[7]);
     const bool compress = std::string(argv[8]) == "1";
+    if (argv[9]) {  // a TLS client: authority, then key and certificate
+      RTC::TlsSettings tls;
+      tls.caFile = argv[9];
+      tls.certificate = argv[10];
+      RTC::applyTlsSettings(tls);
+    }
 
     RTC::retainLargeBuffers();
     std::vector<std::string> options = largeMessageOrbOptions();
@@ -140,16 +149,19 @@ int measureAcrossLinks(int argc, char** argv)
   const std::string self = std::filesystem::canonical("/proc/self/exe");
 
   TestNetwork net(2);
-  const int serverHost = 0, clientHost = 1;
   const std::string nameServer = net.address(serverHost) + ":" + namesPort;
   char pattern[] = "/tmp/names-link-XXXXXX";
   const std::string namesDir = mkdtemp(pattern);
   ChildProcess names(net.inHost(serverHost, {"/usr/bin/omniNames", "-start", namesPort, "-datadir", namesDir,
                                              "-ORBendPoint", "giop:tcp:" + nameServer}));
+  // TLS beside plaintext, so that both can be measured against one component.
+  TestCertificates authority("link bench CA");
   ChildProcess component(net.inHost(serverHost, {
       "/usr/bin/env", "-C", "/", KORVENTCOMP_PATH, "-o", "corba.nameservers:" + nameServer,
       "-o", "corba.endpoints:" + net.address(serverHost) + ":", "-o", "corba.args:-ORBgiopMaxMsgSize 268435456",
-      "-o", "corba.compression.enable:YES", "-o", "naming.update.interval:0.2"}));
+      "-o", "corba.compression.enable:YES", "-o", "naming.update.interval:0.2",
+      "-o", "corba.ssl.mode:mixed", "-o", "corba.ssl.ca_file:" + authority.authorityFile(),
+      "-o", "corba.ssl.certificate:" + authority.certificateFor("server")}));
   ChildProcess sink(net.inHost(serverHost, {self, "--sink", net.address(serverHost)}));
   const std::optional<std::string> sinkPort = sink.readLine(std::chrono::seconds(10));
   if (!sinkPort) {
@@ -164,10 +176,13 @@ int measureAcrossLinks(int argc, char** argv)
   std::printf("%-22s | %-7s | %-9s | %-17s | %-17s | %-18s | %-18s | %-6s\n", "link", "map", "raw TCP s",
               "set plain s (xraw)", "get plain s (xraw)", "set zlib s (raw/x)", "get zlib s (raw/x)", "ratio");
 
-  auto client = [&](std::size_t bytes, bool compress) {
-    ChildProcess run(net.inHost(clientHost, {self, "--client", nameServer, hostName() + ".host_cxt/Korvent0.rtc",
-                                             net.address(serverHost), *sinkPort, std::to_string(bytes),
-                                             repetitions, compress ? "1" : "0"}));
+  auto client = [&](std::size_t bytes, bool compress, int host = clientHost, bool tls = false) {
+    std::vector<std::string> argv{self, "--client", nameServer, hostName() + ".host_cxt/Korvent0.rtc",
+                                  net.address(serverHost), *sinkPort, std::to_string(bytes), repetitions,
+                                  compress ? "1" : "0"};
+    if (tls)
+      argv.insert(argv.end(), {authority.authorityFile(), authority.certificateFor("client")});
+    ChildProcess run(net.inHost(host, argv));
     std::optional<std::string> line = run.readLine(std::chrono::minutes(20));
     if (!line)
       throw std::runtime_error("client failed: " + run.errorOutput());
@@ -203,6 +218,17 @@ int measureAcrossLinks(int argc, char** argv)
   }
   std::printf("times are medians of %s calls; ratio = payload over octets that crossed the link, compressed\n",
               repetitions.c_str());
+
+  // On the component's own host, where the link costs nothing: what TLS
+  // itself costs.
+  std::printf("\n%-7s | %-12s | %-12s | %-18s | %-18s\n", "map", "set plain s", "get plain s", "set TLS s (xplain)",
+              "get TLS s (xplain)");
+  for (std::size_t mib : {16u, 64u}) {
+    const Figures plain = client(mib << 20, false, serverHost);
+    const Figures secure = client(mib << 20, false, serverHost, true);
+    std::printf("%3zu MiB | %12.3f | %12.3f | %8.3f (%5.2fx) | %8.3f (%5.2fx)\n", mib, plain.set, plain.get,
+                secure.set, secure.set / plain.set, secure.get, secure.get / plain.get);
+  }
   sink.stop(SIGKILL, std::chrono::seconds(5));
   component.stop(SIGTERM, std::chrono::seconds(20));
   names.stop(SIGTERM, std::chrono::seconds(10));
