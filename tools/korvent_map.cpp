@@ -105,6 +105,8 @@ int main(int argc, char** argv)
   CLI::App app(description, "korvent-map");
   app.require_subcommand(1);
   app.fallthrough();
+  // A later option overrides an earlier one, so that scripts can append.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
   ConnectionOptions connection;
   connection.componentName = defaultComponentName();
