@@ -32,9 +32,17 @@ void GridMapStore::replace(const void* octets, std::size_t length,
   {
     std::lock_guard<std::mutex> lock(currentMutex_);
     retired = std::exchange(current_, std::move(published));
+    if (observer_)
+      observer_(current_);
   }
   // 'retired' is released here, outside the lock; if no reader holds it, it
   // becomes the spare at once.
+}
+
+void GridMapStore::setObserver(Observer observer)
+{
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  observer_ = std::move(observer);
 }
 
 std::unique_ptr<GridMapSnapshot> GridMapStore::takeSpare()

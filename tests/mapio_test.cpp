@@ -235,7 +235,7 @@ TEST(StoreFile, RoundTripsAnyMapIncludingNegativeSizes)
   const std::string path = folder / "store";
   EXPECT_FALSE(readStoreFile(path).has_value());
   const GridMap odd = gridOf(-32768, 32767, std::string("\x00\x01\xff", 3));
-  writeStoreFile(path, odd);
+  writeStoreFile(path, odd.width, odd.height, odd.cells);
   const std::optional<GridMap> read = readStoreFile(path);
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(read->width, -32768);
@@ -248,7 +248,7 @@ TEST(StoreFile, RefusesTruncatedCorruptAndForeignFiles)
 {
   TemporaryFolder folder;
   const std::string path = folder / "store";
-  writeStoreFile(path, everyValue());
+  writeStoreFile(path, 16, 16, everyValue().cells);
   const std::string good = fileContent(path);
   ASSERT_EQ(good.size(), 28u + 256u);
 

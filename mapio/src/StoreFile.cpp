@@ -38,17 +38,17 @@ namespace mapio
       const std::uint32_t ofHeader = crc32Of(header.data() + checkedFrom, checksumAt - checkedFrom);
       return crc32Of(cells, count, ofHeader);
     }
-  }
 
-  std::string storeHeaderOf(const GridMap& map)
-  {
-    std::string bytes = magic;
-    putLittle(bytes, version, 4);
-    putLittle(bytes, static_cast<std::uint16_t>(map.width), 2);
-    putLittle(bytes, static_cast<std::uint16_t>(map.height), 2);
-    putLittle(bytes, map.cells.size(), 8);
-    putLittle(bytes, checksumOf(bytes, map.cells.data(), map.cells.size()), 4);
-    return bytes;
+    std::string storeHeaderOf(short width, short height, const std::string& cells)
+    {
+      std::string bytes = magic;
+      putLittle(bytes, version, 4);
+      putLittle(bytes, static_cast<std::uint16_t>(width), 2);
+      putLittle(bytes, static_cast<std::uint16_t>(height), 2);
+      putLittle(bytes, cells.size(), 8);
+      putLittle(bytes, checksumOf(bytes, cells.data(), cells.size()), 4);
+      return bytes;
+    }
   }
 
   GridMap decodeStoreFile(const std::string& bytes, const std::string& where)
@@ -85,12 +85,12 @@ namespace mapio
     return decodeStoreFile(readFileBytes(path), path);
   }
 
-  void writeStoreFile(const std::string& path, const GridMap& map)
+  void writeStoreFile(const std::string& path, short width, short height, const std::string& cells)
   {
-    const std::string header = storeHeaderOf(map);
+    const std::string header = storeHeaderOf(width, height, cells);
     AtomicFile file(path);
     file.write(header.data(), header.size());
-    file.write(map.cells.data(), map.cells.size());
+    file.write(cells.data(), cells.size());
     file.commit(AtomicFile::Durability::Synced);
   }
 }

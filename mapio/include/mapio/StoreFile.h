@@ -15,7 +15,6 @@ namespace mapio
   //  16  cell count               u64
   //  24  CRC-32 of bytes 8..23 followed by the cells   u32
   // All numbers little-endian.
-  std::string storeHeaderOf(const GridMap& map);
 
   // The map in `bytes`; throws MapError naming `where` for anything
   // short of a complete, intact store file.
@@ -25,7 +24,7 @@ namespace mapio
   std::optional<GridMap> readStoreFile(const std::string& path);
 
   // Replaces the file crash-safely.  Throws MapError.
-  void writeStoreFile(const std::string& path, const GridMap& map);
+  void writeStoreFile(const std::string& path, short width, short height, const std::string& cells);
 }
 
 #endif // MAPIO_STOREFILE_H
