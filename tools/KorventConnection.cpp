@@ -57,7 +57,7 @@ KorventConnection::KorventConnection(const ConnectionOptions& options)
     argv.push_back(a.data());
   int argc = static_cast<int>(argv.size());
   orb_ = CORBA::ORB_init(argc, argv.data());
-  service_ = findService();
+  service_ = findKorventService(orb_, options.nameServer, options.componentName);
 }
 
 KorventConnection::~KorventConnection()
@@ -66,13 +66,11 @@ KorventConnection::~KorventConnection()
   orb_->destroy();
 }
 
-Korvent_ptr KorventConnection::findService()
+Korvent_ptr findKorventService(CORBA::ORB_ptr orb, const std::string& host, const std::string& name)
 {
-  const std::string& host = options_.nameServer;
-  const std::string& name = options_.componentName;
   CosNaming::NamingContextExt_var names;
   try {
-    CORBA::Object_var object = orb_->string_to_object(("corbaloc::" + host + "/NameService").c_str());
+    CORBA::Object_var object = orb->string_to_object(("corbaloc::" + host + "/NameService").c_str());
     names = CosNaming::NamingContextExt::_narrow(object);
   }
   catch (const CORBA::BAD_PARAM&) {
@@ -127,7 +125,7 @@ Korvent_ptr KorventConnection::findService()
         const char* ior = nullptr;
         if (std::string(profile.properties[p].name) == "port.Korvent.Korvent" &&
             (profile.properties[p].value >>= ior)) {
-          CORBA::Object_var object = orb_->string_to_object(ior);
+          CORBA::Object_var object = orb->string_to_object(ior);
           Korvent_var service = Korvent::_narrow(object);
           if (!CORBA::is_nil(service))
             return service._retn();

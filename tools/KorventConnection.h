@@ -17,6 +17,12 @@ struct ConnectionOptions
   unsigned long maxMessageBytes = 256ul << 20;
 };
 
+// The grid-map service of the component named `componentName` in the name
+// service at `nameServer` ("host:port"), found through its "KorventPV"
+// port as any consumer would.  Throws mapio::MapError naming the host.
+Korvent_ptr findKorventService(CORBA::ORB_ptr orb, const std::string& nameServer,
+                               const std::string& componentName);
+
 // The ORB of the tool and the grid-map service of one component, found
 // through the name service and the component's "KorventPV" port.  Every
 // failure becomes one mapio::MapError naming the host or component.
@@ -32,7 +38,6 @@ public:
   mapio::GridMap getGridMap();
 
 private:
-  Korvent_ptr findService();
   void allowTransferOf(unsigned long bytes);
   [[noreturn]] void failCall(const CORBA::SystemException& error, const char* operation,
                              unsigned long bytes) const;
