@@ -103,6 +103,9 @@ namespace
 int main(int argc, char** argv)
 {
   CLI::App app(description, "korvent-map");
+  app.footer("KorventComp's own keys: korvent.map.load (a map file loaded at start-up),\n"
+             "korvent.map.load.occupancy (yes: load it as --occupancy would), korvent.map.store\n"
+             "(a file that keeps the latest map across restarts).  See the README's \"Maps\".");
   app.require_subcommand(1);
   app.fallthrough();
   // A later option overrides an earlier one, so that scripts can append.
