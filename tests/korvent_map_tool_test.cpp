@@ -15,8 +15,11 @@
 
 #include <csignal>
 #include <cstring>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <random>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -190,6 +193,22 @@ TEST_F(KorventMapTool, UnreachablePeersAndLimitsAreNamed)
   const ToolOutcome noNames = runKorventMap("127.0.0.1:1", {"info"});
   EXPECT_TRUE(noNames.failedWithOneLine()) << noNames.err;
   EXPECT_EQ(noNames.err, "korvent-map: cannot reach the name service (127.0.0.1:1)\n");
+
+  // A name server that accepts the connection and never answers: the call
+  // timeout ends the wait.
+  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(silent, 4), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string silentAddress = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  const ToolOutcome stalled = runKorventMap(silentAddress, {"--timeout", "0.5", "info"});
+  ::close(silent);
+  EXPECT_TRUE(stalled.failedWithOneLine()) << stalled.err;
+  EXPECT_EQ(stalled.err, "korvent-map: cannot reach the name service (" + silentAddress + ")\n");
 
   const ToolOutcome noComponent = tool({"-c", "nobody.host_cxt/Nothing0.rtc", "info"});
   EXPECT_TRUE(noComponent.failedWithOneLine()) << noComponent.err;
