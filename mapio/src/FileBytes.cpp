@@ -52,8 +52,8 @@ namespace mapio
         const int error = got < 0 ? errno : 0;
         ::close(fd);
         throw MapError(error ? "cannot read: " + systemError(error)
-                                 : std::string("cannot read: file shrank while being read"),
-                           path);
+                             : std::string("cannot read: file shrank while being read"),
+                       path);
       }
       done += static_cast<std::size_t>(got);
     }

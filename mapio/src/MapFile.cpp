@@ -85,8 +85,8 @@ namespace mapio
     map.cells = readFileBytes(path);
     if (!force && !map.sizeAgrees())
       throw MapError("file holds " + std::to_string(map.cells.size()) + " bytes, not " +
-                             std::to_string(width) + " x " + std::to_string(height) +
-                             "; --force stores it anyway", path);
+                     std::to_string(width) + " x " + std::to_string(height) +
+                     "; --force stores it anyway", path);
     return map;
   }
 

@@ -76,7 +76,7 @@ namespace mapio
     }
     catch (const YAML::Exception& error) {
       throw MapError("malformed map YAML at line " + std::to_string(error.mark.line + 1) + ": " +
-                             error.msg, path);
+                     error.msg, path);
     }
     if (!root.IsMap())
       throw MapError("malformed map YAML: not a mapping of keys to values", path);

@@ -42,7 +42,6 @@ namespace mapio
       }
 
       std::size_t position() const { return at_; }
-      void skip(std::size_t count) { at_ += count; }
 
       [[noreturn]] void fail(const std::string& what) const { throw MapError(what, where_); }
 

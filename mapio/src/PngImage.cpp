@@ -117,13 +117,13 @@ namespace mapio
       if (read.width > static_cast<png_uint_32>(std::numeric_limits<short>::max()) ||
           read.height > static_cast<png_uint_32>(std::numeric_limits<short>::max()))
         throw MapError("PNG of " + std::to_string(read.width) + " x " + std::to_string(read.height) +
-                               " pixels: width and height must not exceed 32767", path);
+                       " pixels: width and height must not exceed 32767", path);
       throw MapError("unsupported PNG: " + describe(read.colourType, read.bitDepth) +
-                             "; only 8-bit greyscale without alpha is read", path);
+                     "; only 8-bit greyscale without alpha is read", path);
     }
     if (outcome == PngOutcome::Failed)
       throw MapError(std::string("not a readable PNG: ") +
-                             (read.message[0] ? read.message : "libpng could not start"), path);
+                     (read.message[0] ? read.message : "libpng could not start"), path);
     return map;
   }
 

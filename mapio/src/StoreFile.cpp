@@ -60,11 +60,11 @@ namespace mapio
     const std::uint64_t fileVersion = getLittle(bytes, 8, 4);
     if (fileVersion != version)
       throw MapError("map store file has version " + std::to_string(fileVersion) +
-                             ", this program reads version " + std::to_string(version), where);
+                     ", this program reads version " + std::to_string(version), where);
     const std::uint64_t count = getLittle(bytes, 16, 8);
     if (bytes.size() - headerSize < count)
       throw MapError("map store file is truncated: " + std::to_string(bytes.size() - headerSize) +
-                             " of " + std::to_string(count) + " cells present", where);
+                     " of " + std::to_string(count) + " cells present", where);
     if (bytes.size() - headerSize > count)
       throw MapError("map store file is corrupt: bytes after the last cell", where);
     if (checksumOf(bytes, bytes.data() + headerSize, count) != getLittle(bytes, checksumAt, 4))
