@@ -17,8 +17,9 @@ namespace mapio
     bool sizeAgrees() const;
   };
 
-  // Rows of `map`, top row last: converts between the image's order (top
-  // row first) and the occupancy grid's (bottom row first).
+  // `map` with its rows in reverse order: converts between the image's
+  // order (top row first) and the occupancy grid's (bottom row first).
+  // The map's size must agree.
   GridMap flippedRows(const GridMap& map);
 }
 
