@@ -214,5 +214,11 @@ int main(int argc, char** argv)
     std::cerr << "korvent-map: out of memory (" << file << ")" << std::endl;
     return 1;
   }
+  catch (const CORBA::Exception& error) {
+    // Anything KorventConnection did not foresee still ends in one line.
+    std::cerr << "korvent-map: unexpected CORBA exception " << error._name() << " ("
+              << connection.componentName << ")" << std::endl;
+    return 1;
+  }
   return 0;
 }
