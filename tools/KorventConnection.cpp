@@ -57,7 +57,13 @@ KorventConnection::KorventConnection(const ConnectionOptions& options)
     argv.push_back(a.data());
   int argc = static_cast<int>(argv.size());
   orb_ = CORBA::ORB_init(argc, argv.data());
-  service_ = findKorventService(orb_, options.nameServer, options.componentName);
+  try {
+    service_ = findKorventService(orb_, options.nameServer, options.componentName);
+  }
+  catch (...) {
+    orb_->destroy();
+    throw;
+  }
 }
 
 KorventConnection::~KorventConnection()

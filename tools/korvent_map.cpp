@@ -120,7 +120,7 @@ int main(int argc, char** argv)
     ->capture_default_str();
   app.add_option("--timeout", connection.timeoutSeconds,
                  "seconds any call may take; map transfers get 1 s more per 8 MiB")
-    ->check(positiveNumber)->capture_default_str();
+    ->check(positiveNumber)->check(CLI::Range(0.001, 86400.0))->capture_default_str();
   app.add_option("--max-message", connection.maxMessageBytes,
                  "largest GIOP message in bytes; KorventComp's -ORBgiopMaxMsgSize must allow it too")
     ->check(CLI::Range(1024ul, 4294967295ul))->capture_default_str();
