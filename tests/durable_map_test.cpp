@@ -120,6 +120,11 @@ TEST_F(DurableMap, UnreadableStartupMapStopsStartWithOneLine)
     EXPECT_EQ(err.rfind("KorventComp: ", 0), 0u) << err;
     EXPECT_NE(err.find(file), std::string::npos) << err;
   }
+  writeFile(folder_ / "good.pgm", "P5\n1 1\n255\ng");
+  const auto [status, err] = failedStart({"-o", "korvent.map.load:" + (folder_ / "good.pgm"),
+                                          "-o", "korvent.map.load.occupancy:maybe"});
+  EXPECT_TRUE(exitedWith(status, 1)) << err;
+  EXPECT_EQ(err, "KorventComp: korvent.map.load.occupancy must be yes or no, not 'maybe' (configuration)\n");
 }
 
 TEST_F(DurableMap, RestartServesTheLastMapAndTheStoreWinsOverTheStartupMap)

@@ -185,6 +185,8 @@ int main(int argc, char** argv)
     else if (get->parsed()) {
       writeOptions.occupancy = occupancy;
       writeOptions.metadata.mode = mapio::occupancyModeNamed(mode, "--mode");
+      if (origin.size() != writeOptions.metadata.origin.size())
+        throw MapError("origin takes three numbers, x,y,yaw", "--origin");
       std::copy(origin.begin(), origin.end(), writeOptions.metadata.origin.begin());
       KorventConnection korvent(connection);
       const TransferReport report(quiet);
