@@ -2,6 +2,7 @@
 
 #include "KorventSVC_impl.h"
 
+#include "mapio/AtomicFile.h"
 #include "mapio/MapError.h"
 #include "mapio/MapFile.h"
 #include "mapio/StoreFile.h"
@@ -29,6 +30,7 @@ std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& confi
     store.replace(map->cells.data(), map->cells.size(), map->width, map->height);
   if (storePath.empty())
     return nullptr;
+  mapio::removeStaleTemporaries(storePath);
   auto writer = std::make_unique<DurableMapWriter>(store, storePath);
   if (map && !fromStore)
     writer->offer(store.current());

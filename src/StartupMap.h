@@ -14,7 +14,8 @@
 //   korvent.map.load             map file (YAML, PGM or PNG) loaded when no
 //                                store file exists
 //   korvent.map.load.occupancy   yes: load it as occupancy values (default no)
-// Returns the writer that keeps the store file, or null without one.
+// Returns the writer that keeps the store file, or null without one; the
+// temporary files of writers killed mid-write are removed first.
 // Throws mapio::MapError for a file that cannot be read or parsed, and for
 // a store file that is not complete and intact.
 std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& config);

@@ -223,6 +223,8 @@ TEST_F(DurableMap, KilledDuringAStreamOfSetsRestartsWithACompleteMap)
     for (int n = first - 1; n < next && !oneOfTheSetMaps; ++n)
       oneOfTheSetMaps = served == streamMap(n);
     EXPECT_TRUE(oneOfTheSetMaps) << "round " << round << ": " << served.size() << " bytes";
+    for (const std::string& name : folder_.entries())
+      EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name << " left from the killed writer";
     stopCleanly();
   }
 }

@@ -289,6 +289,18 @@ TEST(AtomicWrites, NothingAppearsUntilCommitAndNothingStaysWithout)
             std::string::npos);
 }
 
+TEST(AtomicWrites, StaleTemporariesOfDeadProcessesAreRemoved)
+{
+  TemporaryFolder folder;
+  const std::string path = folder / "out.bin";
+  const std::string mine = "out.bin.tmp-" + std::to_string(::getpid()) + "-7";
+  writeFile(folder / "out.bin.tmp-999999999-0", "left by a killed writer");  // beyond any pid
+  writeFile(folder / mine, "in progress");
+  writeFile(folder / "other.bin.tmp-999999999-0", "another file's");
+  removeStaleTemporaries(path);
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"other.bin.tmp-999999999-0", mine}));
+}
+
 TEST(FileLimits, RefusesFilesOfFourGibibytesBeforeReading)
 {
   TemporaryFolder folder;

@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -31,6 +34,12 @@ namespace mapio
       if (result != 0)
         throw MapError("cannot sync the folder: " + systemError(error), folder);
     }
+
+    // Temporary files of `path` are named <path>.tmp-<pid>-<n>.
+    std::string temporaryPrefix(const std::string& path)
+    {
+      return path + ".tmp-";
+    }
   }
 
   AtomicFile::AtomicFile(const std::string& path)
@@ -39,7 +48,7 @@ namespace mapio
     // A name of this process's own, so that concurrent writers of the same
     // target never share a temporary file; open() applies the umask.
     static std::atomic<unsigned> counter{0};
-    const std::string prefix = path + ".tmp-" + std::to_string(::getpid()) + "-";
+    const std::string prefix = temporaryPrefix(path) + std::to_string(::getpid()) + "-";
     for (;;) {
       temporaryPath_ = prefix + std::to_string(counter++);
       fd_ = ::open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -92,6 +101,25 @@ namespace mapio
     committed_ = true;
     if (durability == Durability::Synced)
       syncFolder(path_);
+  }
+
+  void removeStaleTemporaries(const std::string& path)
+  {
+    const std::string folder = folderOf(path);
+    const std::size_t slash = path.rfind('/');
+    const std::string prefix = temporaryPrefix(slash == std::string::npos ? path : path.substr(slash + 1));
+    DIR* entries = ::opendir(folder.c_str());
+    if (!entries)
+      return;
+    while (const dirent* entry = ::readdir(entries)) {
+      const std::string name = entry->d_name;
+      if (name.compare(0, prefix.size(), prefix) != 0)
+        continue;
+      const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+      if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+        ::unlink((folder + "/" + name).c_str());
+    }
+    ::closedir(entries);
   }
 
   void writeFileAtomically(const std::string& path, const std::string& bytes,

@@ -36,6 +36,10 @@ namespace mapio
     bool committed_ = false;
   };
 
+  // Removes the temporary files that AtomicFiles of `path` left behind in
+  // processes that no longer run (killed in the middle of a write).
+  void removeStaleTemporaries(const std::string& path);
+
   // Writes `bytes` as the whole file at `path` through an AtomicFile.
   void writeFileAtomically(const std::string& path, const std::string& bytes,
                            AtomicFile::Durability durability);
