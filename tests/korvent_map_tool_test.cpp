@@ -247,3 +247,15 @@ TEST_F(KorventMapToolSmallMessages, MapOverKorventCompsLimitSaysHowToRaiseIt)
   EXPECT_NE(outcome.err.find("--max-message"), std::string::npos) << outcome.err;
   EXPECT_NE(storedInfo().find("\"bytes\": 0"), std::string::npos);
 }
+
+TEST_F(KorventMapTool, MapThatIsNoImageIsSavedRawWithAWarning)
+{
+  writeFile(folder_ / "odd.raw", "abc");
+  ASSERT_TRUE(tool({"set", "--size", "5x5", "--force", folder_ / "odd.raw"}).succeeded());
+  const ToolOutcome get = tool({"get", folder_ / "odd.png"});
+  ASSERT_TRUE(get.succeeded()) << get.err;
+  EXPECT_EQ(get.err, "korvent-map: warning: the stored map's 3 bytes are not an image of 5 x 5; saved raw (" +
+                       (folder_ / "odd.png") + ")\n");
+  EXPECT_EQ(fileContent(folder_ / "odd.png"), "abc");
+  EXPECT_NE(storedInfo().find("\"size_agrees\": false"), std::string::npos);
+}
