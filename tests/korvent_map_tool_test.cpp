@@ -119,6 +119,13 @@ TEST_F(KorventMapTool, PlainPgmAndForeignYamlKeepTheirCells)
   ASSERT_TRUE(tool({"set", folder_ / "maps/site.yaml"}).succeeded());
   ASSERT_TRUE(tool({"get", folder_ / "again.pgm"}).succeeded());
   EXPECT_EQ(fileContent(folder_ / "again.pgm"), fileContent(folder_ / "binary.pgm"));
+
+  // The service keeps no resolution or origin: get writes what it is told.
+  ASSERT_TRUE(tool({"get", "--resolution", "0.1", "--origin", "1.5,-2,0.25", folder_ / "told.yaml"}).succeeded());
+  const std::string yaml = fileContent(folder_ / "told.yaml");
+  EXPECT_NE(yaml.find("resolution: 0.1\n"), std::string::npos) << yaml;
+  EXPECT_NE(yaml.find("origin: [1.5, -2, 0.25]\n"), std::string::npos) << yaml;
+  EXPECT_EQ(WEXITSTATUS(tool({"get", "--origin", "1,2,3,4", folder_ / "four.yaml"}).status), 2);
 }
 
 TEST_F(KorventMapTool, OccupancyStoresBottomRowFirstAndConvertsBack)

@@ -147,7 +147,7 @@ int main(int argc, char** argv)
   get->add_option("--resolution", writeOptions.metadata.resolution, "metres per cell, for a YAML")
     ->check(positiveNumber)->capture_default_str();
   get->add_option("--origin", origin, "x,y,yaw of the lower-left cell, for a YAML")
-    ->delimiter(',')->expected(3);
+    ->delimiter(',')->expected(3)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 
   bool json = false;
   CLI::App* info = app.add_subcommand("info", "describe the stored map");
