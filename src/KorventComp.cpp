@@ -1,5 +1,8 @@
 // KorventComp: hosts one Korvent component until the manager shuts down.
 #include "Korvent.h"
+#include "StartupMap.h"
+
+#include "mapio/MapError.h"
 
 #include <rtm/OrbRuntime.h>
 
@@ -66,8 +69,19 @@ int main(int argc, char** argv)
   RTC::Manager* manager = RTC::Manager::init(argc, argv);
   warnWhenExposed(*manager);
   warnWhenUnreachable(*manager);
+  std::unique_ptr<DurableMapWriter> durableMap;
+  try {
+    durableMap = loadConfiguredMap(manager->getConfig());
+  }
+  catch (const mapio::MapError& error) {
+    // Nothing is bound or written yet: end at once, without the exit
+    // handlers that would race the ORB's threads.
+    std::cerr << "KorventComp: " << error.what() << std::endl;
+    std::_Exit(1);
+  }
   manager->setModuleInitProc(initModule);
   manager->activateManager();
   manager->runManager(false);
+  durableMap.reset();  // saves a map still pending
   return 0;
 }
