@@ -31,6 +31,7 @@ public:
   std::optional<int> wait(std::chrono::milliseconds timeout);
 
   bool running();
+  pid_t pid() const { return pid_; }
 
   // Everything still unread on standard output, read until the stream
   // closes (call after the process ended), and all of standard error so far.
