@@ -139,6 +139,9 @@ TEST_F(KorventPort, HandWrittenConsumerConnectsUsesAndDisconnects)
   EXPECT_EQ(0u, connectors->length());
   EXPECT_EQ(1, consumer.disconnects);
   clientPoa()->deactivate_object(id);
+  // The consumer lives on this stack: the ORB must have let go of it (the
+  // component may still be checking on it) before it goes.
+  ASSERT_TRUE(waitFor([&] { return consumer._refcount_value() <= 1; }, 20s));
 }
 
 TEST_F(KorventPort, RuntimeConsumerPortSubscribesAndHonoursStrictness)
