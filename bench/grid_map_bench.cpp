@@ -2,7 +2,7 @@
 // measured in the same run: a bare-ORB servant over the same ORB settings,
 // and raw TCP on loopback.  Usage: grid_map_bench [repetition-scale]
 #include "BareOrb.hh"
-#include "ChildProcess.h"
+#include "BenchServer.h"
 #include "GridMapClient.h"
 #include "RawTcp.h"
 #include "rtm/MemoryPolicy.h"
@@ -75,20 +75,10 @@ int main(int argc, char** argv)
   const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
   RTC::retainLargeBuffers();
 
-  std::vector<std::string> serverArgv{BENCH_SERVER_PATH, "-ORBendPoint", "giop:tcp:127.0.0.1:"};
-  for (const std::string& o : largeMessageOrbOptions())
-    serverArgv.push_back(o);
-  ChildProcess server(serverArgv);
-  std::optional<std::string> korventIor = server.readLine(std::chrono::seconds(20));
-  std::optional<std::string> bareIor = server.readLine(std::chrono::seconds(5));
-  std::optional<std::string> tcpPort = server.readLine(std::chrono::seconds(5));
-  if (!korventIor || !bareIor || !tcpPort) {
-    std::fprintf(stderr, "bench server did not start:\n%s\n", server.errorOutput().c_str());
-    return 1;
-  }
-  Korvent_var korvent = korventFromString(*korventIor);
-  BareOrb_var bare = bareOrbFromString(*bareIor);
-  RawTcpClient tcp("127.0.0.1", static_cast<uint16_t>(std::stoi(*tcpPort)));
+  BenchServer server = startBenchServer();
+  Korvent_var korvent = korventFromString(server.lines[0]);
+  BareOrb_var bare = bareOrbFromString(server.lines[1]);
+  RawTcpClient tcp("127.0.0.1", static_cast<uint16_t>(std::stoi(server.lines[2])));
 
   struct Size { std::size_t bytes; int repetitions; };
   const Size sizes[] = {
@@ -154,6 +144,6 @@ int main(int argc, char** argv)
 
   korvent = Korvent::_nil();
   bare = BareOrb::_nil();
-  server.stop(SIGTERM, std::chrono::seconds(20));
+  server.process->stop(SIGTERM, std::chrono::seconds(20));
   return 0;
 }

@@ -83,8 +83,7 @@ int main(int argc, char** argv)
       startKorventComp(names.address(), {"-o", "exec_cxt.periodic.rate:" + std::to_string(rate),
                                          // as shipped, not the tests' quick rebinding
                                          "-o", "naming.update.interval:10"});
-  if (!waitFor([&] { return !CORBA::is_nil(CORBA::Object_var(names.resolve(korventName()))); },
-               std::chrono::seconds(20))) {
+  if (!waitForKorventName(names)) {
     std::fprintf(stderr, "KorventComp did not start:\n%s\n", component->errorOutput().c_str());
     return 1;
   }

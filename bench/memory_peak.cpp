@@ -34,8 +34,7 @@ int main(int argc, char** argv)
   std::printf("%-8s | %-14s | %-14s | %-16s\n", "map", "peak (VmHWM)", "after (VmRSS)", "3 x map + 30 MiB");
   for (std::size_t mib : {16u, 64u, 200u}) {
     std::unique_ptr<ChildProcess> component = startKorventComp(names.address());
-    if (!waitFor([&] { return !CORBA::is_nil(CORBA::Object_var(names.resolve(korventName()))); },
-                 std::chrono::seconds(20))) {
+    if (!waitForKorventName(names)) {
       std::fprintf(stderr, "KorventComp did not start:\n%s\n", component->errorOutput().c_str());
       return 1;
     }

@@ -2,7 +2,7 @@
 // 16 MiB map, alone and while a writer replaces the map continuously.
 // Readers never wait on one another in the server: each copies from the
 // snapshot it took, with no lock held.  Usage: readers_bench [seconds]
-#include "ChildProcess.h"
+#include "BenchServer.h"
 #include "GridMapClient.h"
 #include "rtm/MemoryPolicy.h"
 
@@ -66,16 +66,8 @@ int main(int argc, char** argv)
 {
   const std::chrono::duration<double> window(argc > 1 ? std::atof(argv[1]) : 3.0);
   RTC::retainLargeBuffers();
-  std::vector<std::string> serverArgv{BENCH_SERVER_PATH, "-ORBendPoint", "giop:tcp:127.0.0.1:"};
-  for (const std::string& o : largeMessageOrbOptions())
-    serverArgv.push_back(o);
-  ChildProcess server(serverArgv);
-  std::optional<std::string> korventIor = server.readLine(std::chrono::seconds(20));
-  if (!korventIor) {
-    std::fprintf(stderr, "bench server did not start:\n%s\n", server.errorOutput().c_str());
-    return 1;
-  }
-  Korvent_var korvent = korventFromString(*korventIor);
+  BenchServer server = startBenchServer();
+  Korvent_var korvent = korventFromString(server.lines[0]);
   korvent->setGridMap(4096, 4096, makeMap(std::vector<CORBA::Octet>(mapBytes, 3)));
 
   std::printf("getGridMap of a 16 MiB map, aggregate over %.0f s (MB/s)\n", window.count());
@@ -90,6 +82,6 @@ int main(int argc, char** argv)
                 mixed.readMBps, mixed.writeMBps);
   }
   korvent = Korvent::_nil();
-  server.stop(SIGTERM, std::chrono::seconds(20));
+  server.process->stop(SIGTERM, std::chrono::seconds(20));
   return 0;
 }

@@ -65,10 +65,7 @@ TEST(KorventCompStartup, MissingFileIsIgnoredWithDashI)
   NameServer names;
   names.start();
   std::unique_ptr<ChildProcess> process = startKorventComp(names.address(), {"-f", "/nonexistent/rtc.conf", "-i"});
-  EXPECT_TRUE(waitFor([&] {
-    CORBA::Object_var object = names.resolve(korventName());
-    return !CORBA::is_nil(object);
-  }, 20s)) << process->errorOutput();
+  EXPECT_TRUE(waitForKorventName(names)) << process->errorOutput();
   std::optional<int> status = process->stop(SIGTERM, 20s);
   EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
 }
@@ -87,10 +84,7 @@ TEST(KorventCompStartup, ListeningBeyondTheLoopbackIsAnnouncedOnce)
   names.start();
   auto warningsOf = [&](const std::vector<std::string>& args) {
     std::unique_ptr<ChildProcess> process = startKorventComp(names.address(), args);
-    EXPECT_TRUE(waitFor([&] {
-      CORBA::Object_var object = names.resolve(korventName());
-      return !CORBA::is_nil(object);
-    }, 20s)) << process->errorOutput();
+    EXPECT_TRUE(waitForKorventName(names)) << process->errorOutput();
     std::optional<int> status = process->stop(SIGTERM, 20s);
     EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
     return process->errorOutput();

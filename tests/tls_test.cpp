@@ -51,8 +51,7 @@ namespace
           "-o", "corba.ssl.mode:" + mode,
           "-o", "corba.ssl.ca_file:" + authorities().trusted.authorityFile(),
           "-o", "corba.ssl.certificate:" + authorities().serverCertificate});
-      ASSERT_TRUE(waitFor([&] { return !CORBA::is_nil(CORBA::Object_var(names_.resolve(korventName()))); }, 20s))
-          << component_->errorOutput();
+      ASSERT_TRUE(waitForKorventName(names_)) << component_->errorOutput();
       CORBA::Object_var object = names_.resolve(korventName());
       RTC::RTObject_var rtc = RTC::RTObject::_narrow(object);
       service_ = providedService(clientOrb(), rtc);

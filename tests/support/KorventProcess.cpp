@@ -21,3 +21,11 @@ std::string korventName()
 {
   return hostName() + ".host_cxt/Korvent0.rtc";
 }
+
+bool waitForKorventName(const NameServer& names, std::chrono::milliseconds timeout)
+{
+  return waitFor([&] {
+    CORBA::Object_var object = names.resolve(korventName());
+    return !CORBA::is_nil(object);
+  }, timeout);
+}

@@ -3,6 +3,7 @@
 
 #include "ChildProcess.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,5 +15,9 @@ std::unique_ptr<ChildProcess> startKorventComp(const std::string& nameServerAddr
 
 // The name the component binds in the name service.
 std::string korventName();
+
+class NameServer;
+// Waits until the component's name is bound on `names`; false on timeout.
+bool waitForKorventName(const NameServer& names, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 #endif // TESTS_SUPPORT_KORVENTPROCESS_H
