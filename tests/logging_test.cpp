@@ -33,6 +33,17 @@ namespace
     return count;
   }
 
+  RTC::ConnectorProfile connectorBetween(const char* name, RTC::PortService_ptr first, RTC::PortService_ptr second)
+  {
+    RTC::ConnectorProfile profile;
+    profile.name = name;
+    profile.connector_id = "";
+    profile.ports.length(2);
+    profile.ports[0] = RTC::PortService::_duplicate(first);
+    profile.ports[1] = RTC::PortService::_duplicate(second);
+    return profile;
+  }
+
   // Connects a consumer port of the test's own to "KorventPV", stores a
   // 3 x 4 map and reads it back through it, disconnects.
   void useTheMap(RTC::PortService_ptr provider)
@@ -44,12 +55,7 @@ namespace
     consumerPort.activate(clientOrb(), clientPoa());
     RTC::PortService_var consumerRef = consumerPort.getPortRef();
 
-    RTC::ConnectorProfile profile;
-    profile.name = "session";
-    profile.connector_id = "";
-    profile.ports.length(2);
-    profile.ports[0] = RTC::PortService::_duplicate(consumerRef);
-    profile.ports[1] = RTC::PortService::_duplicate(provider);
+    RTC::ConnectorProfile profile = connectorBetween("session", consumerRef, provider);
     ASSERT_EQ(RTC::RTC_OK, consumerPort.connect(profile));
     Korvent_var service = map._ptr();
     ASSERT_FALSE(CORBA::is_nil(service));
@@ -64,14 +70,11 @@ namespace
     consumerPort.waitReleased();
   }
 
-  // Runs the session against KorventComp with these settings, stops it
-  // with SIGTERM and returns its standard error.  An unused framework key
-  // makes sure there is a WARN line to see.
-  std::string sessionLog(std::vector<std::string> args)
+  // KorventComp with these settings, started and waited for until its
+  // name is bound; its service port, nil if it never was.
+  std::unique_ptr<ChildProcess> startBound(const NameServer& names, const std::vector<std::string>& args,
+                                           RTC::PortService_var& servicePort)
   {
-    args.insert(args.end(), {"-o", "timer.tick:1"});
-    NameServer names;
-    names.start();
     std::unique_ptr<ChildProcess> component = startKorventComp(names.address(), args);
     EXPECT_TRUE(waitFor([&] {
       CORBA::Object_var object = names.resolve(korventName());
@@ -81,10 +84,30 @@ namespace
     RTC::RTObject_var rtc = RTC::RTObject::_narrow(object);
     if (!CORBA::is_nil(rtc)) {
       RTC::PortServiceList_var ports = rtc->get_ports();
-      useTheMap(ports[0]);
+      servicePort = RTC::PortService::_duplicate(ports[0]);
     }
-    std::optional<int> status = component->stop(SIGTERM, 20s);
-    EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << component->errorOutput();
+    return component;
+  }
+
+  void stopCleanly(ChildProcess& component)
+  {
+    std::optional<int> status = component.stop(SIGTERM, 20s);
+    EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << component.errorOutput();
+  }
+
+  // Runs the session against KorventComp with these settings, stops it
+  // and returns its standard error.  An unused framework key makes sure
+  // there is a WARN line to see.
+  std::string sessionLog(std::vector<std::string> args)
+  {
+    args.insert(args.end(), {"-o", "timer.tick:1"});
+    NameServer names;
+    names.start();
+    RTC::PortService_var servicePort;
+    std::unique_ptr<ChildProcess> component = startBound(names, args, servicePort);
+    if (!CORBA::is_nil(servicePort))
+      useTheMap(servicePort);
+    stopCleanly(*component);
     return component->errorOutput();
   }
 
@@ -182,18 +205,17 @@ TEST(Logging, FileNameWithProcessIdTakesTheLog)
   ASSERT_NE(nullptr, mkdtemp(folder));
   NameServer names;
   names.start();
-  std::unique_ptr<ChildProcess> component = startKorventComp(
-      names.address(), {"-o", "logger.log_level:INFO", "-o", std::string("logger.file_name:") + folder + "/k-%p.log"});
+  RTC::PortService_var servicePort;
+  std::unique_ptr<ChildProcess> component = startBound(
+      names, {"-o", "logger.log_level:INFO", "-o", std::string("logger.file_name:") + folder + "/k-%p.log"},
+      servicePort);
+  stopCleanly(*component);
   // env(1) runs the component in its own process: the pid is the component's.
   const std::string path = std::string(folder) + "/k-" + std::to_string(component->pid()) + ".log";
-  auto fileText = [&] {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
-  EXPECT_TRUE(waitFor([&] { return linesWith(fileText(), "bound the name") == 1; }, 20s)) << fileText();
-  std::optional<int> status = component->stop(SIGTERM, 20s);
-  EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-  EXPECT_EQ(1u, linesWith(fileText(), "INFO KorventComp: shut down")) << fileText();
+  std::ifstream in(path);
+  const std::string fileText(std::istreambuf_iterator<char>(in), {});
+  EXPECT_EQ(1u, linesWith(fileText, "INFO KorventComp: bound the name")) << fileText;
+  EXPECT_EQ(1u, linesWith(fileText, "INFO KorventComp: shut down")) << fileText;
   EXPECT_EQ("", component->errorOutput());
   unlink(path.c_str());
   rmdir(folder);
@@ -216,25 +238,14 @@ TEST(Logging, RefusedProfileIsAWarning)
 {
   NameServer names;
   names.start();
-  std::unique_ptr<ChildProcess> component = startKorventComp(names.address());
-  ASSERT_TRUE(waitFor([&] {
-    CORBA::Object_var object = names.resolve(korventName());
-    return !CORBA::is_nil(object);
-  }, 20s)) << component->errorOutput();
-  CORBA::Object_var object = names.resolve(korventName());
-  RTC::RTObject_var rtc = RTC::RTObject::_narrow(object);
-  RTC::PortServiceList_var ports = rtc->get_ports();
+  RTC::PortService_var port;
+  std::unique_ptr<ChildProcess> component = startBound(names, {}, port);
+  ASSERT_FALSE(CORBA::is_nil(port));
 
   // The port itself listed twice: a profile no port may accept.
-  RTC::ConnectorProfile profile;
-  profile.name = "twice\nforged line";
-  profile.connector_id = "";
-  profile.ports.length(2);
-  profile.ports[0] = RTC::PortService::_duplicate(ports[0]);
-  profile.ports[1] = RTC::PortService::_duplicate(ports[0]);
-  EXPECT_EQ(RTC::BAD_PARAMETER, ports[0]->connect(profile));
-  std::optional<int> status = component->stop(SIGTERM, 20s);
-  EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+  RTC::ConnectorProfile profile = connectorBetween("twice\nforged line", port, port);
+  EXPECT_EQ(RTC::BAD_PARAMETER, port->connect(profile));
+  stopCleanly(*component);
 
   const std::string log = component->errorOutput();
   EXPECT_EQ(1u, linesWith(log, "WARN KorventComp: port Korvent0.KorventPV refused connector 'twice?forged line'"))
