@@ -511,7 +511,7 @@ namespace RTC
       }
       names += (names.empty() ? "" : ", ") + name;
     }
-    return names.empty() ? "itself" : names;
+    return names.empty() ? "no other port" : names;
   }
 
   ReturnCode_t PortBase::refuse(const ConnectorProfile& profile, ReturnCode_t code, const std::string& why) const
