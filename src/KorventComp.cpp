@@ -4,6 +4,7 @@
 
 #include "mapio/MapError.h"
 
+#include <rtm/Logger.h>
 #include <rtm/OrbRuntime.h>
 
 // ACE's main wrapper only renames main on platforms whose ACE needs a
@@ -25,9 +26,9 @@ namespace
       if (!RTC::isLoopbackAddress(address))
         exposed += (exposed.empty() ? "" : ", ") + address;
     if (!exposed.empty())
-      std::cerr << "KorventComp: warning: listening on " << exposed
-                << ": anyone who can reach these addresses can read and replace the map"
-                   " (set corba.endpoints to restrict it)" << std::endl;
+      RTC::logger().warn("warning: listening on " + exposed +
+                         ": anyone who can reach these addresses can read and replace the map"
+                         " (set corba.endpoints to restrict it)");
   }
 }
 
@@ -46,9 +47,9 @@ namespace
     for (const std::string& server : RTC::splitList(config.getProperty("corba.nameservers"))) {
       if (RTC::isLoopbackAddress(server.find(':') == std::string::npos ? server + ":" : server))
         continue;
-      std::cerr << "KorventComp: warning: registering with the name server " << server
-                << " on another host while listening only on the loopback: clients there cannot reach"
-                   " this component (set corba.endpoints to an address they can reach)" << std::endl;
+      RTC::logger().warn("warning: registering with the name server " + server +
+                         " on another host while listening only on the loopback: clients there cannot reach"
+                         " this component (set corba.endpoints to an address they can reach)");
       return;
     }
   }

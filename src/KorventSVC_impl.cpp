@@ -2,12 +2,26 @@
 
 #include "GridMapStore.h"
 
+#include <rtm/Logger.h>
+
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 
 namespace
 {
+  using Clock = std::chrono::steady_clock;
+
   // The one grid map of the process, shared by every servant object.
   GridMapStore gridMap;
+
+  void logStored(int width, int height, std::size_t bytes, Clock::duration took)
+  {
+    char line[128];
+    std::snprintf(line, sizeof line, "map stored: %d x %d, %zu bytes, %.3f ms", width, height, bytes,
+                  std::chrono::duration<double, std::milli>(took).count());
+    RTC::logger().info(line);
+  }
 }
 
 GridMapStore& processGridMap()
@@ -26,7 +40,12 @@ KorventSVC_impl::~KorventSVC_impl()
 CORBA::Boolean KorventSVC_impl::setGridMap(CORBA::Short width, CORBA::Short height,
                                            const RTC::TimedOctetSeq& map)
 {
+  // Neither the clock nor the text costs anything while INFO is off.
+  const bool logged = RTC::logger().enabled(RTC::LogLevel::Info);
+  const Clock::time_point start = logged ? Clock::now() : Clock::time_point();
   gridMap.replace(map.data.get_buffer(), map.data.length(), width, height);
+  if (logged)
+    logStored(width, height, map.data.length(), Clock::now() - start);
   return false;
 }
 
@@ -53,5 +72,9 @@ CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& he
 
   width = static_cast<CORBA::Short>(stored->mapWidth);
   height = static_cast<CORBA::Short>(stored->mapHeight);
+  RTC::logger().log(RTC::LogLevel::Debug, [&] {
+    return "map read: " + std::to_string(width) + " x " + std::to_string(height) + ", " + std::to_string(length) +
+           " bytes";
+  });
   return false;
 }

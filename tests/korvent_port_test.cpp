@@ -14,18 +14,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-  PortableServer::POA_ptr clientPoa()
-  {
-    static PortableServer::POA_ptr poa = [] {
-      CORBA::Object_var object = clientOrb()->resolve_initial_references("RootPOA");
-      PortableServer::POA_ptr root = PortableServer::POA::_narrow(object);
-      PortableServer::POAManager_var manager = root->the_POAManager();
-      manager->activate();
-      return root;
-    }();
-    return poa;
-  }
-
   // A consumer port as a 1.x component has one: it takes the provider's IOR
   // string from the connector profile, and while deciding it looks at the
   // provider port's connectors, which must not list this connection yet.

@@ -1,6 +1,7 @@
 #include "rtm/Manager.h"
 
 #include "rtm/ConnectionLimit.h"
+#include "rtm/Logger.h"
 #include "rtm/ManagerConfig.h"
 #include "rtm/MemoryPolicy.h"
 #include "rtm/PeerCalls.h"
@@ -79,9 +80,16 @@ namespace RTC
     catch (const ConfigError& error) {
       fail(programName_, error.what());
     }
+    // Before any thread starts: the logger is then only ever read.
+    try {
+      logger().configure(config_, programName_);
+    }
+    catch (const ConfigError& error) {
+      fail(programName_, error.what());
+    }
     const std::vector<std::string> unused = unusedFrameworkKeys(config_);
     if (!unused.empty())
-      std::cerr << programName_ << ": warning: configuration keys not used here: " << joined(unused) << std::endl;
+      logger().warn("warning: configuration keys not used here: " + joined(unused));
 
     // Everything below may start threads: signals are blocked first.
     catchStopSignals([this] { terminate(); }, [this](int signal) { endNow(signal); });
@@ -100,9 +108,14 @@ namespace RTC
     if (retainBuffers)
       memoryReleaser_ = std::make_unique<MemoryReleaser>(secondsSetting(config_, "manager.memory.release_after"));
 
+    // Only once the ORB is up: a start-up that fails says one line, no more.
+    logger().log(LogLevel::Info, [this] {
+      return "version " KORVENT_VERSION ", process " + std::to_string(getpid()) + ", listening on " +
+             joined(listeningAddresses());
+    });
+
     if (isYes(config_.getProperty("naming.enable"), true))
       naming_ = std::make_unique<NamingService>(orb_->orb(), splitList(config_.getProperty("corba.nameservers")),
-                                                programName_,
                                                 isYes(config_.getProperty("naming.update.enable"), true));
   }
 
@@ -150,8 +163,8 @@ namespace RTC
     // at most a short try at leaving the name servers clean.
     const int status = 128 + signal;
     const std::chrono::milliseconds grace(1000);
-    ShutdownWatchdog lastResort(grace + std::chrono::milliseconds(500), status, programName_ + ": stopped");
-    std::cerr << programName_ << ": second stop signal: stopping at once" << std::endl;
+    ShutdownWatchdog lastResort(grace + std::chrono::milliseconds(500), status, "stopped");
+    logger().warn("second stop signal: stopping at once");
     if (naming_) {
       ThreadCallDeadline deadline(grace);
       naming_->unbindAll();
@@ -279,8 +292,9 @@ namespace RTC
     // the process then, with nothing destroyed under a running call.
     const std::chrono::milliseconds budget = peerCallTimeout();
     const auto transitions = secondsSetting(config_, "exec_cxt.transition_timeout");
+    logger().info("shutting down");
     ShutdownWatchdog watchdog(budget + transitions + std::chrono::seconds(2), 0,
-                              programName_ + ": warning: calls still in progress at shutdown were abandoned");
+                              "warning: calls still in progress at shutdown were abandoned");
     std::thread unbinder([this, budget] {
       ThreadCallDeadline deadline(budget);
       if (naming_)
@@ -302,6 +316,7 @@ namespace RTC
     // After this no call runs on any servant: every component can go.
     orb_->shutdown();
     destroyReleased(true);
+    logger().info("shut down");
   }
 
   std::vector<RTObject_impl*> Manager::getComponents()

@@ -1,6 +1,7 @@
 #include "rtm/ManagerConfig.h"
 
 #include "rtm/Compression.h"
+#include "rtm/Logger.h"
 
 #include <algorithm>
 #include <cctype>
@@ -39,6 +40,9 @@ namespace RTC
       "manager.components.precreate", "",
       "manager.memory.retain_large_buffers", "YES",
       "manager.memory.release_after", "3",
+      "logger.enable", "YES",
+      "logger.file_name", "STDERR",
+      "logger.log_level", "INFO",
       ""};
 
     // Numeric keys and the values that make sense for them; anything else
@@ -76,7 +80,8 @@ namespace RTC
       "exec_cxt.periodic.type", "exec_cxt.periodic.rate", "exec_cxt.sync_transition",
       "exec_cxt.transition_timeout", "manager.name", "manager.shutdown_on_nortcs",
       "manager.components.precreate", "manager.memory.retain_large_buffers",
-      "manager.memory.release_after", "manager.corba_servant"};
+      "manager.memory.release_after", "manager.corba_servant",
+      "logger.enable", "logger.file_name", "logger.log_level"};
     const char* const frameworkFamilies[] = {"corba.", "naming.", "exec_cxt.", "manager.", "logger.",
                                              "timer.", "sdo.", "port."};
 
@@ -257,6 +262,9 @@ namespace RTC
       checkNumber(config, k);
     if (isYes(config.getProperty("manager.is_master")))
       throw ConfigError("manager.is_master: a master manager is not supported");
+    if (!parseLogLevel(config.getProperty("logger.log_level")))
+      throw ConfigError("logger.log_level must be one of " + logLevelNames() + ", not '" +
+                        trimmed(config.getProperty("logger.log_level")) + "'");
     checkChoice(config, "corba.ssl.mode", {"off", "only", "mixed"});
     checkChoice(config, "corba.ssl.verify", {"none", "peer", "require"});
     if (config.getProperty("corba.ssl.mode") != "off")

@@ -1,7 +1,8 @@
 #include "rtm/NamingService.h"
 
+#include "rtm/Logger.h"
+
 #include <algorithm>
-#include <iostream>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -64,8 +65,8 @@ namespace RTC
   }
 
   NamingService::NamingService(CORBA::ORB_ptr orb, const std::vector<std::string>& servers,
-                               std::string programName, bool retries)
-    : orb_(CORBA::ORB::_duplicate(orb)), programName_(std::move(programName)), retries_(retries)
+                               bool retries)
+    : orb_(CORBA::ORB::_duplicate(orb)), retries_(retries)
   {
     for (const std::string& s : servers)
       servers_.push_back(Server{s});
@@ -93,10 +94,11 @@ namespace RTC
       if (server.address != address)
         continue;
       if (!answered && server.answering)
-        std::cerr << programName_ << ": warning: name server " << address << " does not answer; "
-                  << (retries_ ? "the component's names will be bound when it does"
-                               : "the component's names are not bound")
-                  << std::endl;
+        logger().warn("warning: name server " + address + " does not answer; " +
+                      (retries_ ? "the component's names will be bound when it does"
+                                : "the component's names are not bound"));
+      if (answered && !server.answering)
+        logger().info("name server " + address + " answers again; the component's names are bound there");
       server.answering = answered;
     }
   }
@@ -145,8 +147,12 @@ namespace RTC
       std::lock_guard<std::mutex> lock(mutex_);
       names_.emplace_back(name, CORBA::Object::_duplicate(object));
     }
-    for (const Server& server : serversCopy())
-      noteAnswer(server.address, bindOn(server.address, name, object));
+    for (const Server& server : serversCopy()) {
+      const bool bound = bindOn(server.address, name, object);
+      if (bound)
+        logger().info("bound the name " + name + " on name server " + server.address);
+      noteAnswer(server.address, bound);
+    }
   }
 
   void NamingService::unbind(const std::string& name)

@@ -1,6 +1,7 @@
 #include "rtm/PortBase.h"
 
 #include "rtm/ConnectorLimits.h"
+#include "rtm/Logger.h"
 #include "rtm/NVUtil.h"
 #include "rtm/PeerCalls.h"
 
@@ -56,6 +57,33 @@ namespace RTC
 
     // Asked-for profiles check their peers at most this often.
     const std::chrono::seconds pruneInterval{2};
+
+    // Peer-supplied text for a log line: short, and unable to forge lines.
+    std::string printable(const char* text)
+    {
+      std::string out;
+      for (const char* c = text ? text : ""; *c && out.size() < 80; ++c)
+        out += (*c >= 0x20 && *c < 0x7f) ? *c : '?';
+      return out;
+    }
+
+    const char* codeName(ReturnCode_t code)
+    {
+      switch (code) {
+        case RTC_OK: return "RTC_OK";
+        case RTC_ERROR: return "RTC_ERROR";
+        case BAD_PARAMETER: return "BAD_PARAMETER";
+        case UNSUPPORTED: return "UNSUPPORTED";
+        case OUT_OF_RESOURCES: return "OUT_OF_RESOURCES";
+        case PRECONDITION_NOT_MET: return "PRECONDITION_NOT_MET";
+        default: return "an unknown code";
+      }
+    }
+
+    std::string connectorText(const ConnectorProfile& profile)
+    {
+      return "connector '" + printable(profile.name) + "' (" + printable(profile.connector_id) + ")";
+    }
   }
 
   class PortBase::Connecting
@@ -195,13 +223,13 @@ namespace RTC
   {
     PortService_var me = getPortRef();
     if (checkConnectorProfile(connector_profile, me) != RTC_OK)
-      return BAD_PARAMETER;
+      return refuse(connector_profile, BAD_PARAMETER, "malformed or over the limits");
     if (std::string(connector_profile.connector_id).empty())
       connector_profile.connector_id = freshUuid().c_str();
     else if (isKnown(connector_profile.connector_id))
-      return PRECONDITION_NOT_MET;
+      return refuse(connector_profile, PRECONDITION_NOT_MET, "its id is already connected");
     if (connectorCount() >= ConnectorLimits::maxConnectors)
-      return OUT_OF_RESOURCES;
+      return refuse(connector_profile, OUT_OF_RESOURCES, "this port has all the connectors it takes");
 
     ReturnCode_t result;
     bool peersReached = true;
@@ -213,7 +241,8 @@ namespace RTC
         PortService_var first = RTC::PortService::_duplicate(connector_profile.ports[0]);
         result = first->notify_connect(connector_profile);
       }
-      catch (const CORBA::Exception&) {
+      catch (const CORBA::Exception& error) {
+        peerFailed(connector_profile, "notify_connect", error);
         result = BAD_PARAMETER;
       }
     }
@@ -233,20 +262,20 @@ namespace RTC
     peersReached = false;
     PortService_var me = getPortRef();
     if (checkConnectorProfile(connector_profile, me) != RTC_OK)
-      return BAD_PARAMETER;
+      return refuse(connector_profile, BAD_PARAMETER, "malformed or over the limits");
     const std::string id = static_cast<const char*>(connector_profile.connector_id);
     if (id.empty())
-      return BAD_PARAMETER;
+      return refuse(connector_profile, BAD_PARAMETER, "it has no id");
     Connecting connecting(*this, id);
     if (!connecting.claimed() || isKnown(id.c_str()))
-      return PRECONDITION_NOT_MET;
+      return refuse(connector_profile, PRECONDITION_NOT_MET, "its id is already connected or connecting");
     if (connectorCount() >= ConnectorLimits::maxConnectors)
-      return OUT_OF_RESOURCES;
+      return refuse(connector_profile, OUT_OF_RESOURCES, "this port has all the connectors it takes");
 
     const bool duplicatesAllowed =
         isYes(findString(connector_profile.properties, "dataport.allow_dup_connection").value_or("NO"));
     if (!duplicatesAllowed && hasConnectorTo(connector_profile))
-      return PRECONDITION_NOT_MET;
+      return refuse(connector_profile, PRECONDITION_NOT_MET, "already connected to one of its ports");
 
     ReturnCode_t result = publishInterfaces(connector_profile);
     if (result == RTC_OK) {
@@ -257,14 +286,21 @@ namespace RTC
     // still be one this port can keep, and still be this connection.
     if (result == RTC_OK &&
         (checkConnectorProfile(connector_profile, me) != RTC_OK || id != connector_profile.connector_id.in()))
-      result = RTC_ERROR;
-    if (result == RTC_OK)
-      result = subscribeInterfaces(connector_profile);
+      result = refuse(connector_profile, RTC_ERROR, "the peers returned it altered");
+    if (result == RTC_OK && (result = subscribeInterfaces(connector_profile)) != RTC_OK)
+      refuse(connector_profile, result, "the interfaces it names could not be taken");
     // Stored only now, and only when the whole chain agreed: a peer further
     // down may ask this port for its connectors while it decides, and must
     // not see this one yet; a failed connection leaves nothing behind.
-    if (result == RTC_OK)
-      result = storeConnector(connector_profile);
+    if (result == RTC_OK) {
+      // Asked before storing, so that a disconnection can name them too.
+      const std::string peers = logger().enabled(LogLevel::Info) ? peerPortNames(connector_profile) : "";
+      result = storeConnector(connector_profile, peers);
+      if (result != RTC_OK)
+        refuse(connector_profile, result, "other connections completed meanwhile took its place");
+      else
+        logger().info("port " + getName() + " connected to " + peers + ", " + connectorText(connector_profile));
+    }
     if (result != RTC_OK)
       unsubscribeInterfaces(connector_profile);
     return result;
@@ -286,8 +322,9 @@ namespace RTC
         result = isMe(port) ? notify_disconnect(connector_id) : port->notify_disconnect(connector_id);
         break;
       }
-      catch (const CORBA::SystemException&) {
+      catch (const CORBA::SystemException& error) {
         // That peer is gone; let the next one carry the disconnection.
+        peerFailed(profile, "notify_disconnect", error);
       }
     }
     // A chain broken before it reached this port must not leave it connected.
@@ -337,8 +374,11 @@ namespace RTC
       bool dead = false;
       for (CORBA::ULong p = 0; p < connectors[c].ports.length() && !dead && !deadline.expired(); ++p)
         dead = !isMe(connectors[c].ports[p]) && isGone(connectors[c].ports[p]);
-      if (dead)
+      if (dead) {
+        logger().warn("port " + getName() + ": a peer of " + connectorText(connectors[c]) +
+                      " is gone; disconnecting");
         disconnect(connectors[c].connector_id);
+      }
     }
   }
 
@@ -403,7 +443,7 @@ namespace RTC
     return profile_.connector_profiles.length();
   }
 
-  ReturnCode_t PortBase::storeConnector(const ConnectorProfile& profile)
+  ReturnCode_t PortBase::storeConnector(const ConnectorProfile& profile, const std::string& peerNames)
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ConnectorProfileList& list = profile_.connector_profiles;
@@ -416,22 +456,78 @@ namespace RTC
     CORBA::ULong at = list.length();
     list.length(at + 1);
     list[at] = profile;
+    peerNames_[static_cast<const char*>(profile.connector_id)] = peerNames;
     return RTC_OK;
   }
 
   bool PortBase::eraseConnector(const char* id)
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ConnectorProfileList& list = profile_.connector_profiles;
-    for (CORBA::ULong i = 0; i < list.length(); ++i) {
-      if (!sameId(list[i].connector_id, id))
-        continue;
+    std::string peers;
+    std::string name;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ConnectorProfileList& list = profile_.connector_profiles;
+      CORBA::ULong i = 0;
+      while (i < list.length() && !sameId(list[i].connector_id, id))
+        ++i;
+      if (i == list.length())
+        return false;
+      name = printable(list[i].name);
       for (CORBA::ULong j = i + 1; j < list.length(); ++j)
         list[j - 1] = list[j];
       list.length(list.length() - 1);
-      return true;
+      const auto found = peerNames_.find(id);
+      if (found != peerNames_.end()) {
+        peers = found->second;
+        peerNames_.erase(found);
+      }
     }
-    return false;
+    logger().log(LogLevel::Info, [&] {
+      return "port " + getName() + " disconnected from " + peers + ", connector '" + name + "' (" +
+             printable(id) + ")";
+    });
+    return true;
+  }
+
+  std::string PortBase::peerPortNames(const ConnectorProfile& profile) const
+  {
+    // Each call is bounded by the ORB; this bounds how many are made.
+    const Deadline deadline(peerCallTimeout());
+    std::string names;
+    for (CORBA::ULong i = 0; i < profile.ports.length(); ++i) {
+      if (isMe(profile.ports[i]))
+        continue;
+      std::string name = "(not asked: out of time)";
+      if (!deadline.expired()) {
+        try {
+          PortProfile_var peer = profile.ports[i]->get_port_profile();
+          name = printable(peer->name);
+          if (name.empty())
+            name = "(unnamed)";
+        }
+        catch (const CORBA::Exception& error) {
+          name = std::string("(") + error._name() + ")";
+        }
+      }
+      names += (names.empty() ? "" : ", ") + name;
+    }
+    return names.empty() ? "no other port" : names;
+  }
+
+  ReturnCode_t PortBase::refuse(const ConnectorProfile& profile, ReturnCode_t code, const std::string& why) const
+  {
+    logger().log(LogLevel::Warn, [&] {
+      return "port " + getName() + " refused " + connectorText(profile) + ": " + why + " (" + codeName(code) + ")";
+    });
+    return code;
+  }
+
+  void PortBase::peerFailed(const ConnectorProfile& profile, const char* call, const CORBA::Exception& error) const
+  {
+    logger().log(LogLevel::Warn, [&] {
+      return "port " + getName() + ": a peer failed " + call + " for " + connectorText(profile) + " (" +
+             error._name() + ")";
+    });
   }
 
   ReturnCode_t PortBase::connectNext(ConnectorProfile& profile)
@@ -441,9 +537,16 @@ namespace RTC
         continue;
       try {
         PortService_var next = RTC::PortService::_duplicate(profile.ports[i + 1]);
-        return next->notify_connect(profile);
+        const ReturnCode_t result = next->notify_connect(profile);
+        if (result != RTC_OK)
+          logger().log(LogLevel::Warn, [&] {
+            return "port " + getName() + ": the next port refused " + connectorText(profile) + " (" +
+                   codeName(result) + ")";
+          });
+        return result;
       }
-      catch (const CORBA::Exception&) {
+      catch (const CORBA::Exception& error) {
+        peerFailed(profile, "notify_connect", error);
         return RTC_ERROR;
       }
     }
@@ -462,7 +565,8 @@ namespace RTC
         PortService_var next = RTC::PortService::_duplicate(profile.ports[i]);
         return next->notify_disconnect(profile.connector_id);
       }
-      catch (const CORBA::Exception&) {
+      catch (const CORBA::Exception& error) {
+        peerFailed(profile, "notify_disconnect", error);
       }
     }
     return self + 1 < profile.ports.length() ? RTC_ERROR : RTC_OK;
@@ -479,7 +583,8 @@ namespace RTC
       try {
         profile.ports[i]->notify_disconnect(profile.connector_id);
       }
-      catch (const CORBA::Exception&) {
+      catch (const CORBA::Exception& error) {
+        peerFailed(profile, "notify_disconnect", error);
       }
     }
   }

@@ -1,5 +1,7 @@
 #include "rtm/ShutdownWatchdog.h"
 
+#include "rtm/Logger.h"
+
 #include <unistd.h>
 
 namespace RTC
@@ -10,9 +12,8 @@ namespace RTC
       std::unique_lock<std::mutex> lock(mutex_);
       if (disarmed_.wait_for(lock, budget, [this] { return done_; }))
         return;
-      const std::string line = message + "\n";
-      ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
-      (void)ignored;
+      // The logger writes each line through at once, before _exit.
+      logger().warn(message);
       _exit(status);
     });
   }

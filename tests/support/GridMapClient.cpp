@@ -21,6 +21,18 @@ CORBA::ORB_ptr clientOrb()
   return orb;
 }
 
+PortableServer::POA_ptr clientPoa()
+{
+  static PortableServer::POA_ptr poa = [] {
+    CORBA::Object_var object = clientOrb()->resolve_initial_references("RootPOA");
+    PortableServer::POA_ptr root = PortableServer::POA::_narrow(object);
+    PortableServer::POAManager_var manager = root->the_POAManager();
+    manager->activate();
+    return root;
+  }();
+  return poa;
+}
+
 Korvent_ptr korventFromString(const std::string& reference)
 {
   CORBA::Object_var object = clientOrb()->string_to_object(reference.c_str());

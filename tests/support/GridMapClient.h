@@ -14,6 +14,9 @@ std::vector<std::string> largeMessageOrbOptions();
 // The test process's client ORB, initialised once with the options above.
 CORBA::ORB_ptr clientOrb();
 
+// The client ORB's root POA, active, for ports and servants of the test's own.
+PortableServer::POA_ptr clientPoa();
+
 // Resolves a stringified IOR or corbaname/corbaloc URL to the service.
 Korvent_ptr korventFromString(const std::string& reference);
 

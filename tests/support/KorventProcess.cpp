@@ -12,7 +12,10 @@ std::unique_ptr<ChildProcess> startKorventComp(const std::string& nameServerAddr
                                 "-o", "corba.args:-ORBgiopMaxMsgSize 268435456",
                                 "-o", "naming.update.interval:0.2",
                                 // generous: a loaded CI machine may be slow to schedule the context
-                                "-o", "exec_cxt.transition_timeout:5"};
+                                "-o", "exec_cxt.transition_timeout:5",
+                                // stderr then holds what a user is warned about, nothing else;
+                                // a test of the log sets its own level after this
+                                "-o", "logger.log_level:WARN"};
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   return std::make_unique<ChildProcess>(argv);
 }

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-// Runs the real KorventComp with loopback settings and the given extra
-// command-line arguments.
+// Runs the real KorventComp with loopback settings, logging at WARN, and
+// the given extra command-line arguments (which win).
 std::unique_ptr<ChildProcess> startKorventComp(const std::string& nameServerAddress,
                                                const std::vector<std::string>& extraArgs = {});
 

@@ -14,7 +14,7 @@
 namespace RTC
 {
   // Keeps a set of names bound on every configured name server.  A server
-  // that does not answer is reported once on standard error and tried again
+  // that does not answer is reported once (WARN) and tried again
   // by refresh(), so a name server started late or restarted gets the names
   // back.  Every call to a name server is bounded by the ORB's call timeout,
   // and no lock is held during one, so any method may run on any thread.
@@ -22,8 +22,7 @@ namespace RTC
   {
   public:
     // `servers` as in corba.nameservers: "host[:port]" entries.
-    NamingService(CORBA::ORB_ptr orb, const std::vector<std::string>& servers,
-                  std::string programName, bool retries);
+    NamingService(CORBA::ORB_ptr orb, const std::vector<std::string>& servers, bool retries);
 
     void bind(const std::string& name, CORBA::Object_ptr object);
     void unbind(const std::string& name);
@@ -44,7 +43,6 @@ namespace RTC
     void noteAnswer(const std::string& address, bool answered);
 
     CORBA::ORB_var orb_;
-    const std::string programName_;
     const bool retries_;
     std::mutex mutex_;  // guards the two lists below, never held during a call
     std::vector<Server> servers_;

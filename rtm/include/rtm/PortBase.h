@@ -6,6 +6,7 @@
 #include "rtm/ActivatedServant.h"
 
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -76,8 +77,16 @@ namespace RTC
     bool findConnector(const char* id, ConnectorProfile& out) const;
     bool isKnown(const char* id) const;
     std::size_t connectorCount() const;
-    ReturnCode_t storeConnector(const ConnectorProfile& profile);
+    // `peerNames` are kept for the line that logs its disconnection.
+    ReturnCode_t storeConnector(const ConnectorProfile& profile, const std::string& peerNames);
+    // Logs the disconnection when there was a connector to erase.
     bool eraseConnector(const char* id);
+    // The other ports' names, asked of them (a call to each, together
+    // bounded by the peer call timeout), for log lines.
+    std::string peerPortNames(const ConnectorProfile& profile) const;
+    // Logs (WARN) why a connector is refused; returns `code`.
+    ReturnCode_t refuse(const ConnectorProfile& profile, ReturnCode_t code, const std::string& why) const;
+    void peerFailed(const ConnectorProfile& profile, const char* call, const CORBA::Exception& error) const;
     // notify_connect's work; `peersReached` tells whether the chain went on
     // to other ports, which may then hold the connection.
     ReturnCode_t joinChain(ConnectorProfile& profile, bool& peersReached);
@@ -90,6 +99,7 @@ namespace RTC
     mutable std::mutex mutex_;  // guards profile_; never held across a remote call
     PortProfile profile_;
     std::set<std::string> connecting_;
+    std::map<std::string, std::string> peerNames_;  // by connector id, as logged
     std::chrono::steady_clock::time_point lastPrune_;
     CORBA::ORB_var orb_;
     PortableServer::POA_var poa_;

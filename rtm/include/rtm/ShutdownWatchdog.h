@@ -13,7 +13,8 @@ namespace RTC
   // watchdog was made: the last resort of a shutdown that waits on a peer
   // that never lets go (a client that stopped reading its reply).  The
   // process then ends without destroying anything an ORB thread might
-  // still be using.  Destroying the watchdog in time disarms it.
+  // still be using; `message` is logged at WARN first.  Destroying the
+  // watchdog in time disarms it.
   class ShutdownWatchdog
   {
   public:
