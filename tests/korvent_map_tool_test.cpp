@@ -215,7 +215,8 @@ TEST_F(KorventMapTool, UnreachablePeersAndLimitsAreNamed)
   const ToolOutcome stalled = runKorventMap(silentAddress, {"--timeout", "0.5", "info"});
   ::close(silent);
   EXPECT_TRUE(stalled.failedWithOneLine()) << stalled.err;
-  EXPECT_EQ(stalled.err, "korvent-map: cannot reach the name service (" + silentAddress + ")\n");
+  EXPECT_EQ(stalled.err, "korvent-map: cannot reach the name service: no answer within 500 ms; --timeout sets how "
+                        "long to wait (" + silentAddress + ")\n");
 
   const ToolOutcome noComponent = tool({"-c", "nobody.host_cxt/Nothing0.rtc", "info"});
   EXPECT_TRUE(noComponent.failedWithOneLine()) << noComponent.err;
