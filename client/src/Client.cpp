@@ -159,10 +159,11 @@ namespace korvent
       orb = processOrb(options);
     }
 
+    // `waited` is the timeout the failed call had, when not the plain one.
     [[noreturn]] void fail(const CORBA::SystemException& error, Peer peer, const std::string& what,
-                           const std::string& at) const
+                           const std::string& at, std::chrono::milliseconds waited = {}) const
     {
-      korvent::fail(error, peer, what, at, options, timeout);
+      korvent::fail(error, peer, what, at, options, waited.count() > 0 ? waited : timeout);
     }
 
     CORBA::Object_ptr resolve(const std::string& rootUrl, const std::string& server, const std::string& name);
@@ -303,7 +304,8 @@ namespace korvent
     // Borrowed, not owned: the sequence never frees or copies the caller's octets.
     map.data.replace(static_cast<CORBA::ULong>(size), static_cast<CORBA::ULong>(size),
                      const_cast<CORBA::Octet*>(data), false);
-    omniORB::setClientCallTimeout(impl.service, transferTimeoutMs(impl.options, size));
+    const CORBA::ULong allowed = transferTimeoutMs(impl.options, size);
+    omniORB::setClientCallTimeout(impl.service, allowed);
     try {
       impl.service->setGridMap(width, height, map);
     }
@@ -321,10 +323,10 @@ namespace korvent
         throw MapTooLarge("setGridMap of " + std::to_string(size) +
                           " bytes lost its connection, as when the map exceeds KorventComp's message size limit" +
                           raiseLimitHint(impl.options), impl.where);
-      impl.fail(error, Peer::MapService, "setGridMap", impl.where);
+      impl.fail(error, Peer::MapService, "setGridMap", impl.where, std::chrono::milliseconds(allowed));
     }
     catch (const CORBA::SystemException& error) {
-      impl.fail(error, Peer::MapService, "setGridMap", impl.where);
+      impl.fail(error, Peer::MapService, "setGridMap", impl.where, std::chrono::milliseconds(allowed));
     }
   }
 
@@ -333,12 +335,13 @@ namespace korvent
     const Impl& impl = *impl_;
     GridMap map;
     CORBA::Short width = 0, height = 0;
-    omniORB::setClientCallTimeout(impl.service, transferTimeoutMs(impl.options, omniORB::giopMaxMsgSize()));
+    const CORBA::ULong allowed = transferTimeoutMs(impl.options, omniORB::giopMaxMsgSize());
+    omniORB::setClientCallTimeout(impl.service, allowed);
     try {
       impl.service->getGridMap(width, height, map.sequence_);
     }
     catch (const CORBA::SystemException& error) {
-      impl.fail(error, Peer::MapService, "getGridMap", impl.where);
+      impl.fail(error, Peer::MapService, "getGridMap", impl.where, std::chrono::milliseconds(allowed));
     }
     map.width_ = width;
     map.height_ = height;
