@@ -157,8 +157,7 @@ int main(int argc, char** argv)
     ->excludes(nameServer)->excludes(component);
   app.add_flag("--no-compress", noCompression, "send and receive uncompressed");
   app.add_option("--compress-level", connection.compressionLevel,
-                 "GIOP compression level, 1 fastest to 9 smallest; used with a KorventComp that has\n"
-                 "corba.compression.enable:YES, others are served uncompressed")
+                 "GIOP compression level, 1 fastest to 9 smallest (with a KorventComp that offers it)")
     ->check(CLI::Range(1u, 9u))->capture_default_str();
   app.add_option("--ca", connection.caFile, "TLS: PEM file of the authority whose certificates are trusted")
     ->check(CLI::ExistingFile);
