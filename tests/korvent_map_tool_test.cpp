@@ -420,6 +420,8 @@ TEST_F(KorventMapToolTls, OnlyTrustedClientsGetThroughAndOthersChangeNothing)
   for (const std::vector<std::string>& args : refused) {
     const ToolOutcome outcome = runKorventMap(names_.address(), args);
     EXPECT_TRUE(outcome.failedWithOneLine()) << outcome.status << " " << outcome.err;
+    EXPECT_NE(outcome.err.find("does not answer"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("TLS"), std::string::npos) << outcome.err;
   }
   EXPECT_EQ(storedInfo(), before);
 }

@@ -35,7 +35,9 @@ namespace korvent
     [[noreturn]] void fail(const CORBA::SystemException& error, Peer peer, const std::string& what,
                            const std::string& where, const ClientOptions& options, std::chrono::milliseconds timeout)
     {
-      const std::string said = std::string(error._name()) + " (minor " + std::to_string(error.minor()) + ")";
+      const char* minorName = error.NP_minorString();
+      const std::string said = std::string(error._name()) + " (" +
+                               (minorName ? std::string(minorName) : "minor " + std::to_string(error.minor())) + ")";
       const CORBA::ULong minor = error.minor();
       if (CORBA::TIMEOUT::_downcast(&error) ||
           (CORBA::TRANSIENT::_downcast(&error) && minor == omni::TRANSIENT_CallTimedout))
@@ -53,7 +55,8 @@ namespace korvent
         throw NameServiceUnreachable("cannot reach the name service", where);
       if (peer == Peer::Component && (unreachable || CORBA::BAD_OPERATION::_downcast(&error) ||
                                       CORBA::BAD_PARAM::_downcast(&error)))
-        throw ComponentNotFound("no component answers there: " + said, where);
+        throw ComponentNotFound(what + " does not answer (" + said + "); it may have stopped, or serve over TLS"
+                                " only to clients with a trusted certificate", where);
       if (unreachable)
         throw CommunicationError(what + " failed: the component does not answer (" + said + ")", where);
       throw CommunicationError(what + " failed: " + said, where);
@@ -149,6 +152,7 @@ namespace korvent
     CORBA::ORB_var orb;
     std::chrono::milliseconds timeout;
     std::string where;
+    bool named = false;  // found through a name service
     Korvent_var service;
 
     Impl(const ClientOptions& given, std::string location)
@@ -228,7 +232,8 @@ namespace korvent
       }
     }
     catch (const CORBA::SystemException& error) {
-      fail(error, Peer::Component, "the component", where);
+      fail(error, Peer::Component,
+           named ? "the component, though its name is bound in the name service," : "the component", where);
     }
     if (!ior)
       throw NoSuchService("the component has no port providing the Korvent service", where);
@@ -257,6 +262,7 @@ namespace korvent
   {
     auto impl = std::make_unique<Impl>(options, name + " on " + hostPort);
     CORBA::Object_var found = impl->resolve("corbaloc::" + hostPort + "/NameService", hostPort, name);
+    impl->named = true;
     impl->findService(found);
     return Client(std::move(impl));
   }
@@ -278,6 +284,7 @@ namespace korvent
       if (name.empty())
         throw ComponentNotFound("the reference names no component", impl->where);
       object = impl->resolve("corbaloc:" + address, address, name);
+      impl->named = true;
     }
     else {
       try {
