@@ -103,10 +103,13 @@ namespace mapio
     return map;
   }
 
+  std::string pgmHeader(const GridMap& map)
+  {
+    return "P5\n" + std::to_string(map.width) + " " + std::to_string(map.height) + "\n255\n";
+  }
+
   std::string encodePgm(const GridMap& map)
   {
-    std::string bytes = "P5\n" + std::to_string(map.width) + " " + std::to_string(map.height) + "\n255\n";
-    bytes += map.cells;
-    return bytes;
+    return pgmHeader(map) + map.cells;
   }
 }

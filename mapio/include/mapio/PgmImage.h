@@ -14,6 +14,9 @@ namespace mapio
 
   // Binary PGM (P5, maximum 255) of a map whose size agrees.
   std::string encodePgm(const GridMap& map);
+  // The part of it before the cells, so that the cells can be written
+  // from where they are.
+  std::string pgmHeader(const GridMap& map);
 }
 
 #endif // MAPIO_PGMIMAGE_H
