@@ -79,13 +79,12 @@ void KorventConnection::setGridMap(const mapio::GridMap& map)
   });
 }
 
-mapio::GridMap KorventConnection::getGridMap()
+korvent::GridMap KorventConnection::getGridMap()
 {
-  korvent::GridMap fetched = translated([&] { return client_->getMap(); });
-  mapio::GridMap map;
-  map.width = fetched.width();
-  map.height = fetched.height();
-  // mapio keeps cells in a std::string: one copy out of the ORB's buffer.
-  map.cells.assign(reinterpret_cast<const char*>(fetched.data()), fetched.size());
-  return map;
+  return translated([&] { return client_->getMap(); });
+}
+
+mapio::GridMapView viewOf(const korvent::GridMap& map)
+{
+  return {map.width(), map.height(), std::string_view(reinterpret_cast<const char*>(map.data()), map.size())};
 }

@@ -31,10 +31,13 @@ public:
   explicit KorventConnection(const ConnectionOptions& options);
 
   void setGridMap(const mapio::GridMap& map);
-  mapio::GridMap getGridMap();
+  korvent::GridMap getGridMap();
 
 private:
   std::optional<korvent::Client> client_;
 };
+
+// The fetched map's cells where the ORB put them.
+mapio::GridMapView viewOf(const korvent::GridMap& map);
 
 #endif // TOOLS_KORVENTCONNECTION_H

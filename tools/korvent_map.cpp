@@ -237,7 +237,8 @@ int main(int argc, char** argv)
       std::copy(origin.begin(), origin.end(), writeOptions.metadata.origin.begin());
       KorventConnection korvent(connection);
       const TransferReport report(quiet);
-      const mapio::GridMap map = korvent.getGridMap();
+      const korvent::GridMap fetched = korvent.getGridMap();
+      const mapio::GridMapView map = viewOf(fetched);
       report.done("received", map.cells.size());
       const mapio::MapWriteResult written = mapio::writeMapFile(file, map, writeOptions);
       if (written.written == mapio::MapFormat::Raw && mapio::formatOf(file) != mapio::MapFormat::Raw)
@@ -251,7 +252,8 @@ int main(int argc, char** argv)
     }
     else {
       KorventConnection korvent(connection);
-      const MapSummary summary(korvent.getGridMap());
+      const korvent::GridMap fetched = korvent.getGridMap();
+      const MapSummary summary(viewOf(fetched));
       std::cout << (json ? summary.json() : summary.text()) << std::flush;
     }
   }

@@ -39,7 +39,7 @@ namespace mapio
 
     // Header and cells written apart: a map of hundreds of MB is not
     // copied once more into one string.
-    void writePgm(AtomicFile& file, const GridMap& image)
+    void writePgm(AtomicFile& file, GridMapView image)
     {
       const std::string header = pgmHeader(image);
       file.write(header.data(), header.size());
@@ -94,21 +94,23 @@ namespace mapio
     return map;
   }
 
-  MapWriteResult writeMapFile(const std::string& path, const GridMap& map, const MapWriteOptions& options)
+  MapWriteResult writeMapFile(const std::string& path, GridMapView map, const MapWriteOptions& options)
   {
     MapWriteResult result;
     result.written = formatOf(path);
     if (!map.sizeAgrees() || map.cells.empty())
       result.written = MapFormat::Raw;
     if (result.written == MapFormat::Raw) {
-      writeFileAtomically(path, map.cells, AtomicFile::Durability::Plain);
+      AtomicFile file(path);
+      file.write(map.cells.data(), map.cells.size());
+      file.commit(AtomicFile::Durability::Plain);
       return result;
     }
 
     GridMap converted;
     if (options.occupancy)
       converted = OccupancyCodec(options.metadata).toImage(map, result.approximatedCells);
-    const GridMap& image = options.occupancy ? converted : map;
+    const GridMapView image = options.occupancy ? GridMapView(converted) : map;
     if (result.written == MapFormat::Png) {
       writeFileAtomically(path, encodePng(image, path), AtomicFile::Durability::Plain);
       return result;

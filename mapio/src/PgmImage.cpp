@@ -103,13 +103,13 @@ namespace mapio
     return map;
   }
 
-  std::string pgmHeader(const GridMap& map)
+  std::string pgmHeader(GridMapView map)
   {
     return "P5\n" + std::to_string(map.width) + " " + std::to_string(map.height) + "\n255\n";
   }
 
-  std::string encodePgm(const GridMap& map)
+  std::string encodePgm(GridMapView map)
   {
-    return pgmHeader(map) + map.cells;
+    return pgmHeader(map).append(map.cells);
   }
 }
