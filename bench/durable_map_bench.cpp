@@ -2,17 +2,19 @@
 // on, and how long a map takes to become durable.  Prints a table; not a
 // timed test.  Usage: durable_map_bench [repetition-scale]
 #include "GridMapClient.h"
-#include "KorventConnection.h"
 #include "KorventMapTool.h"
 #include "KorventProcess.h"
 #include "NameServer.h"
 #include "TemporaryFolder.h"
+
+#include <korvent/Client.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
@@ -61,23 +63,23 @@ namespace
       process_ = startKorventComp(names.address(), args);
       if (!waitFor([&] { return korventBound(names); }, std::chrono::seconds(20)))
         throw std::runtime_error("KorventComp did not start: " + process_->errorOutput());
-      service_ = findKorventService(clientOrb(), names.address(), korventName());
+      client_.emplace(korvent::Client::atNameServer(names.address(), korventName()));
     }
 
     ~Subject()
     {
-      service_ = Korvent::_nil();
+      client_.reset();
       process_->stop(SIGTERM, std::chrono::seconds(60));
     }
 
     Timing setLatency(std::size_t bytes, int repetitions)
     {
       std::vector<RTC::TimedOctetSeq> maps{mapOf(bytes, 0), mapOf(bytes, 1)};
-      service_->setGridMap(1, 1, maps[0]);  // warm-up: connection and buffers
+      setMap(maps[0]);  // warm-up: connection and buffers
       std::vector<double> seconds;
       for (int i = 0; i < repetitions; ++i) {
         const Clock::time_point start = Clock::now();
-        service_->setGridMap(1, 1, maps[i % 2]);
+        setMap(maps[i % 2]);
         seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
       }
       return summarise(seconds);
@@ -93,7 +95,7 @@ namespace
         // Let an earlier write finish first, so each one starts from quiet.
         const ino_t before = waitForQuiet();
         const Clock::time_point start = Clock::now();
-        service_->setGridMap(1, 1, map);
+        setMap(map);
         while (inodeOf(storePath_) == before)
           std::this_thread::sleep_for(std::chrono::microseconds(200));
         seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
@@ -102,6 +104,11 @@ namespace
     }
 
   private:
+    void setMap(const RTC::TimedOctetSeq& map)
+    {
+      client_->setMap(1, 1, map.data.get_buffer(), map.data.length());
+    }
+
     ino_t waitForQuiet()
     {
       ino_t inode = inodeOf(storePath_);
@@ -116,7 +123,7 @@ namespace
 
     std::string storePath_;
     std::unique_ptr<ChildProcess> process_;
-    Korvent_var service_;
+    std::optional<korvent::Client> client_;
   };
 }
 

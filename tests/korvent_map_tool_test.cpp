@@ -1,9 +1,11 @@
 // korvent-map against a real KorventComp and omniNames: every format round
 // trip, occupancy conversion, and each bad input's one line.
+#include "GridMapClient.h"
 #include "KorventMapTool.h"
 #include "KorventProcess.h"
 #include "NameServer.h"
 #include "TemporaryFolder.h"
+#include "TestCertificates.h"
 
 #include "mapio/MapFile.h"
 #include "mapio/PgmImage.h"
@@ -15,6 +17,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <sstream>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -46,7 +49,7 @@ namespace
     {
       names_.start();
       component_ = startKorventComp(names_.address(), extraArgs());
-      ASSERT_TRUE(waitFor([this] { return korventBound(names_); }, 20s)) << component_->errorOutput();
+      ASSERT_TRUE(waitFor([this] { return componentReady(); }, 20s)) << component_->errorOutput();
     }
 
     void TearDown() override
@@ -56,8 +59,16 @@ namespace
     }
 
     virtual std::vector<std::string> extraArgs() const { return {}; }
+    virtual bool componentReady() { return korventBound(names_); }
+    // Options every run of the tool gets before `args`.
+    virtual std::vector<std::string> toolOptions() const { return {}; }
 
-    ToolOutcome tool(const std::vector<std::string>& args) { return runKorventMap(names_.address(), args); }
+    ToolOutcome tool(std::vector<std::string> args)
+    {
+      const std::vector<std::string> options = toolOptions();
+      args.insert(args.begin(), options.begin(), options.end());
+      return runKorventMap(names_.address(), args);
+    }
 
     // The stored map's description, to show that a failed set changed nothing.
     std::string storedInfo()
@@ -77,6 +88,76 @@ namespace
   protected:
     std::vector<std::string> extraArgs() const override { return {"-o", "corba.args:"}; }
   };
+
+  class KorventMapToolCompressed : public KorventMapTool
+  {
+  protected:
+    std::vector<std::string> extraArgs() const override { return {"-o", "corba.compression.enable:YES"}; }
+  };
+
+  // A component that serves over TLS only, and trusts one authority.
+  class KorventMapToolTls : public KorventMapTool
+  {
+  protected:
+    std::vector<std::string> extraArgs() const override
+    {
+      return {"-o", "corba.ssl.mode:only", "-o", "corba.ssl.ca_file:" + trusted_.authorityFile(),
+              "-o", "corba.ssl.certificate:" + serverCertificate_};
+    }
+    // This test process has no TLS, so it can only see the name bound.
+    bool componentReady() override
+    {
+      return !CORBA::is_nil(CORBA::Object_var(names_.resolve(korventName())));
+    }
+    std::vector<std::string> toolOptions() const override
+    {
+      return {"--ca", trusted_.authorityFile(), "--cert", clientCertificate_};
+    }
+
+    TestCertificates trusted_{"trusted test CA"};
+    TestCertificates stranger_{"stranger test CA"};
+    std::string serverCertificate_ = trusted_.certificateFor("server");
+    std::string clientCertificate_ = trusted_.certificateFor("korvent-map");
+  };
+
+  // What the ORB's trace (level 25) says it compressed and sent in pieces.
+  // Large uncompressed bodies go out without a trace line, so only the
+  // compressed side can be summed.
+  struct TracedSends
+  {
+    std::size_t compressedMessages = 0;
+    std::uint64_t chunkBytes = 0;
+  };
+
+  TracedSends tracedSends(const std::string& log)
+  {
+    TracedSends sends;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("Compress GIOP message of ") != std::string::npos)
+        ++sends.compressedMessages;
+      const std::size_t chunk = line.find("sendChunk: to ");
+      if (chunk != std::string::npos) {
+        std::istringstream words(line.substr(chunk + 14));
+        std::string address;
+        std::uint64_t bytes = 0;
+        if (words >> address >> bytes)
+          sends.chunkBytes += bytes;
+      }
+    }
+    return sends;
+  }
+
+  // Rows of free space with a wall every so often: compresses as maps do.
+  std::string occupancyLike(std::size_t width, std::size_t height)
+  {
+    std::string cells(width * height, '\0');
+    for (std::size_t y = 0; y < height; ++y)
+      for (std::size_t x = 0; x < width; ++x)
+        if (x % 97 == 0 || y % 53 == 0)
+          cells[y * width + x] = 100;
+    return cells;
+  }
 }
 
 TEST_F(KorventMapTool, EveryFormatRoundTripsByteForByte)
@@ -215,7 +296,8 @@ TEST_F(KorventMapTool, UnreachablePeersAndLimitsAreNamed)
   const ToolOutcome stalled = runKorventMap(silentAddress, {"--timeout", "0.5", "info"});
   ::close(silent);
   EXPECT_TRUE(stalled.failedWithOneLine()) << stalled.err;
-  EXPECT_EQ(stalled.err, "korvent-map: cannot reach the name service (" + silentAddress + ")\n");
+  EXPECT_EQ(stalled.err, "korvent-map: cannot reach the name service: no answer within 500 ms; --timeout sets how "
+                        "long to wait (" + silentAddress + ")\n");
 
   const ToolOutcome noComponent = tool({"-c", "nobody.host_cxt/Nothing0.rtc", "info"});
   EXPECT_TRUE(noComponent.failedWithOneLine()) << noComponent.err;
@@ -265,4 +347,81 @@ TEST_F(KorventMapTool, MapThatIsNoImageIsSavedRawWithAWarning)
                        (folder_ / "odd.png") + ")\n");
   EXPECT_EQ(fileContent(folder_ / "odd.png"), "abc");
   EXPECT_NE(storedInfo().find("\"size_agrees\": false"), std::string::npos);
+}
+
+TEST_F(KorventMapTool, ReferenceReplacesTheNameServer)
+{
+  const mapio::GridMap image = randomImage(41, 17, 2);
+  writeFile(folder_ / "in.pgm", mapio::encodePgm(image));
+  CORBA::Object_var object = names_.resolve(korventName());
+  CORBA::String_var ior = clientOrb()->object_to_string(object);
+
+  const ToolOutcome set = runKorventMapWith({"--ior", ior.in(), "set", folder_ / "in.pgm"});
+  ASSERT_TRUE(set.succeeded()) << set.err;
+  const std::string byName = "corbaname::" + names_.address() + "#" + korventName();
+  const ToolOutcome get = runKorventMapWith({"--ior", byName, "get", folder_ / "out.pgm"});
+  ASSERT_TRUE(get.succeeded()) << get.err;
+  EXPECT_EQ(fileContent(folder_ / "out.pgm"), fileContent(folder_ / "in.pgm"));
+
+  // A reference and a name server at once is a command-line error.
+  const ToolOutcome both = tool({"--ior", ior.in(), "info"});
+  EXPECT_EQ(WEXITSTATUS(both.status), 2) << both.err;
+  const ToolOutcome nothing = runKorventMapWith({"--ior", "corbaloc::127.0.0.1:1/Korvent0", "info"});
+  EXPECT_TRUE(nothing.failedWithOneLine()) << nothing.err;
+  EXPECT_NE(nothing.err.find("(corbaloc::127.0.0.1:1/Korvent0)"), std::string::npos) << nothing.err;
+}
+
+TEST_F(KorventMapToolCompressed, CompressedByDefaultAndIdenticalEitherWay)
+{
+  const std::size_t width = 4096, height = 2048;
+  writeFile(folder_ / "map.raw", occupancyLike(width, height));
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+
+  // -ORBtraceLevel goes to the ORB, whose trace tells what it compressed.
+  const ToolOutcome compressed = tool({"-q", "-ORBtraceLevel", "25", "set", "--size", size, folder_ / "map.raw"});
+  ASSERT_TRUE(compressed.succeeded()) << compressed.err.substr(0, 2000);
+  const TracedSends sent = tracedSends(compressed.err);
+  EXPECT_GT(sent.compressedMessages, 0u);
+  EXPECT_LT(sent.chunkBytes, width * height / 10);
+  ASSERT_TRUE(tool({"-q", "get", folder_ / "back.raw"}).succeeded());
+  EXPECT_EQ(fileContent(folder_ / "back.raw"), fileContent(folder_ / "map.raw"));
+
+  const ToolOutcome plain =
+    tool({"-q", "--no-compress", "-ORBtraceLevel", "25", "set", "--size", size, folder_ / "map.raw"});
+  ASSERT_TRUE(plain.succeeded()) << plain.err.substr(0, 2000);
+  EXPECT_EQ(tracedSends(plain.err).compressedMessages, 0u);
+  ASSERT_TRUE(tool({"-q", "--no-compress", "get", folder_ / "plain.raw"}).succeeded());
+  EXPECT_EQ(fileContent(folder_ / "plain.raw"), fileContent(folder_ / "map.raw"));
+
+  const ToolOutcome nine = tool({"-q", "--compress-level", "9", "get", folder_ / "nine.raw"});
+  ASSERT_TRUE(nine.succeeded()) << nine.err;
+  EXPECT_EQ(nine.err, "");
+  EXPECT_EQ(fileContent(folder_ / "nine.raw"), fileContent(folder_ / "map.raw"));
+  const ToolOutcome outOfRange = tool({"--compress-level", "10", "info"});
+  EXPECT_EQ(WEXITSTATUS(outOfRange.status), 2) << outOfRange.err;
+}
+
+TEST_F(KorventMapToolTls, OnlyTrustedClientsGetThroughAndOthersChangeNothing)
+{
+  const mapio::GridMap image = randomImage(29, 31, 3);
+  writeFile(folder_ / "in.pgm", mapio::encodePgm(image));
+  const ToolOutcome set = tool({"set", folder_ / "in.pgm"});
+  ASSERT_TRUE(set.succeeded()) << set.err;
+  EXPECT_EQ(set.err, "");
+  ASSERT_TRUE(tool({"get", folder_ / "out.pgm"}).succeeded());
+  EXPECT_EQ(fileContent(folder_ / "out.pgm"), fileContent(folder_ / "in.pgm"));
+  const std::string before = storedInfo();
+
+  writeFile(folder_ / "other.pgm", mapio::encodePgm(randomImage(3, 3, 4)));
+  const std::vector<std::vector<std::string>> refused{
+    {"set", folder_ / "other.pgm"},
+    {"--ca", trusted_.authorityFile(), "--cert", stranger_.certificateFor("intruder"), "set", folder_ / "other.pgm"},
+  };
+  for (const std::vector<std::string>& args : refused) {
+    const ToolOutcome outcome = runKorventMap(names_.address(), args);
+    EXPECT_TRUE(outcome.failedWithOneLine()) << outcome.status << " " << outcome.err;
+    EXPECT_NE(outcome.err.find("does not answer"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("TLS"), std::string::npos) << outcome.err;
+  }
+  EXPECT_EQ(storedInfo(), before);
 }

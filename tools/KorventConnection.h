@@ -1,50 +1,43 @@
 #ifndef TOOLS_KORVENTCONNECTION_H
 #define TOOLS_KORVENTCONNECTION_H
 
-#include <Korvent.hh>
-
 #include "mapio/GridMap.h"
 
-#include <string>
+#include <korvent/Client.h>
 
-// How korvent-map reaches a KorventComp.  Every ORB option the tool uses is
-// set here, in one place.
+#include <optional>
+#include <string>
+#include <vector>
+
+// How korvent-map reaches a KorventComp.
 struct ConnectionOptions
 {
   std::string nameServer = "127.0.0.1:2809";
   std::string componentName;           // in the name service, "id.kind/id.kind"
+  std::string reference;               // IOR, corbaloc or corbaname; replaces the two above
   double timeoutSeconds = 5.0;         // every call, plus transfer time for maps
   unsigned long maxMessageBytes = 256ul << 20;
+  unsigned compressionLevel = 1;       // GIOP compression, 1-9; 0 sends uncompressed
+  std::string caFile;                  // TLS: the trusted authority (PEM)
+  std::string certificate;             // TLS: this end's key and certificate (PEM)
+  std::vector<std::string> orbOptions; // -ORB... options from the command line
 };
 
-// The grid-map service of the component named `componentName` in the name
-// service at `nameServer` ("host:port"), found through its "KorventPV"
-// port as any consumer would.  Throws mapio::MapError naming the host.
-Korvent_ptr findKorventService(CORBA::ORB_ptr orb, const std::string& nameServer,
-                               const std::string& componentName);
-
-// The ORB of the tool and the grid-map service of one component, found
-// through the name service and the component's "KorventPV" port.  Every
-// failure becomes one mapio::MapError naming the host or component.
+// The tool's side of korvent::Client: sets up the process's ORB from the
+// options and turns every korvent::Error into one mapio::MapError line.
 class KorventConnection
 {
 public:
   explicit KorventConnection(const ConnectionOptions& options);
-  ~KorventConnection();
-  KorventConnection(const KorventConnection&) = delete;
-  KorventConnection& operator=(const KorventConnection&) = delete;
 
   void setGridMap(const mapio::GridMap& map);
-  mapio::GridMap getGridMap();
+  korvent::GridMap getGridMap();
 
 private:
-  void allowTransferOf(unsigned long bytes);
-  [[noreturn]] void failCall(const CORBA::SystemException& error, const char* operation,
-                             unsigned long bytes) const;
-
-  ConnectionOptions options_;
-  CORBA::ORB_var orb_;
-  Korvent_var service_;
+  std::optional<korvent::Client> client_;
 };
+
+// The fetched map's cells where the ORB put them.
+mapio::GridMapView viewOf(const korvent::GridMap& map);
 
 #endif // TOOLS_KORVENTCONNECTION_H

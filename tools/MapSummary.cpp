@@ -42,7 +42,7 @@ namespace
   }
 }
 
-MapSummary::MapSummary(const mapio::GridMap& map)
+MapSummary::MapSummary(mapio::GridMapView map)
   : width(map.width),
     height(map.height),
     bytes(map.cells.size()),

@@ -20,7 +20,7 @@ struct MapSummary
     std::size_t other = 0;
   };
 
-  explicit MapSummary(const mapio::GridMap& map);
+  explicit MapSummary(mapio::GridMapView map);
 
   std::string text() const;
   std::string json() const;

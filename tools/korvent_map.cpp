@@ -6,6 +6,8 @@
 #include "mapio/MapError.h"
 #include "mapio/MapFile.h"
 
+#include <rtm/MemoryPolicy.h>
+
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
@@ -80,6 +82,26 @@ namespace
     },
     "POSITIVE");
 
+  // Takes the ORB's own options ("-ORBname value") out of the command line,
+  // for the ORB rather than for the tool's parser.
+  std::vector<std::string> takeOrbOptions(int& argc, char** argv)
+  {
+    std::vector<std::string> taken;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+      if (std::string(argv[i]).rfind("-ORB", 0) == 0) {
+        taken.emplace_back(argv[i]);
+        if (i + 1 < argc)
+          taken.emplace_back(argv[++i]);
+      }
+      else {
+        argv[kept++] = argv[i];
+      }
+    }
+    argc = kept;
+    return taken;
+  }
+
   class TransferReport
   {
   public:
@@ -102,8 +124,19 @@ namespace
 
 int main(int argc, char** argv)
 {
+  // Without it, every compressed call maps and unmaps blocks the size of the map.
+  RTC::retainLargeBuffers();
+
+  ConnectionOptions connection;
+  connection.orbOptions = takeOrbOptions(argc, argv);
+
   CLI::App app(description, "korvent-map");
-  app.footer("KorventComp's own keys: korvent.map.load (a map file loaded at start-up),\n"
+  app.footer("Large maps: both ends need a message size limit above the map, e.g. for 300 MB\n"
+             "KorventComp -o \"corba.args:-ORBgiopMaxMsgSize 300000000\" and korvent-map\n"
+             "--max-message 300000000; on a slow link also a larger corba.request_timeout on\n"
+             "KorventComp and --timeout here.  -ORB<option> <value> goes to the ORB as it is.\n"
+             "\n"
+             "KorventComp's own keys: korvent.map.load (a map file loaded at start-up),\n"
              "korvent.map.load.occupancy (yes: load it as --occupancy would), korvent.map.store\n"
              "(a file that keeps the latest map across restarts).  See the README's \"Maps\".");
   app.require_subcommand(1);
@@ -111,13 +144,25 @@ int main(int argc, char** argv)
   // A later option overrides an earlier one, so that scripts can append.
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
-  ConnectionOptions connection;
   connection.componentName = defaultComponentName();
   bool quiet = false;
-  app.add_option("-n,--name-server", connection.nameServer, "name service as host:port")
-    ->capture_default_str();
-  app.add_option("-c,--component", connection.componentName, "component's name in the name service")
-    ->capture_default_str();
+  bool noCompression = false;
+  CLI::Option* nameServer =
+    app.add_option("-n,--name-server", connection.nameServer, "name service as host:port")->capture_default_str();
+  CLI::Option* component =
+    app.add_option("-c,--component", connection.componentName, "component's name in the name service")
+      ->capture_default_str();
+  app.add_option("--ior", connection.reference,
+                 "the component's reference (IOR:, corbaloc: or corbaname:) instead of -n and -c")
+    ->excludes(nameServer)->excludes(component);
+  app.add_flag("--no-compress", noCompression, "send and receive uncompressed");
+  app.add_option("--compress-level", connection.compressionLevel,
+                 "GIOP compression level, 1 fastest to 9 smallest (with a KorventComp that offers it)")
+    ->check(CLI::Range(1u, 9u))->capture_default_str();
+  app.add_option("--ca", connection.caFile, "TLS: PEM file of the authority whose certificates are trusted")
+    ->check(CLI::ExistingFile);
+  app.add_option("--cert", connection.certificate, "TLS: PEM file with this end's private key and certificate")
+    ->check(CLI::ExistingFile);
   app.add_option("--timeout", connection.timeoutSeconds,
                  "seconds any call may take; map transfers get 1 s more per 8 MiB")
     ->check(positiveNumber)->check(CLI::Range(0.001, 86400.0))->capture_default_str();
@@ -155,6 +200,8 @@ int main(int argc, char** argv)
 
   try {
     app.parse(argc, argv);
+    if (noCompression)
+      connection.compressionLevel = 0;
   }
   catch (const CLI::Success& done) {
     return app.exit(done);
@@ -190,7 +237,8 @@ int main(int argc, char** argv)
       std::copy(origin.begin(), origin.end(), writeOptions.metadata.origin.begin());
       KorventConnection korvent(connection);
       const TransferReport report(quiet);
-      const mapio::GridMap map = korvent.getGridMap();
+      const korvent::GridMap fetched = korvent.getGridMap();
+      const mapio::GridMapView map = viewOf(fetched);
       report.done("received", map.cells.size());
       const mapio::MapWriteResult written = mapio::writeMapFile(file, map, writeOptions);
       if (written.written == mapio::MapFormat::Raw && mapio::formatOf(file) != mapio::MapFormat::Raw)
@@ -204,7 +252,8 @@ int main(int argc, char** argv)
     }
     else {
       KorventConnection korvent(connection);
-      const MapSummary summary(korvent.getGridMap());
+      const korvent::GridMap fetched = korvent.getGridMap();
+      const MapSummary summary(viewOf(fetched));
       std::cout << (json ? summary.json() : summary.text()) << std::flush;
     }
   }
@@ -219,7 +268,8 @@ int main(int argc, char** argv)
   catch (const CORBA::Exception& error) {
     // Anything KorventConnection did not foresee still ends in one line.
     std::cerr << "korvent-map: unexpected CORBA exception " << error._name() << " ("
-              << connection.componentName << ")" << std::endl;
+              << (connection.reference.empty() ? connection.componentName : connection.reference.substr(0, 80))
+              << ")" << std::endl;
     return 1;
   }
   return 0;

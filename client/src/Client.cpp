@@ -5,7 +5,9 @@
 #include <omniORB4/Naming.hh>
 #include <omniORB4/minorCode.h>
 
+#include <algorithm>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <sys/utsname.h>
 #include <vector>
@@ -17,57 +19,79 @@ namespace korvent
     // Who a failing call went to, so that a failure names the right culprit.
     enum class Peer { NameService, Component, MapService };
 
-    const char* describe(Peer peer)
+    std::string raiseLimitHint(const ClientOptions& options)
     {
-      switch (peer) {
-      case Peer::NameService: return "the name service";
-      case Peer::Component: return "the component";
-      case Peer::MapService: return "the map service";
-      }
-      return "a peer";
+      return "; raise the limit on both ends: -ORBgiopMaxMsgSize <bytes> in KorventComp's corba.args"
+             " (rtc.conf or -o) and " + options.maxMessageSetting;
     }
 
-    std::string raiseLimitHint()
+    std::string ownLimit(const ClientOptions& options)
     {
-      return "; raise the limit on both ends: the component with corba.args: -ORBgiopMaxMsgSize <bytes>"
-             " (rtc.conf or -o), this program with ClientOptions::maxMessageSize or its own"
-             " -ORBgiopMaxMsgSize before the library starts the ORB";
+      return options.programName + "'s message size limit of " + std::to_string(omniORB::giopMaxMsgSize()) +
+             " bytes";
     }
 
-    [[noreturn]] void fail(const CORBA::SystemException& error, Peer peer, const std::string& where,
-                           std::chrono::milliseconds timeout)
+    // `what` names the peer or the operation that failed.
+    [[noreturn]] void fail(const CORBA::SystemException& error, Peer peer, const std::string& what,
+                           const std::string& where, const ClientOptions& options, std::chrono::milliseconds timeout)
     {
-      const std::string said = std::string(error._name()) + " (minor " + std::to_string(error.minor()) + ")";
+      const char* minorName = error.NP_minorString();
+      const std::string said = std::string(error._name()) + " (" +
+                               (minorName ? std::string(minorName) : "minor " + std::to_string(error.minor())) + ")";
       const CORBA::ULong minor = error.minor();
       if (CORBA::TIMEOUT::_downcast(&error) ||
           (CORBA::TRANSIENT::_downcast(&error) && minor == omni::TRANSIENT_CallTimedout))
-        throw CallTimedOut(std::string(describe(peer)) + " at " + where + " did not answer within " +
-                           std::to_string(timeout.count()) + " ms (ClientOptions::callTimeout)");
+        throw CallTimedOut((peer == Peer::NameService ? "cannot reach the name service: " : what + ": ") +
+                           "no answer within " + std::to_string(timeout.count()) + " ms; " + options.timeoutSetting +
+                           " sets how long to wait", where);
       if (CORBA::MARSHAL::_downcast(&error) &&
-          (minor == omni::MARSHAL_MessageSizeExceedLimit || minor == omni::MARSHAL_MessageSizeExceedLimitOnClient ||
-           minor == omni::MARSHAL_MessageSizeExceedLimitOnServer))
-        throw MapTooLarge("the message exceeds the size limit of " +
-                          std::string(minor == omni::MARSHAL_MessageSizeExceedLimitOnServer ? "the component" : "this process") +
-                          " (" + said + ")" + raiseLimitHint());
+          (minor == omni::MARSHAL_MessageSizeExceedLimit || minor == omni::MARSHAL_MessageSizeExceedLimitOnClient))
+        throw MapTooLarge("the message exceeds " + ownLimit(options) + raiseLimitHint(options), where);
+      if (CORBA::MARSHAL::_downcast(&error) && minor == omni::MARSHAL_MessageSizeExceedLimitOnServer)
+        throw MapTooLarge("the message exceeds KorventComp's message size limit" + raiseLimitHint(options), where);
       const bool unreachable = CORBA::TRANSIENT::_downcast(&error) || CORBA::COMM_FAILURE::_downcast(&error) ||
                                CORBA::OBJECT_NOT_EXIST::_downcast(&error) || CORBA::INV_OBJREF::_downcast(&error);
       if (unreachable && peer == Peer::NameService)
-        throw NameServiceUnreachable("no name service answers at " + where + ": " + said);
+        throw NameServiceUnreachable("cannot reach the name service", where);
       if (peer == Peer::Component && (unreachable || CORBA::BAD_OPERATION::_downcast(&error) ||
                                       CORBA::BAD_PARAM::_downcast(&error)))
-        throw ComponentNotFound("no component answers at " + where + ": " + said);
-      throw CommunicationError(std::string(describe(peer)) + " at " + where + " failed: " + said);
+        throw ComponentNotFound(what + " does not answer (" + said + "); it may have stopped, or serve over TLS"
+                                " only to clients with a trusted certificate", where);
+      if (unreachable)
+        throw CommunicationError(what + " failed: the component does not answer (" + said + ")", where);
+      throw CommunicationError(what + " failed: " + said, where);
     }
 
     CORBA::ORB_ptr processOrb(const ClientOptions& options)
     {
       // omniORB keeps one ORB per process; a second ORB_init returns it as
       // it was first configured.
-      std::string size = std::to_string(options.maxMessageSize);
-      std::vector<char*> argv{const_cast<char*>("korvent-client"), const_cast<char*>("-ORBgiopMaxMsgSize"),
-                              size.data(), nullptr};
-      int argc = 3;
-      return CORBA::ORB_init(argc, argv.data());
+      static std::mutex initialising;
+      static bool initialised = false;
+      const std::lock_guard<std::mutex> lock(initialising);
+      std::vector<std::string> args{options.programName, "-ORBgiopMaxMsgSize",
+                                    std::to_string(options.maxMessageSize)};
+      args.insert(args.end(), options.orbOptions.begin(), options.orbOptions.end());
+      std::vector<char*> argv;
+      for (std::string& arg : args)
+        argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      int argc = static_cast<int>(args.size());
+      CORBA::ORB_var orb = CORBA::ORB_init(argc, argv.data());
+      if (!initialised && options.orbReady)
+        options.orbReady(orb);
+      initialised = true;
+      return orb._retn();
+    }
+
+    // Call timeout for a transfer of `bytes`: the plain timeout plus the
+    // time the slowest acceptable link takes to carry them.
+    CORBA::ULong transferTimeoutMs(const ClientOptions& options, std::uint64_t bytes)
+    {
+      std::uint64_t ms = static_cast<std::uint64_t>(options.callTimeout.count());
+      if (options.slowestTransferRate > 0)
+        ms += (bytes * 1000 + options.slowestTransferRate - 1) / options.slowestTransferRate;
+      return static_cast<CORBA::ULong>(std::min<std::uint64_t>(ms, std::numeric_limits<CORBA::ULong>::max()));
     }
 
     // "a.b/c.d" to a CosNaming name; the last dot of a component starts its kind.
@@ -124,16 +148,26 @@ namespace korvent
 
   struct Client::Impl
   {
+    ClientOptions options;
     CORBA::ORB_var orb;
     std::chrono::milliseconds timeout;
     std::string where;
+    bool named = false;  // found through a name service
     Korvent_var service;
 
-    Impl(const ClientOptions& options, std::string location)
-      : orb(processOrb(options)), timeout(options.callTimeout), where(std::move(location))
+    Impl(const ClientOptions& given, std::string location)
+      : options(given), timeout(given.callTimeout), where(std::move(location))
     {
       if (timeout.count() <= 0 || timeout.count() > std::numeric_limits<CORBA::ULong>::max())
         throw std::invalid_argument("callTimeout must be above 0 and fit in 32 bits of milliseconds");
+      orb = processOrb(options);
+    }
+
+    // `waited` is the timeout the failed call had, when not the plain one.
+    [[noreturn]] void fail(const CORBA::SystemException& error, Peer peer, const std::string& what,
+                           const std::string& at, std::chrono::milliseconds waited = {}) const
+    {
+      korvent::fail(error, peer, what, at, options, waited.count() > 0 ? waited : timeout);
     }
 
     CORBA::Object_ptr resolve(const std::string& rootUrl, const std::string& server, const std::string& name);
@@ -150,16 +184,16 @@ namespace korvent
       return root->resolve(toName(name));
     }
     catch (const CosNaming::NamingContext::NotFound&) {
-      throw ComponentNotFound("nothing is bound as " + name + " on the name service at " + server);
+      throw ComponentNotFound("no component named " + name + " in the name service", server);
     }
     catch (const CosNaming::NamingContext::InvalidName&) {
-      throw ComponentNotFound("\"" + name + "\" is not a valid name");
+      throw ComponentNotFound("not a valid component name: " + name, server);
     }
     catch (const CosNaming::NamingContext::CannotProceed&) {
-      throw ComponentNotFound("the name service at " + server + " cannot resolve " + name);
+      throw ComponentNotFound("the name service cannot resolve " + name, server);
     }
     catch (const CORBA::SystemException& error) {
-      fail(error, Peer::NameService, server, timeout);
+      fail(error, Peer::NameService, "the name service", server);
     }
   }
 
@@ -179,16 +213,15 @@ namespace korvent
     // anything else can fail.
     const RTC::ReturnCode_t removed = port->disconnect(profile.connector_id);
     if (removed != RTC::RTC_OK)
-      throw CommunicationError("the component at " + where + " kept connector " +
-                               std::string(profile.connector_id.in()) + ": disconnect returned " +
-                               std::to_string(static_cast<int>(removed)));
+      throw CommunicationError("the component kept connector " + std::string(profile.connector_id.in()) +
+                               ": disconnect returned " + std::to_string(static_cast<int>(removed)), where);
     return providerIor(profile);
   }
 
   void Client::Impl::findService(CORBA::Object_ptr object)
   {
     if (CORBA::is_nil(object))
-      throw ComponentNotFound("the reference " + where + " is nil");
+      throw ComponentNotFound("the reference is nil", where);
     RTC::RTObject_var component = bounded<RTC::RTObject>(object, timeout);
     std::optional<std::string> ior;
     try {
@@ -199,16 +232,17 @@ namespace korvent
       }
     }
     catch (const CORBA::SystemException& error) {
-      fail(error, Peer::Component, where, timeout);
+      fail(error, Peer::Component,
+           named ? "the component, though its name is bound in the name service," : "the component", where);
     }
     if (!ior)
-      throw NoSuchService("the component at " + where + " has no port providing Korvent");
+      throw NoSuchService("the component has no port providing the Korvent service", where);
     try {
       CORBA::Object_var provider = orb->string_to_object(ior->c_str());
       service = bounded<Korvent>(provider, timeout);
     }
     catch (const CORBA::SystemException& error) {
-      fail(error, Peer::MapService, where, timeout);
+      fail(error, Peer::MapService, "the map service", where);
     }
   }
 
@@ -228,6 +262,7 @@ namespace korvent
   {
     auto impl = std::make_unique<Impl>(options, name + " on " + hostPort);
     CORBA::Object_var found = impl->resolve("corbaloc::" + hostPort + "/NameService", hostPort, name);
+    impl->named = true;
     impl->findService(found);
     return Client(std::move(impl));
   }
@@ -247,15 +282,16 @@ namespace korvent
         address += "/NameService";
       const std::string name = hash == std::string::npos ? "" : reference.substr(hash + 1);
       if (name.empty())
-        throw ComponentNotFound(reference + " names no component");
+        throw ComponentNotFound("the reference names no component", impl->where);
       object = impl->resolve("corbaloc:" + address, address, name);
+      impl->named = true;
     }
     else {
       try {
         object = impl->orb->string_to_object(reference.c_str());
       }
       catch (const CORBA::SystemException& error) {
-        throw ComponentNotFound("not a usable reference: " + impl->where + ": " + error._name());
+        throw ComponentNotFound(std::string("not a usable reference: ") + error._name(), impl->where);
       }
     }
     impl->findService(object);
@@ -264,45 +300,55 @@ namespace korvent
 
   void Client::setMap(std::int16_t width, std::int16_t height, const std::uint8_t* data, std::size_t size)
   {
-    if (size > omniORB::giopMaxMsgSize())
-      throw MapTooLarge("a map of " + std::to_string(size) + " bytes exceeds this process's message size limit of " +
-                        std::to_string(omniORB::giopMaxMsgSize()) + " bytes" + raiseLimitHint());
+    const Impl& impl = *impl_;
+    // GIOP and request headers besides the octets: generous, so that this
+    // check never passes a map the ORB would then refuse.
+    constexpr std::size_t messageOverhead = 4096;
+    if (size + messageOverhead > omniORB::giopMaxMsgSize())
+      throw MapTooLarge("the map of " + std::to_string(size) + " bytes exceeds " + ownLimit(impl.options) +
+                        raiseLimitHint(impl.options), impl.where);
     RTC::TimedOctetSeq map;
     // Borrowed, not owned: the sequence never frees or copies the caller's octets.
     map.data.replace(static_cast<CORBA::ULong>(size), static_cast<CORBA::ULong>(size),
                      const_cast<CORBA::Octet*>(data), false);
+    const CORBA::ULong allowed = transferTimeoutMs(impl.options, size);
+    omniORB::setClientCallTimeout(impl.service, allowed);
     try {
-      impl_->service->setGridMap(width, height, map);
+      impl.service->setGridMap(width, height, map);
     }
     catch (const CORBA::COMM_FAILURE& error) {
       // A component refuses an oversized request by closing the connection.
       // If it still answers, that is the likely cause.
       bool alive = false;
       try {
-        alive = !impl_->service->_non_existent();
+        omniORB::setClientCallTimeout(impl.service, static_cast<CORBA::ULong>(impl.timeout.count()));
+        alive = !impl.service->_non_existent();
       }
       catch (const CORBA::SystemException&) {
       }
       if (alive)
-        throw MapTooLarge("the component closed the connection while receiving a map of " + std::to_string(size) +
-                          " bytes but still answers: the map most likely exceeds its message size limit" +
-                          raiseLimitHint());
-      fail(error, Peer::MapService, impl_->where, impl_->timeout);
+        throw MapTooLarge("setGridMap of " + std::to_string(size) +
+                          " bytes lost its connection, as when the map exceeds KorventComp's message size limit" +
+                          raiseLimitHint(impl.options), impl.where);
+      impl.fail(error, Peer::MapService, "setGridMap", impl.where, std::chrono::milliseconds(allowed));
     }
     catch (const CORBA::SystemException& error) {
-      fail(error, Peer::MapService, impl_->where, impl_->timeout);
+      impl.fail(error, Peer::MapService, "setGridMap", impl.where, std::chrono::milliseconds(allowed));
     }
   }
 
   GridMap Client::getMap()
   {
+    const Impl& impl = *impl_;
     GridMap map;
     CORBA::Short width = 0, height = 0;
+    const CORBA::ULong allowed = transferTimeoutMs(impl.options, omniORB::giopMaxMsgSize());
+    omniORB::setClientCallTimeout(impl.service, allowed);
     try {
-      impl_->service->getGridMap(width, height, map.sequence_);
+      impl.service->getGridMap(width, height, map.sequence_);
     }
     catch (const CORBA::SystemException& error) {
-      fail(error, Peer::MapService, impl_->where, impl_->timeout);
+      impl.fail(error, Peer::MapService, "getGridMap", impl.where, std::chrono::milliseconds(allowed));
     }
     map.width_ = width;
     map.height_ = height;

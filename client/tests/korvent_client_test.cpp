@@ -205,3 +205,49 @@ TEST_F(KorventClient, MapOverTheComponentsLimitIsTooLarge)
   client.setMap(10, 100, fits.data(), fits.size());
   EXPECT_EQ(fits, bytesOf(client.getMap()));
 }
+
+TEST_F(KorventClient, ErrorsNameWhereAndTransfersGetTimeForTheirSize)
+{
+  start();
+  const std::string nowhere = "127.0.0.1:" + std::to_string(freeLoopbackPort());
+  try {
+    Client::atNameServer(nowhere);
+    ADD_FAILURE() << "a name server nobody runs was reached";
+  }
+  catch (const korvent::NameServiceUnreachable& error) {
+    EXPECT_EQ("cannot reach the name service", error.reason());
+    EXPECT_EQ(nowhere, error.where());
+    EXPECT_EQ("cannot reach the name service (" + nowhere + ")", std::string(error.what()));
+  }
+
+  korvent::ClientOptions slow;
+  slow.callTimeout = 300ms;
+  slow.slowestTransferRate = 1u << 20;
+  slow.timeoutSetting = "--wait";
+  Client client = Client::atNameServer(names_.address(), korventName(), slow);
+  const std::vector<std::uint8_t> map = pattern(1u << 20);
+  ASSERT_EQ(0, kill(component_->pid(), SIGSTOP));
+  // 300 ms plus one second for 1 MiB at 1 MiB/s.
+  try {
+    client.setMap(1024, 1024, map.data(), map.size());
+    ADD_FAILURE() << "a stopped component took a map";
+  }
+  catch (const korvent::CallTimedOut& error) {
+    EXPECT_EQ("setGridMap: no answer within 1300 ms; --wait sets how long to wait", error.reason());
+  }
+  // A fetch allows for a map as large as the message size limit: one
+  // second at a rate of that many bytes a second.
+  korvent::ClientOptions fetching = slow;
+  fetching.slowestTransferRate = omniORB::giopMaxMsgSize();
+  ASSERT_EQ(0, kill(component_->pid(), SIGCONT));
+  Client fetcher = Client::atNameServer(names_.address(), korventName(), fetching);
+  ASSERT_EQ(0, kill(component_->pid(), SIGSTOP));
+  try {
+    fetcher.getMap();
+    ADD_FAILURE() << "a stopped component answered";
+  }
+  catch (const korvent::CallTimedOut& error) {
+    EXPECT_EQ("getGridMap: no answer within 1300 ms; --wait sets how long to wait", error.reason());
+  }
+  ASSERT_EQ(0, kill(component_->pid(), SIGCONT));
+}

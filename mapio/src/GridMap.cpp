@@ -4,19 +4,23 @@
 
 namespace mapio
 {
-  bool GridMap::sizeAgrees() const
+  bool GridMapView::sizeAgrees() const
   {
     return width >= 0 && height >= 0 &&
            cells.size() == static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   }
 
-  GridMap flippedRows(const GridMap& map)
+  bool GridMap::sizeAgrees() const
   {
-    GridMap flipped = map;
+    return GridMapView(*this).sizeAgrees();
+  }
+
+  GridMap flippedRows(GridMapView map)
+  {
+    GridMap flipped{map.width, map.height, std::string(map.cells)};
     const std::size_t rowLength = static_cast<std::size_t>(map.width);
     for (std::size_t row = 0; row < static_cast<std::size_t>(map.height); ++row)
-      flipped.cells.replace(row * rowLength, rowLength,
-                            map.cells, (map.height - 1 - row) * rowLength, rowLength);
+      flipped.cells.replace(row * rowLength, rowLength, map.cells.substr((map.height - 1 - row) * rowLength, rowLength));
     return flipped;
   }
 }

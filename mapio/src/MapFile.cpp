@@ -37,9 +37,13 @@ namespace mapio
       throw MapError("unsupported image format: the image must be .pgm or .png", path);
     }
 
-    std::string encodeImage(MapFormat format, const GridMap& image, const std::string& where)
+    // Header and cells written apart: a map of hundreds of MB is not
+    // copied once more into one string.
+    void writePgm(AtomicFile& file, GridMapView image)
     {
-      return format == MapFormat::Png ? encodePng(image, where) : encodePgm(image);
+      const std::string header = pgmHeader(image);
+      file.write(header.data(), header.size());
+      file.write(image.cells.data(), image.cells.size());
     }
 
     std::string baseName(const std::string& path)
@@ -90,22 +94,31 @@ namespace mapio
     return map;
   }
 
-  MapWriteResult writeMapFile(const std::string& path, const GridMap& map, const MapWriteOptions& options)
+  MapWriteResult writeMapFile(const std::string& path, GridMapView map, const MapWriteOptions& options)
   {
     MapWriteResult result;
     result.written = formatOf(path);
     if (!map.sizeAgrees() || map.cells.empty())
       result.written = MapFormat::Raw;
     if (result.written == MapFormat::Raw) {
-      writeFileAtomically(path, map.cells, AtomicFile::Durability::Plain);
+      AtomicFile file(path);
+      file.write(map.cells.data(), map.cells.size());
+      file.commit(AtomicFile::Durability::Plain);
       return result;
     }
 
-    const GridMap image = options.occupancy
-                            ? OccupancyCodec(options.metadata).toImage(map, result.approximatedCells)
-                            : map;
-    if (result.written != MapFormat::Yaml) {
-      writeFileAtomically(path, encodeImage(result.written, image, path), AtomicFile::Durability::Plain);
+    GridMap converted;
+    if (options.occupancy)
+      converted = OccupancyCodec(options.metadata).toImage(map, result.approximatedCells);
+    const GridMapView image = options.occupancy ? GridMapView(converted) : map;
+    if (result.written == MapFormat::Png) {
+      writeFileAtomically(path, encodePng(image, path), AtomicFile::Durability::Plain);
+      return result;
+    }
+    if (result.written == MapFormat::Pgm) {
+      AtomicFile imageFile(path);
+      writePgm(imageFile, image);
+      imageFile.commit(AtomicFile::Durability::Plain);
       return result;
     }
 
@@ -115,8 +128,7 @@ namespace mapio
     result.imagePath = imagePathOf(metadata, path);
     // Both files are complete before either appears.
     AtomicFile imageFile(result.imagePath);
-    const std::string imageBytes = encodePgm(image);
-    imageFile.write(imageBytes.data(), imageBytes.size());
+    writePgm(imageFile, image);
     AtomicFile yamlFile(path);
     const std::string yamlText = encodeMapYaml(metadata);
     yamlFile.write(yamlText.data(), yamlText.size());

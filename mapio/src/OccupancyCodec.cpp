@@ -88,7 +88,7 @@ namespace mapio
     return grid;
   }
 
-  GridMap OccupancyCodec::toImage(const GridMap& grid, std::size_t& approximatedCells) const
+  GridMap OccupancyCodec::toImage(GridMapView grid, std::size_t& approximatedCells) const
   {
     GridMap image = flippedRows(grid);
     approximatedCells = 0;

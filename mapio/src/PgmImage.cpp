@@ -103,10 +103,13 @@ namespace mapio
     return map;
   }
 
-  std::string encodePgm(const GridMap& map)
+  std::string pgmHeader(GridMapView map)
   {
-    std::string bytes = "P5\n" + std::to_string(map.width) + " " + std::to_string(map.height) + "\n255\n";
-    bytes += map.cells;
-    return bytes;
+    return "P5\n" + std::to_string(map.width) + " " + std::to_string(map.height) + "\n255\n";
+  }
+
+  std::string encodePgm(GridMapView map)
+  {
+    return pgmHeader(map).append(map.cells);
   }
 }

@@ -127,7 +127,7 @@ namespace mapio
     return map;
   }
 
-  std::string encodePng(const GridMap& map, const std::string& where)
+  std::string encodePng(GridMapView map, const std::string& where)
   {
     png_image image;
     std::memset(&image, 0, sizeof image);

@@ -19,7 +19,14 @@ bool ToolOutcome::failedWithOneLine() const
 
 ToolOutcome runKorventMap(const std::string& nameServer, const std::vector<std::string>& args)
 {
-  std::vector<std::string> argv{KORVENT_MAP_PATH, "-n", nameServer, "-c", korventName()};
+  std::vector<std::string> all{"-n", nameServer, "-c", korventName()};
+  all.insert(all.end(), args.begin(), args.end());
+  return runKorventMapWith(all);
+}
+
+ToolOutcome runKorventMapWith(const std::vector<std::string>& args)
+{
+  std::vector<std::string> argv{KORVENT_MAP_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   ChildProcess tool(argv);
   ToolOutcome outcome;

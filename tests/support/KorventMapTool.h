@@ -21,6 +21,8 @@ struct ToolOutcome
 // Runs korvent-map against the name server at `nameServer` and the
 // component name KorventComp binds, with `args` after those options.
 ToolOutcome runKorventMap(const std::string& nameServer, const std::vector<std::string>& args);
+// Runs korvent-map with exactly `args`.
+ToolOutcome runKorventMapWith(const std::vector<std::string>& args);
 
 // Whether KorventComp's name is bound in `names` and its object answers.
 bool korventBound(const NameServer& names);

@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace korvent
 {
@@ -21,13 +23,42 @@ namespace korvent
     // only when the library initialises the process's ORB; an ORB the
     // program initialised before keeps its own -ORBgiopMaxMsgSize.
     std::uint32_t maxMessageSize = 256u << 20;
+    // Extra time a map transfer may take on top of callTimeout: the time
+    // the map's bytes need at this rate, in bytes per second (0: none).  A
+    // fetch allows for a map as large as the message size limit, since its
+    // size is unknown until it arrives; a stalled component then takes that
+    // much longer to be noticed.
+    std::uint64_t slowestTransferRate = 0;
+    // More ORB_init options (e.g. "-ORBtraceLevel", "10"), used only when
+    // the library initialises the process's ORB.
+    std::vector<std::string> orbOptions;
+    // Called with the ORB right after the library's first ORB_init in this
+    // process, before any call: the place for ORB-wide policies such as
+    // compression.
+    std::function<void(CORBA::ORB_ptr)> orbReady;
+    // How messages name this program and the settings the user changes to
+    // raise its message size limit or its timeout.
+    std::string programName = "this program";
+    std::string maxMessageSetting = "ClientOptions::maxMessageSize";
+    std::string timeoutSetting = "ClientOptions::callTimeout";
   };
 
-  // Every failure the client reports derives from Error.
+  // Every failure the client reports derives from Error.  what() reads
+  // "<reason> (<where>)", one line; where() is the host, name or reference
+  // the failure concerns.
   class Error : public std::runtime_error
   {
   public:
-    using std::runtime_error::runtime_error;
+    Error(const std::string& reason, const std::string& where)
+      : std::runtime_error(reason + " (" + where + ")"), reason_(reason), where_(where)
+    {
+    }
+    const std::string& reason() const { return reason_; }
+    const std::string& where() const { return where_; }
+
+  private:
+    std::string reason_;
+    std::string where_;
   };
   class NameServiceUnreachable : public Error { public: using Error::Error; };
   // Nothing is bound under the name, or the object found does not answer

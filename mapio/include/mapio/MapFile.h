@@ -41,7 +41,7 @@ namespace mapio
   // map that no image can hold (octet count not width x height, or empty)
   // is written raw whatever the extension.  Every file appears complete
   // or not at all.  Throws MapError.
-  MapWriteResult writeMapFile(const std::string& path, const GridMap& map, const MapWriteOptions& options);
+  MapWriteResult writeMapFile(const std::string& path, GridMapView map, const MapWriteOptions& options);
 }
 
 #endif // MAPIO_MAPFILE_H

@@ -37,7 +37,7 @@ namespace mapio
 
     // Both need a map whose size agrees.
     GridMap toOccupancy(const GridMap& image) const;
-    GridMap toImage(const GridMap& grid, std::size_t& approximatedCells) const;
+    GridMap toImage(GridMapView grid, std::size_t& approximatedCells) const;
 
   private:
     unsigned char preferredGrey(unsigned char occupancy) const;

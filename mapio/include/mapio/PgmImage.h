@@ -13,7 +13,10 @@ namespace mapio
   GridMap decodePgm(const std::string& bytes, const std::string& where);
 
   // Binary PGM (P5, maximum 255) of a map whose size agrees.
-  std::string encodePgm(const GridMap& map);
+  std::string encodePgm(GridMapView map);
+  // The part of it before the cells, so that the cells can be written
+  // from where they are.
+  std::string pgmHeader(GridMapView map);
 }
 
 #endif // MAPIO_PGMIMAGE_H

@@ -14,7 +14,7 @@ namespace mapio
   GridMap readPng(const std::string& path);
 
   // An 8-bit greyscale PNG of a map whose size agrees and is not empty.
-  std::string encodePng(const GridMap& map, const std::string& where);
+  std::string encodePng(GridMapView map, const std::string& where);
 }
 
 #endif // MAPIO_PNGIMAGE_H
