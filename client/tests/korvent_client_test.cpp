@@ -178,6 +178,7 @@ TEST_F(KorventClient, EachFailureHasItsOwnException)
   // The component stops answering after the service was found.
   Client stalled = Client::atNameServer(names_.address(), korventName(), quick);
   ASSERT_EQ(0, kill(component_->pid(), SIGSTOP));
+  ASSERT_TRUE(component_->waitUntilStopped(10s));
   const std::vector<std::uint8_t> map{9};
   EXPECT_THROW(stalled.setMap(1, 1, map.data(), map.size()), korvent::CallTimedOut);
   EXPECT_THROW(stalled.getMap(), korvent::CallTimedOut);
@@ -227,6 +228,7 @@ TEST_F(KorventClient, ErrorsNameWhereAndTransfersGetTimeForTheirSize)
   Client client = Client::atNameServer(names_.address(), korventName(), slow);
   const std::vector<std::uint8_t> map = pattern(1u << 20);
   ASSERT_EQ(0, kill(component_->pid(), SIGSTOP));
+  ASSERT_TRUE(component_->waitUntilStopped(10s));
   // 300 ms plus one second for 1 MiB at 1 MiB/s.
   try {
     client.setMap(1024, 1024, map.data(), map.size());
@@ -242,6 +244,7 @@ TEST_F(KorventClient, ErrorsNameWhereAndTransfersGetTimeForTheirSize)
   ASSERT_EQ(0, kill(component_->pid(), SIGCONT));
   Client fetcher = Client::atNameServer(names_.address(), korventName(), fetching);
   ASSERT_EQ(0, kill(component_->pid(), SIGSTOP));
+  ASSERT_TRUE(component_->waitUntilStopped(10s));
   try {
     fetcher.getMap();
     ADD_FAILURE() << "a stopped component answered";

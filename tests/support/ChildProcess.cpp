@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -157,4 +158,22 @@ std::string ChildProcess::errorOutput()
     offset += n;
   }
   return all;
+}
+
+bool ChildProcess::waitUntilStopped(std::chrono::milliseconds timeout)
+{
+  const Clock::time_point deadline = Clock::now() + timeout;
+  for (;;) {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // The state follows the command name, which is in parentheses.
+    const std::size_t close = line.rfind(')');
+    if (close != std::string::npos && close + 2 < line.size() &&
+        (line[close + 2] == 'T' || line[close + 2] == 't'))
+      return true;
+    if (Clock::now() >= deadline)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }

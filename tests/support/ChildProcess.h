@@ -31,6 +31,9 @@ public:
   std::optional<int> wait(std::chrono::milliseconds timeout);
 
   bool running();
+  // After a SIGSTOP: waits until the kernel shows the process stopped, as
+  // the signal takes effect some time after it was sent.
+  bool waitUntilStopped(std::chrono::milliseconds timeout);
   pid_t pid() const { return pid_; }
 
   // Everything still unread on standard output, read until the stream
