@@ -32,6 +32,10 @@ public:
 
   bool running();
 
+  // Sends a signal without waiting (SIGSTOP, SIGCONT, ...).
+  void signal(int signal);
+  pid_t pid() const { return pid_; }
+
   // Everything still unread on standard output, read until the stream
   // closes (call after the process ended), and all of standard error so far.
   std::string remainingOutput();
