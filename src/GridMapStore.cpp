@@ -2,6 +2,15 @@
 
 #include <utility>
 
+namespace
+{
+  // Whether a buffer of `capacity` is worth keeping for maps of `length`.
+  bool worthKeeping(std::size_t capacity, std::size_t length)
+  {
+    return capacity <= 2 * length + (1u << 20);
+  }
+}
+
 GridMapStore::GridMapStore()
   : spare_(std::make_shared<SpareSlot>()),
     current_(publishable(std::make_unique<GridMapSnapshot>()))
@@ -17,7 +26,7 @@ GridMapStore::Snapshot GridMapStore::current() const
 void GridMapStore::replace(const void* octets, std::size_t length,
                            short width, short height)
 {
-  std::unique_ptr<GridMapSnapshot> next = takeSpare();
+  std::unique_ptr<GridMapSnapshot> next = takeSpare(length);
   if (!next)
     next = std::make_unique<GridMapSnapshot>();
   if (length == 0)
@@ -32,15 +41,23 @@ void GridMapStore::replace(const void* octets, std::size_t length,
   {
     std::lock_guard<std::mutex> lock(currentMutex_);
     retired = std::exchange(current_, std::move(published));
+    std::lock_guard<std::mutex> spareLock(spare_->mutex);
+    spare_->currentLength = length;
   }
   // 'retired' is released here, outside the lock; if no reader holds it, it
   // becomes the spare at once.
 }
 
-std::unique_ptr<GridMapSnapshot> GridMapStore::takeSpare()
+std::unique_ptr<GridMapSnapshot> GridMapStore::takeSpare(std::size_t length)
 {
-  std::lock_guard<std::mutex> lock(spare_->mutex);
-  return std::move(spare_->snapshot);
+  std::unique_ptr<GridMapSnapshot> spare;
+  {
+    std::lock_guard<std::mutex> lock(spare_->mutex);
+    spare = std::move(spare_->snapshot);
+  }
+  if (spare && !worthKeeping(spare->mapBytes.capacity(), length))
+    spare.reset();  // freed here, outside the lock
+  return spare;
 }
 
 GridMapStore::Snapshot
@@ -50,7 +67,7 @@ GridMapStore::publishable(std::unique_ptr<GridMapSnapshot> snapshot) const
   return Snapshot(snapshot.release(), [slot](const GridMapSnapshot* retired) {
     std::unique_ptr<GridMapSnapshot> owned(const_cast<GridMapSnapshot*>(retired));
     std::lock_guard<std::mutex> lock(slot->mutex);
-    if (!slot->snapshot)
+    if (!slot->snapshot && worthKeeping(owned->mapBytes.capacity(), slot->currentLength))
       slot->snapshot = std::move(owned);
   });
 }

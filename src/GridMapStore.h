@@ -20,7 +20,9 @@ struct GridMapSnapshot
 // keep the snapshot they took alive until they are done with it.  A retired
 // snapshot goes back to a one-place spare slot once its last reader lets go,
 // and the next replacement reuses its buffer, so steady traffic of the same
-// size allocates nothing.  Memory kept: the current map plus one spare.
+// size allocates nothing.  Memory kept: the current map plus one spare, and
+// a spare far larger than the current map is freed instead of kept, so that
+// one huge map does not stay resident after a small one replaced it.
 class GridMapStore
 {
 public:
@@ -44,9 +46,10 @@ private:
   {
     std::mutex mutex;
     std::unique_ptr<GridMapSnapshot> snapshot;
+    std::size_t currentLength = 0;  // of the published map; guarded by mutex
   };
 
-  std::unique_ptr<GridMapSnapshot> takeSpare();
+  std::unique_ptr<GridMapSnapshot> takeSpare(std::size_t length);
   Snapshot publishable(std::unique_ptr<GridMapSnapshot> snapshot) const;
 
   std::shared_ptr<SpareSlot> spare_;

@@ -75,6 +75,18 @@ TEST(GridMapStore, SteadyReplacementsReuseTheRetiredBuffer)
   EXPECT_EQ(3, held->mapWidth);
 }
 
+TEST(GridMapStore, HugeRetiredBufferIsNotKeptForSmallMaps)
+{
+  GridMapStore store;
+  const std::string huge = filled(16 << 20, 'h');
+  const std::string small = filled(1024, 's');
+  store.replace(huge.data(), huge.size(), 1, 1);
+  store.replace(small.data(), small.size(), 2, 2);  // the huge map retires
+  store.replace(small.data(), small.size(), 3, 3);  // and must not be reused here
+  EXPECT_LT(store.current()->mapBytes.capacity(), std::size_t{1} << 20);
+  EXPECT_EQ(small, store.current()->mapBytes);
+}
+
 TEST(GridMapStore, FailedReplacementLeavesTheStoreAsItWas)
 {
   GridMapStore store;

@@ -115,3 +115,46 @@ TEST(ManagerOptions, BadCommandLinesAreRefused)
   EXPECT_THROW(parse({"-x"}), RTC::ConfigError);
   EXPECT_THROW(parse({"-f"}), RTC::ConfigError);
 }
+
+TEST(ManagerOptions, MasterManagerIsRefusedAndDashOIsUnescaped)
+{
+  EXPECT_THROW(parse({"-f", "/dev/null", "-d"}), RTC::ConfigError);
+  EXPECT_THROW(parse({"-f", "/dev/null", "-o", "manager.is_master:YES"}), RTC::ConfigError);
+  EXPECT_EQ("NO", parse({"-f", "/dev/null", "-a"}).getProperty("manager.corba_servant"));
+
+  const RTC::Properties config = parse({"-f", "/dev/null", "-o", "my\\:key : a\\:b\\tc ", "-o", "x: \\ y"});
+  EXPECT_EQ("a:b\tc", config.getProperty("my:key"));
+  EXPECT_EQ(" y", config.getProperty("x"));
+}
+
+TEST(ManagerOptions, NumericKeysOutsideTheirRangeStopStartUp)
+{
+  const char* keys[] = {"corba.call_timeout", "corba.request_timeout", "corba.idle_timeout",
+                        "corba.max_connections", "corba.max_threads", "naming.update.interval",
+                        "exec_cxt.periodic.rate", "exec_cxt.transition_timeout", "manager.memory.release_after"};
+  for (const char* key : keys) {
+    for (const char* bad : {"nan", "inf", "-inf", "0", "-1", "1e300", "fast", "", "5s"}) {
+      try {
+        parse({"-f", "/dev/null", "-o", std::string(key) + ":" + bad});
+        ADD_FAILURE() << key << " accepted '" << bad << "'";
+      }
+      catch (const RTC::ConfigError& error) {
+        // The message names the key, so that the user knows what to fix.
+        EXPECT_NE(std::string::npos, std::string(error.what()).find(key)) << error.what();
+      }
+    }
+  }
+  EXPECT_THROW(parse({"-f", "/dev/null", "-o", "corba.max_threads:2.5"}), RTC::ConfigError);
+
+  const RTC::Properties config = parse({"-f", "/dev/null", "-o", "corba.call_timeout:0.25"});
+  EXPECT_EQ(std::chrono::milliseconds(250), RTC::secondsSetting(config, "corba.call_timeout"));
+  EXPECT_EQ(1000.0, RTC::numericSetting(config, "exec_cxt.periodic.rate"));
+}
+
+TEST(ManagerOptions, FrameworkKeysThatDoNothingHereAreNamed)
+{
+  const RTC::Properties config = parse({"-f", "/dev/null", "-o", "logger.enable:YES", "-o", "timer.tick:0.1",
+                                        "-o", "corba.endpoints:127.0.0.1:", "-o", "Category.Korvent.x:1",
+                                        "-o", "korvent.own:1"});
+  EXPECT_EQ((std::vector<std::string>{"logger.enable", "timer.tick"}), RTC::unusedFrameworkKeys(config));
+}

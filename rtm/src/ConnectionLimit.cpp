@@ -35,11 +35,12 @@ namespace RTC
 
   std::size_t openConnectionsTo(unsigned port)
   {
-    // Only this process listens on `port`, so every connected socket with
-    // that local port is one of its accepted connections.
+    // Only this process listens on `port`, so every open socket with that
+    // local port is one of its accepted connections; those still waiting in
+    // the kernel's accept queue have no inode yet and are not counted.
     std::size_t count = 0;
     for (const TcpSocket& socket : tcpSockets())
-      if (socket.localPort == port && socket.connected())
+      if (socket.localPort == port && socket.heldOpen() && socket.inode != 0)
         ++count;
     return count;
   }

@@ -1,13 +1,15 @@
 // Hosts one component that prints every action callback it receives, one
 // per line, so that a test in another process can check their order.  The
 // component's IOR is printed first.  With RECORDER_FAIL_EXECUTE=1 the first
-// on_execute after each activation fails.
+// on_execute after each activation fails; with RECORDER_FAIL_EXECUTE=throw
+// it throws a plain C++ exception instead.
 #include <rtm/DataFlowComponentBase.h>
 #include <rtm/Manager.h>
 
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
+#include <stdexcept>
 
 namespace
 {
@@ -41,8 +43,10 @@ namespace
         return RTC::RTC_OK;
       executed_ = true;
       record("on_execute", id);
-      const char* fail = std::getenv("RECORDER_FAIL_EXECUTE");
-      return fail && std::string(fail) == "1" ? RTC::RTC_ERROR : RTC::RTC_OK;
+      const std::string fail = std::getenv("RECORDER_FAIL_EXECUTE") ? std::getenv("RECORDER_FAIL_EXECUTE") : "";
+      if (fail == "throw")
+        throw std::runtime_error("on_execute failed");
+      return fail == "1" ? RTC::RTC_ERROR : RTC::RTC_OK;
     }
     RTC::ReturnCode_t onStateUpdate(RTC::UniqueId id) override
     {

@@ -8,8 +8,10 @@ namespace RTC
   // Makes the ORB close every incoming connection that would bring the
   // connections open on its listening port above `maximum`.  The ORB has no
   // such limit of its own: each connection costs a socket and, up to the
-  // thread-per-connection limit, a thread.  Install after ORB_init, before
-  // the POA is activated.
+  // thread-per-connection limit, a thread.  The ORB asks when it starts
+  // serving a connection: at once while it has a thread per connection,
+  // at the first request beyond that.  Install after ORB_init, before the
+  // POA is activated.
   void limitIncomingConnections(std::size_t maximum);
 
   // Connections that peers hold open to the local TCP port `port` (what the

@@ -16,8 +16,10 @@ namespace RTC
     unsigned long inode = 0;
 
     bool listening() const { return state == 0x0A; }
-    // Not listening and not yet closed: a peer holds it.
-    bool connected() const { return state != 0x0A && state != 0x06 && state != 0x07; }
+    // Open at this end, whether or not the peer has closed its own: what
+    // holds a descriptor (and maybe a thread) here.  Sockets this end has
+    // closed linger in other states, no longer held by anyone.
+    bool heldOpen() const { return state == 0x01 /* established */ || state == 0x08 /* close wait */; }
   };
 
   // Every TCP socket of this network namespace, IPv4 and IPv6.
