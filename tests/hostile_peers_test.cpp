@@ -142,10 +142,12 @@ namespace
   protected:
     void SetUp() override { start({}); }
 
-    void start(std::vector<std::string> extraArgs)
+    // A later -o wins: `extraArgs` may override the call timeout.
+    void start(const std::vector<std::string>& extraArgs)
     {
-      extraArgs.insert(extraArgs.end(), {"-o", "corba.call_timeout:" + std::to_string(callTimeout.count())});
-      korvent_ = std::make_unique<RunningKorvent>(extraArgs);
+      std::vector<std::string> args{"-o", "corba.call_timeout:" + std::to_string(callTimeout.count())};
+      args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+      korvent_ = std::make_unique<RunningKorvent>(args);
       // Both operations answer false, as the service always has.
       korvent_->service->setGridMap(-2, 3, makeMap(map_));
     }
