@@ -473,6 +473,23 @@ TEST_F(HostilePeers, ConnectionsBeyondTheLimitAreClosed)
   EXPECT_EQ(std::string(4, 'x'), pattern.substr(limit)) << pattern;
   for (int fd : sockets)
     close(fd);
+
+  // All at once: never more than the limit are kept, and the burst does not
+  // lock everybody out.
+  sockets.clear();
+  for (int i = 0; i < limit + 4; ++i) {
+    int fd = connectTcp(address.host, address.port);
+    ASSERT_GE(fd, 0);
+    sockets.push_back(fd);
+  }
+  int kept = 0;
+  for (int fd : sockets)
+    kept += closedByPeer(fd, 1s) ? 0 : 1;
+  std::cout << "burst of " << sockets.size() << ": " << kept << " kept" << std::endl;
+  EXPECT_LE(kept, limit);
+  EXPECT_GE(kept, 1);
+  for (int fd : sockets)
+    close(fd);
   // Freed places are taken again.
   expectIntact();
 }
