@@ -32,12 +32,13 @@ namespace
     return true;
   }
 
-  sockaddr_in loopback(uint16_t port)
+  sockaddr_in addressOf(const std::string& host, uint16_t port)
   {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1)
+      throw std::runtime_error("raw tcp: not an IPv4 address: " + host);
     return address;
   }
 
@@ -48,10 +49,10 @@ namespace
   }
 }
 
-RawTcpSink::RawTcpSink()
+RawTcpSink::RawTcpSink(const std::string& host)
 {
   listener_ = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = loopback(0);
+  sockaddr_in address = addressOf(host, 0);
   if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listener_, 4) != 0)
     throw std::runtime_error("raw tcp: cannot listen");
@@ -85,10 +86,10 @@ void RawTcpSink::serve()
   }
 }
 
-RawTcpClient::RawTcpClient(uint16_t port)
+RawTcpClient::RawTcpClient(const std::string& host, uint16_t port)
 {
   socket_ = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = loopback(port);
+  sockaddr_in address = addressOf(host, port);
   if (connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
     throw std::runtime_error("raw tcp: cannot connect");
   noDelay(socket_);

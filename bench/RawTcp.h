@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // The floor for moving n bytes over loopback: a length header, the bytes,
@@ -10,7 +11,7 @@
 class RawTcpSink
 {
 public:
-  RawTcpSink();  // listens on 127.0.0.1, any free port
+  explicit RawTcpSink(const std::string& host = "127.0.0.1");  // any free port
   ~RawTcpSink();
   uint16_t port() const { return port_; }
   void serve();  // accepts and answers clients until the process ends
@@ -24,7 +25,7 @@ private:
 class RawTcpClient
 {
 public:
-  explicit RawTcpClient(uint16_t port);
+  RawTcpClient(const std::string& host, uint16_t port);
   ~RawTcpClient();
   void roundTrip(const char* bytes, std::size_t length);
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
@@ -25,7 +26,14 @@ namespace
   {
     double median;  // seconds
     double best;
+    double spread;  // how far the medians of the two halves of the run differ, relative
   };
+
+  double medianOf(std::vector<double> seconds)
+  {
+    std::sort(seconds.begin(), seconds.end());
+    return seconds[seconds.size() / 2];
+  }
 
   Timing measure(int repetitions, const std::function<void()>& call)
   {
@@ -37,8 +45,11 @@ namespace
       call();
       seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     }
-    std::sort(seconds.begin(), seconds.end());
-    return {seconds[seconds.size() / 2], seconds.front()};
+    const std::size_t half = seconds.size() / 2;
+    const double first = medianOf({seconds.begin(), seconds.begin() + half});
+    const double second = medianOf({seconds.begin() + half, seconds.end()});
+    const double median = medianOf(seconds);
+    return {median, *std::min_element(seconds.begin(), seconds.end()), std::abs(first - second) / median};
   }
 
   double megabytesPerSecond(std::size_t bytes, double seconds)
@@ -77,15 +88,16 @@ int main(int argc, char** argv)
   }
   Korvent_var korvent = korventFromString(*korventIor);
   BareOrb_var bare = bareOrbFromString(*bareIor);
-  RawTcpClient tcp(static_cast<uint16_t>(std::stoi(*tcpPort)));
+  RawTcpClient tcp("127.0.0.1", static_cast<uint16_t>(std::stoi(*tcpPort)));
 
   struct Size { std::size_t bytes; int repetitions; };
   const Size sizes[] = {
-    {1u << 10, 2000}, {64u << 10, 500}, {1u << 20, 100}, {16u << 20, 25}, {64u << 20, 15}};
+    {1u << 10, 2000}, {64u << 10, 500}, {1u << 20, 200}, {16u << 20, 60}, {64u << 20, 30}};
 
   std::printf("%-7s | %-22s | %-22s | %-22s | %-22s | %-22s | %-13s | %-13s\n",
               "size", "raw TCP MB/s med(best)", "bare put MB/s", "bare take MB/s",
               "setGridMap MB/s", "getGridMap MB/s", "set/TCP,/bare", "get/TCP,/bare");
+  std::string spreads;
   for (const Size& size : sizes) {
     const int reps = std::max(5, static_cast<int>(size.repetitions * scale));
     std::vector<CORBA::Octet> octets(size.bytes);
@@ -109,6 +121,12 @@ int main(int argc, char** argv)
         throw std::runtime_error("getGridMap returned the wrong length");
     });
 
+    char spread[160];
+    std::snprintf(spread, sizeof spread, "\n  %-7s raw %4.1f%%, put %4.1f%%, take %4.1f%%, set %4.1f%%, get %4.1f%%",
+                  sizeName(size.bytes).c_str(), rawTcp.spread * 100, put.spread * 100, take.spread * 100,
+                  set.spread * 100, get.spread * 100);
+    spreads += spread;
+
     auto cell = [&](const Timing& t) {
       char text[64];
       std::snprintf(text, sizeof text, "%9.1f (%9.1f)",
@@ -131,6 +149,8 @@ int main(int argc, char** argv)
   }
   std::printf("times are per call, median of the repetitions; ratios are time over baseline time "
               "(lower is better)\n");
+  std::printf("run-to-run spread (difference of the medians of the two halves of each run): %s\n",
+              spreads.c_str());
 
   korvent = Korvent::_nil();
   bare = BareOrb::_nil();

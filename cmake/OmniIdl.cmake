@@ -37,6 +37,7 @@ function(omniidl_add_library target)
   add_library(${target} STATIC ${sources})
   # Generated code is not ours to keep warning-free.
   target_compile_options(${target} PRIVATE -w)
-  target_include_directories(${target} SYSTEM PUBLIC ${OMNIIDL_OUTPUT_DIR})
+  target_include_directories(${target} SYSTEM PUBLIC
+    $<BUILD_INTERFACE:${OMNIIDL_OUTPUT_DIR}> $<INSTALL_INTERFACE:include/korvent/idl>)
   target_link_libraries(${target} PUBLIC PkgConfig::OMNIORB ${ARG_LINK})
 endfunction()

@@ -41,11 +41,21 @@ void GridMapStore::replace(const void* octets, std::size_t length,
   {
     std::lock_guard<std::mutex> lock(currentMutex_);
     retired = std::exchange(current_, std::move(published));
-    std::lock_guard<std::mutex> spareLock(spare_->mutex);
-    spare_->currentLength = length;
+    {
+      std::lock_guard<std::mutex> spareLock(spare_->mutex);
+      spare_->currentLength = length;
+    }
+    if (observer_)
+      observer_(current_);
   }
   // 'retired' is released here, outside the lock; if no reader holds it, it
   // becomes the spare at once.
+}
+
+void GridMapStore::setObserver(Observer observer)
+{
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  observer_ = std::move(observer);
 }
 
 std::unique_ptr<GridMapSnapshot> GridMapStore::takeSpare(std::size_t length)

@@ -2,6 +2,7 @@
 #define GRIDMAPSTORE_H
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,6 +40,12 @@ public:
   // the exception leaves and the store is exactly as it was.
   void replace(const void* octets, std::size_t length, short width, short height);
 
+  // Called with each snapshot replace() publishes, in the order they are
+  // published: on the replacing thread, under the store's lock, so it must
+  // only hand the snapshot on.  An empty function removes the observer.
+  using Observer = std::function<void(const Snapshot&)>;
+  void setObserver(Observer observer);
+
 private:
   // Shared with the deleters of published snapshots, which may outlive the
   // store when a reader still holds one at process exit.
@@ -53,8 +60,9 @@ private:
   Snapshot publishable(std::unique_ptr<GridMapSnapshot> snapshot) const;
 
   std::shared_ptr<SpareSlot> spare_;
-  mutable std::mutex currentMutex_;  // guards only the pointer, never a copy
+  mutable std::mutex currentMutex_;  // guards the pointer and the observer, never a copy
   Snapshot current_;
+  Observer observer_;
 };
 
 #endif // GRIDMAPSTORE_H

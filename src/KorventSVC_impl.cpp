@@ -10,6 +10,11 @@ namespace
   GridMapStore gridMap;
 }
 
+GridMapStore& processGridMap()
+{
+  return gridMap;
+}
+
 KorventSVC_impl::KorventSVC_impl()
 {
 }

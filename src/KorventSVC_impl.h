@@ -3,6 +3,8 @@
 
 #include <Korvent.hh>
 
+class GridMapStore;
+
 // Servant of the grid-map service.  The map itself is process-wide: every
 // servant object serves the same store, which outlives them all.
 class KorventSVC_impl
@@ -18,5 +20,8 @@ public:
   CORBA::Boolean getGridMap(CORBA::Short& width, CORBA::Short& height,
                             RTC::TimedOctetSeq& map) override;
 };
+
+// The process's one map, for loading it at start-up and keeping it durable.
+GridMapStore& processGridMap();
 
 #endif // KORVENTSVC_IMPL_H

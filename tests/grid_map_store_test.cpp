@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -96,4 +97,18 @@ TEST(GridMapStore, FailedReplacementLeavesTheStoreAsItWas)
   EXPECT_EQ("keep", store.current()->mapBytes);
   EXPECT_EQ(11, store.current()->mapWidth);
   EXPECT_EQ(22, store.current()->mapHeight);
+}
+
+TEST(GridMapStore, ObserverSeesEveryPublishedSnapshotInOrderUntilRemoved)
+{
+  GridMapStore store;
+  std::vector<std::string> seen;
+  store.setObserver([&seen](const GridMapStore::Snapshot& snapshot) { seen.push_back(snapshot->mapBytes); });
+  store.replace("one", 3, 3, 1);
+  store.replace("two", 3, 3, 1);
+  EXPECT_EQ(seen, (std::vector<std::string>{"one", "two"}));
+  store.setObserver(nullptr);
+  store.replace("three", 5, 5, 1);
+  EXPECT_EQ(seen.size(), 2u);
+  EXPECT_EQ(store.current()->mapBytes, "three");
 }

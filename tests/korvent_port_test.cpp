@@ -1,4 +1,5 @@
 // Connecting consumers to "KorventPV" the way today's tools and components do.
+#include "ConnectorProfiles.h"
 #include "GridMapClient.h"
 #include "KorventProcess.h"
 #include "NameServer.h"
@@ -89,16 +90,7 @@ namespace
     RTC::ConnectorProfile connectorBetween(RTC::PortService_ptr first, RTC::PortService_ptr second,
                                            const char* id = "")
     {
-      RTC::ConnectorProfile profile;
-      profile.name = "test";
-      profile.connector_id = id;
-      profile.ports.length(2);
-      profile.ports[0] = RTC::PortService::_duplicate(first);
-      profile.ports[1] = RTC::PortService::_duplicate(second);
-      profile.properties.length(1);
-      profile.properties[0].name = "port.port_type";
-      profile.properties[0].value <<= "CorbaPort";
-      return profile;
+      return corbaPortConnector(first, second, id);
     }
 
     NameServer names_;
@@ -147,6 +139,9 @@ TEST_F(KorventPort, HandWrittenConsumerConnectsUsesAndDisconnects)
   EXPECT_EQ(0u, connectors->length());
   EXPECT_EQ(1, consumer.disconnects);
   clientPoa()->deactivate_object(id);
+  // The consumer lives on this stack: the ORB must have let go of it (the
+  // component may still be checking on it) before it goes.
+  ASSERT_TRUE(waitFor([&] { return consumer._refcount_value() <= 1; }, 20s));
 }
 
 TEST_F(KorventPort, RuntimeConsumerPortSubscribesAndHonoursStrictness)

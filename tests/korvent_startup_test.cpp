@@ -81,6 +81,34 @@ TEST(KorventCompStartup, CreationFailureAbortsWithItsMessage)
   EXPECT_EQ("", outcome.out);
 }
 
+TEST(KorventCompStartup, ListeningBeyondTheLoopbackIsAnnouncedOnce)
+{
+  NameServer names;
+  names.start();
+  auto warningsOf = [&](const std::vector<std::string>& args) {
+    std::unique_ptr<ChildProcess> process = startKorventComp(names.address(), args);
+    EXPECT_TRUE(waitFor([&] {
+      CORBA::Object_var object = names.resolve(korventName());
+      return !CORBA::is_nil(object);
+    }, 20s)) << process->errorOutput();
+    std::optional<int> status = process->stop(SIGTERM, 20s);
+    EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    return process->errorOutput();
+  };
+
+  // The tests' own settings listen on 127.0.0.1 only: nothing to say.
+  EXPECT_EQ("", warningsOf({}));
+
+  // Every interface, as without any configuration: one line that names the
+  // address and says what anyone reaching it can do.
+  const std::string all = warningsOf({"-o", "corba.endpoints:", "-o", "corba.endpoint::"});
+  EXPECT_EQ(1, std::count(all.begin(), all.end(), '\n')) << all;
+  // omniORB listens on the IPv6 wildcard, which takes IPv4 too.
+  EXPECT_TRUE(all.find("listening on [::]:") != std::string::npos ||
+              all.find("listening on 0.0.0.0:") != std::string::npos) << all;
+  EXPECT_NE(std::string::npos, all.find("replace the map")) << all;
+}
+
 TEST(KorventCompStartup, NumericKeysRefuseNonsense)
 {
   const char* keys[] = {"corba.call_timeout", "corba.request_timeout", "corba.idle_timeout",

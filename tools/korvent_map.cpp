@@ -1,118 +1,226 @@
-// korvent-map: stores a file as the grid map of a running KorventComp, or
-// fetches the stored map into a file.  It finds the component in the name
-// service and reaches the service through a connection on its "KorventPV"
-// port, as any consumer would.
-//
-//   korvent-map [-n host:port] [-c name] set <width> <height> <file>
-//   korvent-map [-n host:port] [-c name] get <file>
-#include <Korvent.hh>
-#include <RTC.hh>
+// korvent-map: stores a map file as the grid map of a running KorventComp,
+// fetches the stored map into a file, or describes it.
+#include "KorventConnection.h"
+#include "MapSummary.h"
 
-#include <fstream>
+#include "mapio/MapError.h"
+#include "mapio/MapFile.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
-#include <iterator>
 #include <sys/utsname.h>
-#include <vector>
 
 namespace
 {
-  int usage()
-  {
-    std::cerr << "usage: korvent-map [-n host:port] [-c name] set <width> <height> <file>\n"
-                 "       korvent-map [-n host:port] [-c name] get <file>\n";
-    return 2;
-  }
+  using mapio::MapError;
 
-  std::string defaultName()
+  const char* const description =
+    "Stores a map file as the grid map of a running KorventComp, fetches the\n"
+    "stored map into a file, or describes it.\n"
+    "\n"
+    "Formats, by extension: .yaml/.yml (map YAML with its PGM or PNG image,\n"
+    "the image path relative to the YAML), .pgm (8-bit, P5 or P2), .png (8-bit\n"
+    "greyscale), anything else raw octets.  get writes a YAML's image beside it\n"
+    "as <name>.pgm.  Files are written whole or not at all.\n"
+    "\n"
+    "Cell layout: one octet per cell, row-major.  By default the image's grey\n"
+    "values are stored as they are, top image row first, so file -> store ->\n"
+    "file gives the same cells for every format.  With --occupancy, cells hold\n"
+    "occupancy values (0 free, 100 occupied, 255 unknown), bottom row first,\n"
+    "converted with the YAML's mode, negate and thresholds (defaults for a bare\n"
+    "image: trinary, 0.65, 0.196); get --occupancy converts back.\n";
+
+  // Transfers at least this large report their time and rate.
+  constexpr std::size_t progressThreshold = std::size_t(4) << 20;
+
+  std::string defaultComponentName()
   {
     utsname names;
     uname(&names);
     return std::string(names.nodename) + ".host_cxt/Korvent0.rtc";
   }
 
-  // Connects to the component's service port alone, which publishes the
-  // provider's reference in the connector profile; the connection is
-  // removed again as soon as the reference is read.
-  Korvent_ptr serviceOf(CORBA::ORB_ptr orb, RTC::RTObject_ptr component)
+  short shortFrom(const std::string& text, const char* what, const std::string& where)
   {
-    RTC::PortServiceList_var ports = component->get_ports();
-    for (CORBA::ULong i = 0; i < ports->length(); ++i) {
-      RTC::ConnectorProfile profile;
-      profile.name = "korvent-map";
-      profile.connector_id = "";
-      profile.ports.length(1);
-      profile.ports[0] = RTC::PortService::_duplicate(ports[i]);
-      if (ports[i]->connect(profile) != RTC::RTC_OK)
-        continue;
-      ports[i]->disconnect(profile.connector_id);
-      for (CORBA::ULong p = 0; p < profile.properties.length(); ++p) {
-        const char* ior = nullptr;
-        if (std::string(profile.properties[p].name) == "port.Korvent.Korvent" &&
-            (profile.properties[p].value >>= ior)) {
-          CORBA::Object_var object = orb->string_to_object(ior);
-          return Korvent::_narrow(object);
-        }
-      }
-    }
-    return Korvent::_nil();
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0')
+      throw MapError(std::string(what) + " '" + text + "' is not a whole number", where);
+    if (errno == ERANGE || value < SHRT_MIN || value > SHRT_MAX)
+      throw MapError(std::string(what) + " " + text + " does not fit a signed 16-bit value (-32768 to 32767)", where);
+    return static_cast<short>(value);
   }
+
+  void sizeFrom(const std::string& text, short& width, short& height)
+  {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string::npos)
+      throw MapError("size '" + text + "' is not WIDTHxHEIGHT", "--size");
+    width = shortFrom(text.substr(0, x), "width", "--size");
+    height = shortFrom(text.substr(x + 1), "height", "--size");
+  }
+
+  // A number > 0, with a message that says so (CLI11's own range check
+  // words it as a range up to the largest double).
+  const CLI::Validator positiveNumber(
+    [](std::string& text) {
+      char* end = nullptr;
+      const double value = std::strtod(text.c_str(), &end);
+      if (text.empty() || *end != '\0' || !(value > 0.0) || !std::isfinite(value))
+        return "'" + text + "' is not a positive number";
+      return std::string();
+    },
+    "POSITIVE");
+
+  class TransferReport
+  {
+  public:
+    TransferReport(bool quiet) : quiet_(quiet), start_(std::chrono::steady_clock::now()) {}
+
+    void done(const char* verb, std::size_t bytes) const
+    {
+      if (quiet_ || bytes < progressThreshold)
+        return;
+      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+      std::fprintf(stderr, "korvent-map: %s %.1f MiB in %.2f s (%.1f MB/s)\n", verb,
+                   bytes / 1048576.0, seconds, seconds > 0 ? bytes / seconds / 1e6 : 0.0);
+    }
+
+  private:
+    bool quiet_;
+    std::chrono::steady_clock::time_point start_;
+  };
 }
 
 int main(int argc, char** argv)
 {
-  std::vector<char*> orbArgv{argv[0], const_cast<char*>("-ORBgiopMaxMsgSize"), const_cast<char*>("268435456")};
-  int orbArgc = static_cast<int>(orbArgv.size());
-  CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, orbArgv.data());
+  CLI::App app(description, "korvent-map");
+  app.footer("KorventComp's own keys: korvent.map.load (a map file loaded at start-up),\n"
+             "korvent.map.load.occupancy (yes: load it as --occupancy would), korvent.map.store\n"
+             "(a file that keeps the latest map across restarts).  See the README's \"Maps\".");
+  app.require_subcommand(1);
+  app.fallthrough();
+  // A later option overrides an earlier one, so that scripts can append.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
-  std::string server = "127.0.0.1:2809";
-  std::string name = defaultName();
-  int i = 1;
-  for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
-    if (std::string(argv[i]) == "-n")
-      server = argv[i + 1];
-    else if (std::string(argv[i]) == "-c")
-      name = argv[i + 1];
-    else
-      return usage();
-  }
-  std::vector<std::string> args(argv + i, argv + argc);
-  if (args.empty() || !((args[0] == "set" && args.size() == 4) || (args[0] == "get" && args.size() == 2)))
-    return usage();
+  ConnectionOptions connection;
+  connection.componentName = defaultComponentName();
+  bool quiet = false;
+  app.add_option("-n,--name-server", connection.nameServer, "name service as host:port")
+    ->capture_default_str();
+  app.add_option("-c,--component", connection.componentName, "component's name in the name service")
+    ->capture_default_str();
+  app.add_option("--timeout", connection.timeoutSeconds,
+                 "seconds any call may take; map transfers get 1 s more per 8 MiB")
+    ->check(positiveNumber)->check(CLI::Range(0.001, 86400.0))->capture_default_str();
+  app.add_option("--max-message", connection.maxMessageBytes,
+                 "largest GIOP message in bytes; KorventComp's -ORBgiopMaxMsgSize must allow it too")
+    ->check(CLI::Range(1024ul, 4294967295ul))->capture_default_str();
+  app.add_flag("-q,--quiet", quiet, "no transfer times on standard error");
+
+  std::string file;
+  std::string size;
+  bool force = false;
+  bool occupancy = false;
+  CLI::App* set = app.add_subcommand("set", "store FILE as the map");
+  set->add_option("file", file, "map YAML, PGM, PNG, or raw octets with --size")->required();
+  set->add_option("--size", size, "WIDTHxHEIGHT of a raw file (each -32768 to 32767)");
+  set->add_flag("--force", force, "store a raw file whose byte count is not WIDTH x HEIGHT");
+  set->add_flag("--occupancy", occupancy, "store occupancy values (see the cell layout)");
+
+  mapio::MapWriteOptions writeOptions;
+  std::string mode = "trinary";
+  std::vector<double> origin{0.0, 0.0, 0.0};
+  CLI::App* get = app.add_subcommand("get", "write the stored map to FILE");
+  get->add_option("file", file, "written by extension: .yaml/.yml, .pgm, .png, else raw")->required();
+  get->add_flag("--occupancy", occupancy, "the map holds occupancy values: convert them to grey");
+  get->add_option("--mode", mode, "mode written to a YAML and used by --occupancy: trinary, scale or raw")
+    ->capture_default_str();
+  get->add_option("--resolution", writeOptions.metadata.resolution, "metres per cell, for a YAML")
+    ->check(positiveNumber)->capture_default_str();
+  get->add_option("--origin", origin, "x,y,yaw of the lower-left cell, for a YAML")
+    ->delimiter(',')->expected(3)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+
+  bool json = false;
+  CLI::App* info = app.add_subcommand("info", "describe the stored map");
+  info->add_flag("--json", json, "one JSON object instead of text");
 
   try {
-    CORBA::Object_var object = orb->string_to_object(("corbaname::" + server + "#" + name).c_str());
-    RTC::RTObject_var component = RTC::RTObject::_narrow(object);
-    Korvent_var service = serviceOf(orb, component);
-    if (CORBA::is_nil(service)) {
-      std::cerr << "korvent-map: " << name << " offers no Korvent service\n";
-      return 1;
-    }
-    RTC::TimedOctetSeq map;
-    if (args[0] == "set") {
-      std::ifstream in(args[3], std::ios::binary);
-      if (!in) {
-        std::cerr << "korvent-map: cannot read " << args[3] << "\n";
-        return 1;
+    app.parse(argc, argv);
+  }
+  catch (const CLI::Success& done) {
+    return app.exit(done);
+  }
+  catch (const CLI::ParseError& error) {
+    std::cerr << "korvent-map: " << error.what() << " (command line; see --help)" << std::endl;
+    return 2;
+  }
+
+  try {
+    if (set->parsed()) {
+      mapio::GridMap map;
+      if (!size.empty()) {
+        short width = 0, height = 0;
+        sizeFrom(size, width, height);
+        map = mapio::readRawMap(file, width, height, force);
       }
-      std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      map.data.length(static_cast<CORBA::ULong>(bytes.size()));
-      std::copy(bytes.begin(), bytes.end(), map.data.get_buffer());
-      service->setGridMap(static_cast<CORBA::Short>(std::stoi(args[1])),
-                          static_cast<CORBA::Short>(std::stoi(args[2])), map);
-      std::cout << "stored " << bytes.size() << " bytes, " << args[1] << " x " << args[2] << "\n";
+      else {
+        map = mapio::readMapFile(file, occupancy);
+      }
+      KorventConnection korvent(connection);
+      const TransferReport report(quiet);
+      korvent.setGridMap(map);
+      report.done("sent", map.cells.size());
+      std::cout << "stored " << map.width << " x " << map.height << ", " << map.cells.size()
+                << " bytes from " << file << std::endl;
+    }
+    else if (get->parsed()) {
+      writeOptions.occupancy = occupancy;
+      writeOptions.metadata.mode = mapio::occupancyModeNamed(mode, "--mode");
+      if (origin.size() != writeOptions.metadata.origin.size())
+        throw MapError("origin takes three numbers, x,y,yaw", "--origin");
+      std::copy(origin.begin(), origin.end(), writeOptions.metadata.origin.begin());
+      KorventConnection korvent(connection);
+      const TransferReport report(quiet);
+      const mapio::GridMap map = korvent.getGridMap();
+      report.done("received", map.cells.size());
+      const mapio::MapWriteResult written = mapio::writeMapFile(file, map, writeOptions);
+      if (written.written == mapio::MapFormat::Raw && mapio::formatOf(file) != mapio::MapFormat::Raw)
+        std::cerr << "korvent-map: warning: the stored map's " << map.cells.size() << " bytes are not an image of "
+                  << map.width << " x " << map.height << "; saved raw (" << file << ")" << std::endl;
+      if (written.approximatedCells > 0)
+        std::cerr << "korvent-map: warning: " << written.approximatedCells << " cells hold values that mode "
+                  << mode << " cannot express; written as the nearest one (" << file << ")" << std::endl;
+      std::cout << "fetched " << map.width << " x " << map.height << ", " << map.cells.size() << " bytes into "
+                << file << (written.imagePath.empty() ? "" : " and " + written.imagePath) << std::endl;
     }
     else {
-      CORBA::Short width = 0, height = 0;
-      service->getGridMap(width, height, map);
-      std::ofstream out(args[1], std::ios::binary);
-      out.write(reinterpret_cast<const char*>(map.data.get_buffer()), map.data.length());
-      std::cout << "fetched " << map.data.length() << " bytes, " << width << " x " << height << "\n";
+      KorventConnection korvent(connection);
+      const MapSummary summary(korvent.getGridMap());
+      std::cout << (json ? summary.json() : summary.text()) << std::flush;
     }
   }
-  catch (const CORBA::Exception& error) {
-    std::cerr << "korvent-map: " << error._name() << "\n";
+  catch (const MapError& error) {
+    std::cerr << "korvent-map: " << error.what() << std::endl;
     return 1;
   }
-  orb->destroy();
+  catch (const std::bad_alloc&) {
+    std::cerr << "korvent-map: out of memory (" << file << ")" << std::endl;
+    return 1;
+  }
+  catch (const CORBA::Exception& error) {
+    // Anything KorventConnection did not foresee still ends in one line.
+    std::cerr << "korvent-map: unexpected CORBA exception " << error._name() << " ("
+              << connection.componentName << ")" << std::endl;
+    return 1;
+  }
   return 0;
 }

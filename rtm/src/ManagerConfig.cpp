@@ -1,5 +1,7 @@
 #include "rtm/ManagerConfig.h"
 
+#include "rtm/Compression.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -19,6 +21,11 @@ namespace RTC
       "corba.idle_timeout", "60",
       "corba.max_connections", "64",
       "corba.max_threads", "16",
+      "corba.compression.enable", "NO",
+      "corba.compression.level", "1",
+      "corba.compression.min_bytes", "4096",
+      "corba.ssl.mode", "off",
+      "corba.ssl.verify", "require",
       "naming.enable", "YES",
       "naming.formats", "%h.host_cxt/%n.rtc",
       "naming.update.enable", "YES",
@@ -50,6 +57,8 @@ namespace RTC
       {"corba.idle_timeout", 2, 86400, true},
       {"corba.max_connections", 1, 65536, true},
       {"corba.max_threads", 2, 4096, true},
+      {"corba.compression.level", 1, 9, true},
+      {"corba.compression.min_bytes", 0, 1e9, true},
       {"naming.update.interval", 0.01, 86400, false},
       {"exec_cxt.periodic.rate", 0.001, 100000, false},
       {"exec_cxt.transition_timeout", 0.001, 3600, false},
@@ -60,6 +69,9 @@ namespace RTC
     const char* const usedKeys[] = {
       "corba.args", "corba.endpoint", "corba.endpoints", "corba.nameservers", "corba.call_timeout",
       "corba.request_timeout", "corba.idle_timeout", "corba.max_connections", "corba.max_threads",
+      "corba.compression.enable", "corba.compression.level", "corba.compression.min_bytes", "corba.ssl.mode",
+      "corba.ssl.endpoints", "corba.ssl.certificate", "corba.ssl.key_password", "corba.ssl.ca_file",
+      "corba.ssl.verify",
       "naming.enable", "naming.formats", "naming.update.enable", "naming.update.interval",
       "exec_cxt.periodic.type", "exec_cxt.periodic.rate", "exec_cxt.sync_transition",
       "exec_cxt.transition_timeout", "manager.name", "manager.shutdown_on_nortcs",
@@ -122,6 +134,18 @@ namespace RTC
       if (!parsed || !std::isfinite(value) || value < k.minimum || value > k.maximum ||
           (k.whole && value != std::floor(value)))
         throw ConfigError(std::string(k.key) + " must be " + describeRange(k) + ", not '" + text + "'");
+    }
+
+    void checkChoice(const Properties& config, const char* key, std::initializer_list<const char*> choices)
+    {
+      const std::string value = trimmed(config.getProperty(key));
+      std::string listed;
+      for (const char* choice : choices) {
+        if (value == choice)
+          return;
+        listed += (listed.empty() ? "" : ", ") + std::string(choice);
+      }
+      throw ConfigError(std::string(key) + " must be one of " + listed + ", not '" + value + "'");
     }
 
     // "key:value" as -o takes it: split at the first unescaped ':', both
@@ -233,6 +257,13 @@ namespace RTC
       checkNumber(config, k);
     if (isYes(config.getProperty("manager.is_master")))
       throw ConfigError("manager.is_master: a master manager is not supported");
+    checkChoice(config, "corba.ssl.mode", {"off", "only", "mixed"});
+    checkChoice(config, "corba.ssl.verify", {"none", "peer", "require"});
+    if (config.getProperty("corba.ssl.mode") != "off")
+      for (const char* key : {"corba.ssl.certificate", "corba.ssl.ca_file"})
+        if (trimmed(config.getProperty(key)).empty())
+          throw ConfigError(std::string(key) + " must name a PEM file when corba.ssl.mode is " +
+                            config.getProperty("corba.ssl.mode"));
     return config;
   }
 
@@ -282,26 +313,42 @@ namespace RTC
       "-ORBthreadPerConnectionUpperLimit", std::to_string(threads),
       "-ORBthreadPerConnectionLowerLimit", std::to_string(threads * 3 / 4),
       "-ORBmaxServerThreadPoolSize", std::to_string(threads)});
+    if (isYes(config.getProperty("corba.compression.enable"))) {
+      const std::vector<std::string> compression = compressionOrbOptions();
+      args.insert(args.end(), compression.begin(), compression.end());
+    }
     for (const std::string& a : splitList(config.getProperty("corba.args"), ' '))
       args.push_back(a);
 
-    std::vector<std::string> endpoints = splitList(config.getProperty("corba.endpoints"));
-    const std::string single = trimmed(config.getProperty("corba.endpoint"));
-    if (!single.empty())
-      endpoints.push_back(single);
-    std::vector<std::string> seen;
-    for (std::string e : endpoints) {
-      if (std::find(seen.begin(), seen.end(), e) != seen.end())
-        continue;
-      seen.push_back(e);
+    // Plain end points, TLS end points, or both.  In TLS-only mode the
+    // configured end points speak TLS; in mixed mode TLS listens beside each
+    // plain one, on corba.ssl.endpoints or on a free port of the same host.
+    const std::string tls = trimmed(config.getProperty("corba.ssl.mode", "off"));
+    std::vector<std::string> endpoints;
+    bool publishAll = false;
+    for (std::string e : splitList(config.getProperty("corba.endpoints") + "," + config.getProperty("corba.endpoint"))) {
       if (e == "all") {
-        args.insert(args.end(), {"-ORBendPointPublishAllIFs", "1"});
+        publishAll = true;
         continue;
       }
       if (e.find(':') == std::string::npos)
         e += ":";
-      args.insert(args.end(), {"-ORBendPoint", "giop:tcp:" + e});
+      if (std::find(endpoints.begin(), endpoints.end(), e) == endpoints.end())
+        endpoints.push_back(e);
     }
+    if (endpoints.empty() && tls != "off")
+      endpoints.push_back(":");  // every interface, as the ORB would choose alone
+    std::vector<std::string> tlsEndpoints = splitList(config.getProperty("corba.ssl.endpoints"));
+    if (tls == "mixed" && tlsEndpoints.empty())
+      for (const std::string& e : endpoints)
+        tlsEndpoints.push_back(e.substr(0, e.rfind(':')) + ":");
+    for (const std::string& e : endpoints)
+      args.insert(args.end(), {"-ORBendPoint", (tls == "only" ? "giop:ssl:" : "giop:tcp:") + e});
+    if (tls == "mixed")
+      for (const std::string& e : tlsEndpoints)
+        args.insert(args.end(), {"-ORBendPoint", "giop:ssl:" + e});
+    if (publishAll)
+      args.insert(args.end(), {"-ORBendPointPublishAllIFs", "1"});
 
     // Called after loadManagerConfig, so the command line is known to parse.
     const CommandLine line = parseCommandLine(argc, argv);

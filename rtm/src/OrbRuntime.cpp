@@ -1,12 +1,30 @@
 #include "rtm/OrbRuntime.h"
 
+#include "rtm/Compression.h"
 #include "rtm/ManagerConfig.h"
 #include "rtm/SocketTable.h"
+#include "rtm/TransportSecurity.h"
 
 namespace RTC
 {
   OrbRuntime::OrbRuntime(const Properties& config, int argc, char** argv)
   {
+    if (trimmed(config.getProperty("corba.ssl.mode", "off")) != "off") {
+      TlsSettings tls;
+      tls.caFile = trimmed(config.getProperty("corba.ssl.ca_file"));
+      tls.certificate = trimmed(config.getProperty("corba.ssl.certificate"));
+      tls.keyPassword = config.getProperty("corba.ssl.key_password");
+      const std::string verify = trimmed(config.getProperty("corba.ssl.verify", "require"));
+      tls.verify = verify == "none"   ? TlsSettings::Verify::None
+                   : verify == "peer" ? TlsSettings::Verify::Peer
+                                      : TlsSettings::Verify::Require;
+      try {
+        applyTlsSettings(tls);
+      }
+      catch (const std::runtime_error& error) {
+        throw ConfigError(error.what());
+      }
+    }
     std::vector<std::string> orbArgs = orbArguments(config, argc, argv);
     std::vector<char*> orbArgv;
     bool tracing = false;
@@ -21,6 +39,9 @@ namespace RTC
     int orbArgc = static_cast<int>(orbArgv.size());
     try {
       orb_ = CORBA::ORB_init(orbArgc, orbArgv.data());
+      if (isYes(config.getProperty("corba.compression.enable")))
+        enableCompression(static_cast<unsigned>(numericSetting(config, "corba.compression.level")),
+                          static_cast<unsigned long>(numericSetting(config, "corba.compression.min_bytes")));
       CORBA::Object_var root = orb_->resolve_initial_references("RootPOA");
       poa_ = PortableServer::POA::_narrow(root);
     }

@@ -31,10 +31,10 @@ public:
   std::optional<int> wait(std::chrono::milliseconds timeout);
 
   bool running();
+  pid_t pid() const { return pid_; }
 
   // Sends a signal without waiting (SIGSTOP, SIGCONT, ...).
   void signal(int signal);
-  pid_t pid() const { return pid_; }
 
   // Everything still unread on standard output, read until the stream
   // closes (call after the process ended), and all of standard error so far.

@@ -27,6 +27,29 @@ Korvent_ptr korventFromString(const std::string& reference)
   return Korvent::_narrow(object);
 }
 
+Korvent_ptr providedService(CORBA::ORB_ptr orb, RTC::RTObject_ptr component)
+{
+  RTC::PortServiceList_var ports = component->get_ports();
+  for (CORBA::ULong i = 0; i < ports->length(); ++i) {
+    RTC::ConnectorProfile profile;
+    profile.name = "test-client";
+    profile.connector_id = "";
+    profile.ports.length(1);
+    profile.ports[0] = RTC::PortService::_duplicate(ports[i]);
+    if (ports[i]->connect(profile) != RTC::RTC_OK)
+      continue;
+    ports[i]->disconnect(profile.connector_id);
+    for (CORBA::ULong p = 0; p < profile.properties.length(); ++p) {
+      const char* ior = nullptr;
+      if (std::string(profile.properties[p].name) == "port.Korvent.Korvent" && (profile.properties[p].value >>= ior)) {
+        CORBA::Object_var object = orb->string_to_object(ior);
+        return Korvent::_narrow(object);
+      }
+    }
+  }
+  return Korvent::_nil();
+}
+
 RTC::TimedOctetSeq makeMap(const std::vector<CORBA::Octet>& octets,
                            CORBA::ULong sec, CORBA::ULong nsec)
 {

@@ -2,6 +2,7 @@
 #define TESTS_SUPPORT_GRIDMAPCLIENT_H
 
 #include <Korvent.hh>
+#include <RTC.hh>
 
 #include <string>
 #include <vector>
@@ -15,6 +16,11 @@ CORBA::ORB_ptr clientOrb();
 
 // Resolves a stringified IOR or corbaname/corbaloc URL to the service.
 Korvent_ptr korventFromString(const std::string& reference);
+
+// The service a component provides, obtained as a consumer would: a
+// connection to its service port alone publishes the provider's reference,
+// and is removed again once it is read.  Nil when no port provides it.
+Korvent_ptr providedService(CORBA::ORB_ptr orb, RTC::RTObject_ptr component);
 
 RTC::TimedOctetSeq makeMap(const std::vector<CORBA::Octet>& octets,
                            CORBA::ULong sec = 0, CORBA::ULong nsec = 0);

@@ -100,6 +100,7 @@ namespace RTC
     const bool synchronous_;
     const std::chrono::duration<double> transitionTimeout_;
     unsigned long nextMemberId_ = 0;
+    unsigned long membership_ = 0;  // changes whenever a member joins or leaves
     bool running_ = false;
     bool inCycle_ = false;
     bool quit_ = false;

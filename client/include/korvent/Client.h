@@ -1,0 +1,108 @@
+#ifndef KORVENT_CLIENT_H
+#define KORVENT_CLIENT_H
+
+#include <BasicDataType.hh>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace korvent
+{
+  struct ClientOptions
+  {
+    // Longest any one call to another process may take (name service,
+    // component, port, map service).
+    std::chrono::milliseconds callTimeout{std::chrono::seconds(5)};
+    // Largest GIOP message, in bytes, this process sends or accepts.  Used
+    // only when the library initialises the process's ORB; an ORB the
+    // program initialised before keeps its own -ORBgiopMaxMsgSize.
+    std::uint32_t maxMessageSize = 256u << 20;
+  };
+
+  // Every failure the client reports derives from Error.
+  class Error : public std::runtime_error
+  {
+  public:
+    using std::runtime_error::runtime_error;
+  };
+  class NameServiceUnreachable : public Error { public: using Error::Error; };
+  // Nothing is bound under the name, or the object found does not answer
+  // as a component.
+  class ComponentNotFound : public Error { public: using Error::Error; };
+  // The component offers no port that provides the Korvent interface.
+  class NoSuchService : public Error { public: using Error::Error; };
+  // The map exceeds the message size limit of this process or of the component.
+  class MapTooLarge : public Error { public: using Error::Error; };
+  class CallTimedOut : public Error { public: using Error::Error; };
+  // Any other failure of the ORB or the peer.
+  class CommunicationError : public Error { public: using Error::Error; };
+
+  // A map as the ORB received it.
+  class GridMap
+  {
+  public:
+    using Buffer = std::unique_ptr<std::uint8_t[], void (*)(std::uint8_t*)>;
+
+    GridMap() = default;
+    // Moves hand the octets over; copies would duplicate a map of any size.
+    GridMap(GridMap&& other) noexcept;
+    GridMap& operator=(GridMap&& other) noexcept;
+    GridMap(const GridMap&) = delete;
+    GridMap& operator=(const GridMap&) = delete;
+
+    std::int16_t width() const { return width_; }
+    std::int16_t height() const { return height_; }
+    const std::uint8_t* data() const { return sequence_.data.get_buffer(); }
+    std::size_t size() const { return sequence_.data.length(); }
+
+    // The ORB's own sequence, timestamp included.
+    RTC::TimedOctetSeq& sequence() { return sequence_; }
+    // Hands over the octets without copying them; the map is empty afterwards.
+    Buffer takeBuffer();
+
+  private:
+    friend class Client;
+    std::int16_t width_ = 0;
+    std::int16_t height_ = 0;
+    RTC::TimedOctetSeq sequence_;
+  };
+
+  // The grid-map service of one KorventComp.  The service is found once, on
+  // construction, the way a consumer component finds it: a connection on the
+  // component's service port publishes the provider, and that connection is
+  // removed again at once.
+  class Client
+  {
+  public:
+    // The component bound under `name` ("id.kind/id.kind") on the name
+    // server at `hostPort` ("host:port").
+    static Client atNameServer(const std::string& hostPort,
+                               const std::string& name = defaultComponentName(),
+                               const ClientOptions& options = {});
+    // The component behind an "IOR:", "corbaloc:" or "corbaname:" reference.
+    static Client atReference(const std::string& reference, const ClientOptions& options = {});
+
+    // "<this host's name>.host_cxt/Korvent0.rtc", the name KorventComp binds by default.
+    static std::string defaultComponentName();
+
+    Client(Client&&) noexcept;
+    Client& operator=(Client&&) noexcept;
+    ~Client();
+
+    // Stores `size` octets at `data` as the map; they are marshalled
+    // straight from the caller's memory.
+    void setMap(std::int16_t width, std::int16_t height, const std::uint8_t* data, std::size_t size);
+    GridMap getMap();
+
+  private:
+    struct Impl;
+    explicit Client(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+  };
+}
+
+#endif // KORVENT_CLIENT_H

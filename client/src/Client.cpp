@@ -1,0 +1,346 @@
+#include "korvent/Client.h"
+
+#include <Korvent.hh>
+#include <RTC.hh>
+#include <omniORB4/Naming.hh>
+#include <omniORB4/minorCode.h>
+
+#include <limits>
+#include <optional>
+#include <sys/utsname.h>
+#include <vector>
+
+namespace korvent
+{
+  namespace
+  {
+    // Who a failing call went to, so that a failure names the right culprit.
+    enum class Peer { NameService, Component, MapService };
+
+    const char* describe(Peer peer)
+    {
+      switch (peer) {
+      case Peer::NameService: return "the name service";
+      case Peer::Component: return "the component";
+      case Peer::MapService: return "the map service";
+      }
+      return "a peer";
+    }
+
+    std::string raiseLimitHint()
+    {
+      return "; raise the limit on both ends: the component with corba.args: -ORBgiopMaxMsgSize <bytes>"
+             " (rtc.conf or -o), this program with ClientOptions::maxMessageSize or its own"
+             " -ORBgiopMaxMsgSize before the library starts the ORB";
+    }
+
+    [[noreturn]] void fail(const CORBA::SystemException& error, Peer peer, const std::string& where,
+                           std::chrono::milliseconds timeout)
+    {
+      const std::string said = std::string(error._name()) + " (minor " + std::to_string(error.minor()) + ")";
+      const CORBA::ULong minor = error.minor();
+      if (CORBA::TIMEOUT::_downcast(&error) ||
+          (CORBA::TRANSIENT::_downcast(&error) && minor == omni::TRANSIENT_CallTimedout))
+        throw CallTimedOut(std::string(describe(peer)) + " at " + where + " did not answer within " +
+                           std::to_string(timeout.count()) + " ms (ClientOptions::callTimeout)");
+      if (CORBA::MARSHAL::_downcast(&error) &&
+          (minor == omni::MARSHAL_MessageSizeExceedLimit || minor == omni::MARSHAL_MessageSizeExceedLimitOnClient ||
+           minor == omni::MARSHAL_MessageSizeExceedLimitOnServer))
+        throw MapTooLarge("the message exceeds the size limit of " +
+                          std::string(minor == omni::MARSHAL_MessageSizeExceedLimitOnServer ? "the component" : "this process") +
+                          " (" + said + ")" + raiseLimitHint());
+      const bool unreachable = CORBA::TRANSIENT::_downcast(&error) || CORBA::COMM_FAILURE::_downcast(&error) ||
+                               CORBA::OBJECT_NOT_EXIST::_downcast(&error) || CORBA::INV_OBJREF::_downcast(&error);
+      if (unreachable && peer == Peer::NameService)
+        throw NameServiceUnreachable("no name service answers at " + where + ": " + said);
+      if (peer == Peer::Component && (unreachable || CORBA::BAD_OPERATION::_downcast(&error) ||
+                                      CORBA::BAD_PARAM::_downcast(&error)))
+        throw ComponentNotFound("no component answers at " + where + ": " + said);
+      throw CommunicationError(std::string(describe(peer)) + " at " + where + " failed: " + said);
+    }
+
+    CORBA::ORB_ptr processOrb(const ClientOptions& options)
+    {
+      // omniORB keeps one ORB per process; a second ORB_init returns it as
+      // it was first configured.
+      std::string size = std::to_string(options.maxMessageSize);
+      std::vector<char*> argv{const_cast<char*>("korvent-client"), const_cast<char*>("-ORBgiopMaxMsgSize"),
+                              size.data(), nullptr};
+      int argc = 3;
+      return CORBA::ORB_init(argc, argv.data());
+    }
+
+    // "a.b/c.d" to a CosNaming name; the last dot of a component starts its kind.
+    CosNaming::Name toName(const std::string& text)
+    {
+      CosNaming::Name name;
+      std::size_t start = 0;
+      while (start <= text.size()) {
+        std::size_t end = text.find('/', start);
+        if (end == std::string::npos)
+          end = text.size();
+        const std::string part = text.substr(start, end - start);
+        const std::size_t dot = part.rfind('.');
+        const CORBA::ULong at = name.length();
+        name.length(at + 1);
+        name[at].id = part.substr(0, dot).c_str();
+        name[at].kind = dot == std::string::npos ? "" : part.substr(dot + 1).c_str();
+        start = end + 1;
+      }
+      return name;
+    }
+
+    template <class T>
+    typename T::_ptr_type bounded(CORBA::Object_ptr object, std::chrono::milliseconds timeout)
+    {
+      typename T::_ptr_type typed = T::_unchecked_narrow(object);
+      omniORB::setClientCallTimeout(typed, static_cast<CORBA::ULong>(timeout.count()));
+      return typed;
+    }
+
+    std::optional<std::string> providerIor(const RTC::ConnectorProfile& profile)
+    {
+      const std::string newer = ".provided.Korvent.Korvent";
+      for (CORBA::ULong i = 0; i < profile.properties.length(); ++i) {
+        const std::string key = profile.properties[i].name.in();
+        const char* value = nullptr;
+        const bool matches = key == "port.Korvent.Korvent" ||
+                             (key.size() > newer.size() && key.compare(key.size() - newer.size(), newer.size(), newer) == 0);
+        if (matches && (profile.properties[i].value >>= value))
+          return std::string(value);
+      }
+      return std::nullopt;
+    }
+
+    bool providesKorvent(const RTC::PortProfile& profile)
+    {
+      for (CORBA::ULong i = 0; i < profile.interfaces.length(); ++i)
+        if (profile.interfaces[i].polarity == RTC::PROVIDED &&
+            std::string(profile.interfaces[i].type_name.in()) == "Korvent")
+          return true;
+      return false;
+    }
+  }
+
+  struct Client::Impl
+  {
+    CORBA::ORB_var orb;
+    std::chrono::milliseconds timeout;
+    std::string where;
+    Korvent_var service;
+
+    Impl(const ClientOptions& options, std::string location)
+      : orb(processOrb(options)), timeout(options.callTimeout), where(std::move(location))
+    {
+      if (timeout.count() <= 0 || timeout.count() > std::numeric_limits<CORBA::ULong>::max())
+        throw std::invalid_argument("callTimeout must be above 0 and fit in 32 bits of milliseconds");
+    }
+
+    CORBA::Object_ptr resolve(const std::string& rootUrl, const std::string& server, const std::string& name);
+    void findService(CORBA::Object_ptr object);
+    std::optional<std::string> askPort(RTC::PortService_ptr port);
+  };
+
+  CORBA::Object_ptr Client::Impl::resolve(const std::string& rootUrl, const std::string& server,
+                                          const std::string& name)
+  {
+    try {
+      CORBA::Object_var object = orb->string_to_object(rootUrl.c_str());
+      CosNaming::NamingContext_var root = bounded<CosNaming::NamingContext>(object, timeout);
+      return root->resolve(toName(name));
+    }
+    catch (const CosNaming::NamingContext::NotFound&) {
+      throw ComponentNotFound("nothing is bound as " + name + " on the name service at " + server);
+    }
+    catch (const CosNaming::NamingContext::InvalidName&) {
+      throw ComponentNotFound("\"" + name + "\" is not a valid name");
+    }
+    catch (const CosNaming::NamingContext::CannotProceed&) {
+      throw ComponentNotFound("the name service at " + server + " cannot resolve " + name);
+    }
+    catch (const CORBA::SystemException& error) {
+      fail(error, Peer::NameService, server, timeout);
+    }
+  }
+
+  std::optional<std::string> Client::Impl::askPort(RTC::PortService_ptr port)
+  {
+    RTC::PortProfile_var portProfile = port->get_port_profile();
+    if (!providesKorvent(portProfile.in()))
+      return std::nullopt;
+    RTC::ConnectorProfile profile;
+    profile.name = "korvent-client";
+    profile.connector_id = "";
+    profile.ports.length(1);
+    profile.ports[0] = RTC::PortService::_duplicate(port);
+    if (port->connect(profile) != RTC::RTC_OK)
+      return std::nullopt;
+    // The connection only serves to publish the provider: remove it before
+    // anything else can fail.
+    const RTC::ReturnCode_t removed = port->disconnect(profile.connector_id);
+    if (removed != RTC::RTC_OK)
+      throw CommunicationError("the component at " + where + " kept connector " +
+                               std::string(profile.connector_id.in()) + ": disconnect returned " +
+                               std::to_string(static_cast<int>(removed)));
+    return providerIor(profile);
+  }
+
+  void Client::Impl::findService(CORBA::Object_ptr object)
+  {
+    if (CORBA::is_nil(object))
+      throw ComponentNotFound("the reference " + where + " is nil");
+    RTC::RTObject_var component = bounded<RTC::RTObject>(object, timeout);
+    std::optional<std::string> ior;
+    try {
+      RTC::PortServiceList_var ports = component->get_ports();
+      for (CORBA::ULong i = 0; i < ports->length() && !ior; ++i) {
+        RTC::PortService_var port = bounded<RTC::PortService>(ports[i], timeout);
+        ior = askPort(port);
+      }
+    }
+    catch (const CORBA::SystemException& error) {
+      fail(error, Peer::Component, where, timeout);
+    }
+    if (!ior)
+      throw NoSuchService("the component at " + where + " has no port providing Korvent");
+    try {
+      CORBA::Object_var provider = orb->string_to_object(ior->c_str());
+      service = bounded<Korvent>(provider, timeout);
+    }
+    catch (const CORBA::SystemException& error) {
+      fail(error, Peer::MapService, where, timeout);
+    }
+  }
+
+  Client::Client(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+  Client::Client(Client&&) noexcept = default;
+  Client& Client::operator=(Client&&) noexcept = default;
+  Client::~Client() = default;
+
+  std::string Client::defaultComponentName()
+  {
+    utsname names;
+    uname(&names);
+    return std::string(names.nodename) + ".host_cxt/Korvent0.rtc";
+  }
+
+  Client Client::atNameServer(const std::string& hostPort, const std::string& name, const ClientOptions& options)
+  {
+    auto impl = std::make_unique<Impl>(options, name + " on " + hostPort);
+    CORBA::Object_var found = impl->resolve("corbaloc::" + hostPort + "/NameService", hostPort, name);
+    impl->findService(found);
+    return Client(std::move(impl));
+  }
+
+  Client Client::atReference(const std::string& reference, const ClientOptions& options)
+  {
+    auto impl = std::make_unique<Impl>(options, reference.substr(0, 80));
+    CORBA::Object_var object;
+    const std::string corbaname = "corbaname:";
+    if (reference.compare(0, corbaname.size(), corbaname) == 0) {
+      // Resolved here rather than by the ORB, so that the call timeout
+      // bounds the name service's answer too.
+      const std::size_t hash = reference.find('#');
+      std::string address = reference.substr(corbaname.size(), hash - corbaname.size());
+      const std::size_t slash = address.rfind('/');
+      if (slash == std::string::npos || slash < address.rfind(':'))
+        address += "/NameService";
+      const std::string name = hash == std::string::npos ? "" : reference.substr(hash + 1);
+      if (name.empty())
+        throw ComponentNotFound(reference + " names no component");
+      object = impl->resolve("corbaloc:" + address, address, name);
+    }
+    else {
+      try {
+        object = impl->orb->string_to_object(reference.c_str());
+      }
+      catch (const CORBA::SystemException& error) {
+        throw ComponentNotFound("not a usable reference: " + impl->where + ": " + error._name());
+      }
+    }
+    impl->findService(object);
+    return Client(std::move(impl));
+  }
+
+  void Client::setMap(std::int16_t width, std::int16_t height, const std::uint8_t* data, std::size_t size)
+  {
+    if (size > omniORB::giopMaxMsgSize())
+      throw MapTooLarge("a map of " + std::to_string(size) + " bytes exceeds this process's message size limit of " +
+                        std::to_string(omniORB::giopMaxMsgSize()) + " bytes" + raiseLimitHint());
+    RTC::TimedOctetSeq map;
+    // Borrowed, not owned: the sequence never frees or copies the caller's octets.
+    map.data.replace(static_cast<CORBA::ULong>(size), static_cast<CORBA::ULong>(size),
+                     const_cast<CORBA::Octet*>(data), false);
+    try {
+      impl_->service->setGridMap(width, height, map);
+    }
+    catch (const CORBA::COMM_FAILURE& error) {
+      // A component refuses an oversized request by closing the connection.
+      // If it still answers, that is the likely cause.
+      bool alive = false;
+      try {
+        alive = !impl_->service->_non_existent();
+      }
+      catch (const CORBA::SystemException&) {
+      }
+      if (alive)
+        throw MapTooLarge("the component closed the connection while receiving a map of " + std::to_string(size) +
+                          " bytes but still answers: the map most likely exceeds its message size limit" +
+                          raiseLimitHint());
+      fail(error, Peer::MapService, impl_->where, impl_->timeout);
+    }
+    catch (const CORBA::SystemException& error) {
+      fail(error, Peer::MapService, impl_->where, impl_->timeout);
+    }
+  }
+
+  GridMap Client::getMap()
+  {
+    GridMap map;
+    CORBA::Short width = 0, height = 0;
+    try {
+      impl_->service->getGridMap(width, height, map.sequence_);
+    }
+    catch (const CORBA::SystemException& error) {
+      fail(error, Peer::MapService, impl_->where, impl_->timeout);
+    }
+    map.width_ = width;
+    map.height_ = height;
+    return map;
+  }
+
+  GridMap::GridMap(GridMap&& other) noexcept
+  {
+    *this = std::move(other);
+  }
+
+  GridMap& GridMap::operator=(GridMap&& other) noexcept
+  {
+    width_ = other.width_;
+    height_ = other.height_;
+    sequence_.tm = other.sequence_.tm;
+    const CORBA::ULong length = other.sequence_.data.length();
+    if (length == 0) {
+      sequence_.data.length(0);
+      return *this;
+    }
+    // The octets change hands; an ORB-made sequence always owns them.
+    const CORBA::ULong maximum = other.sequence_.data.maximum();
+    const bool owned = other.sequence_.data.release();
+    CORBA::Octet* octets = other.sequence_.data.get_buffer(owned);
+    if (!owned)
+      other.sequence_.data.replace(0, 0, nullptr, false);
+    sequence_.data.replace(maximum, length, octets, owned);
+    return *this;
+  }
+
+  GridMap::Buffer GridMap::takeBuffer()
+  {
+    using Octets = RTC::TimedOctetSeq::_data_seq;
+    auto release = [](std::uint8_t* octets) { Octets::freebuf(octets); };
+    if (sequence_.data.length() == 0)
+      return Buffer(nullptr, release);
+    // get_buffer(true) orphans an owned buffer and leaves the sequence empty.
+    return Buffer(sequence_.data.get_buffer(true), release);
+  }
+}

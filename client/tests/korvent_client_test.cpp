@@ -1,0 +1,207 @@
+// The client library against real processes: a name server, KorventComp and
+// a component without the service.
+#include "GridMapClient.h"
+#include "KorventProcess.h"
+#include "NameServer.h"
+
+#include <korvent/Client.h>
+
+#include <RTC.hh>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using korvent::Client;
+
+namespace
+{
+  std::vector<std::uint8_t> pattern(std::size_t size)
+  {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+      bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    return bytes;
+  }
+
+  std::vector<std::uint8_t> bytesOf(const korvent::GridMap& map)
+  {
+    return std::vector<std::uint8_t>(map.data(), map.data() + map.size());
+  }
+
+  class KorventClient : public ::testing::Test
+  {
+  protected:
+    void start(const std::vector<std::string>& extraArgs = {})
+    {
+      names_.start();
+      component_ = startKorventComp(names_.address(), extraArgs);
+      ASSERT_TRUE(waitFor([this] { return !CORBA::is_nil(CORBA::Object_var(names_.resolve(korventName()))); }, 20s))
+          << component_->errorOutput();
+    }
+
+    void TearDown() override
+    {
+      if (component_ && component_->running()) {
+        std::optional<int> status = component_->stop(SIGTERM, 20s);
+        EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << component_->errorOutput();
+      }
+    }
+
+    // Connectors on every port of the component.
+    CORBA::ULong connectorCount()
+    {
+      CORBA::Object_var object = names_.resolve(korventName());
+      RTC::RTObject_var rtc = RTC::RTObject::_narrow(object);
+      RTC::PortServiceList_var ports = rtc->get_ports();
+      CORBA::ULong count = 0;
+      for (CORBA::ULong i = 0; i < ports->length(); ++i)
+        count += RTC::ConnectorProfileList_var(ports[i]->get_connector_profiles())->length();
+      return count;
+    }
+
+    NameServer names_;
+    std::unique_ptr<ChildProcess> component_;
+  };
+
+  // A loopback port that accepts connections and never answers.
+  class SilentListener
+  {
+  public:
+    SilentListener()
+    {
+      fd_ = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      listen(fd_, 4);
+      socklen_t size = sizeof address;
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+      port_ = ntohs(address.sin_port);
+    }
+    ~SilentListener() { close(fd_); }
+    int port() const { return port_; }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+  };
+}
+
+TEST_F(KorventClient, StoresAndFetchesByNameAndByReferenceLeavingNoConnector)
+{
+  start();
+  EXPECT_EQ(korventName(), Client::defaultComponentName());
+  Client byName = Client::atNameServer(names_.address());
+  EXPECT_EQ(0u, connectorCount());
+
+  const std::vector<std::uint8_t> small{1, 2, 3, 4, 5, 6};
+  byName.setMap(3, -2, small.data(), small.size());
+  korvent::GridMap map = byName.getMap();
+  EXPECT_EQ(3, map.width());
+  EXPECT_EQ(-2, map.height());
+  EXPECT_EQ(small, bytesOf(map));
+
+  // Beyond the ORB's default 2 MiB message limit, through a corbaname URL.
+  const std::vector<std::uint8_t> large = pattern(3u << 20);
+  Client byUrl = Client::atReference("corbaname::" + names_.address() + "#" + korventName());
+  byUrl.setMap(2048, 1536, large.data(), large.size());
+
+  // Through the component's IOR; the caller takes the ORB's buffer.
+  CORBA::Object_var object = names_.resolve(korventName());
+  CORBA::String_var ior = clientOrb()->object_to_string(object);
+  Client byIor = Client::atReference(ior.in());
+  korvent::GridMap fetched = byIor.getMap();
+  EXPECT_EQ(2048, fetched.width());
+  EXPECT_EQ(1536, fetched.height());
+  const std::uint8_t* before = fetched.data();
+  korvent::GridMap moved = std::move(fetched);
+  EXPECT_EQ(before, moved.data());
+  korvent::GridMap::Buffer octets = moved.takeBuffer();
+  EXPECT_EQ(before, octets.get());
+  EXPECT_EQ(0u, moved.size());
+  EXPECT_TRUE(std::equal(large.begin(), large.end(), octets.get()));
+
+  // An empty map is a map too.
+  byIor.setMap(0, 0, nullptr, 0);
+  EXPECT_EQ(0u, byName.getMap().size());
+  EXPECT_EQ(0u, connectorCount());
+}
+
+TEST_F(KorventClient, EachFailureHasItsOwnException)
+{
+  start();
+  EXPECT_THROW(Client::atNameServer("127.0.0.1:" + std::to_string(freeLoopbackPort())),
+               korvent::NameServiceUnreachable);
+  EXPECT_THROW(Client::atReference("corbaname::127.0.0.1:" + std::to_string(freeLoopbackPort()) +
+                                   "#" + korventName()),
+               korvent::NameServiceUnreachable);
+  EXPECT_THROW(Client::atNameServer(names_.address(), "nobody.host_cxt/Nobody0.rtc"), korvent::ComponentNotFound);
+  EXPECT_THROW(Client::atReference("corbaloc::127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/Korvent0"),
+               korvent::ComponentNotFound);
+  EXPECT_THROW(Client::atReference("IOR:nonsense"), korvent::ComponentNotFound);
+
+  // A component without the service.
+  ChildProcess other({"/usr/bin/env", "-C", "/", "RECORDER_FAIL_EXECUTE=0", RECORDER_HOST_PATH,
+                      "-o", "naming.enable:NO", "-o", "corba.endpoints:127.0.0.1:"});
+  std::optional<std::string> otherIor;
+  while ((otherIor = other.readLine(20s)) && otherIor->rfind("IOR:", 0) != 0) {
+  }
+  ASSERT_TRUE(otherIor) << other.errorOutput();
+  EXPECT_THROW(Client::atReference(*otherIor), korvent::NoSuchService);
+
+  // Over this process's own limit: refused before a byte is read, so the
+  // region is never touched.
+  const std::size_t overLimit = omniORB::giopMaxMsgSize() + std::size_t(1);
+  void* region = mmap(nullptr, overLimit, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(MAP_FAILED, region);
+  Client client = Client::atNameServer(names_.address());
+  EXPECT_THROW(client.setMap(1, 1, static_cast<const std::uint8_t*>(region), overLimit), korvent::MapTooLarge);
+  munmap(region, overLimit);
+
+  // A peer that accepts the connection and never answers.
+  SilentListener silent;
+  korvent::ClientOptions quick;
+  quick.callTimeout = 300ms;
+  EXPECT_THROW(Client::atReference("corbaloc::127.0.0.1:" + std::to_string(silent.port()) + "/Korvent0", quick),
+               korvent::CallTimedOut);
+  EXPECT_THROW(Client::atNameServer("127.0.0.1:" + std::to_string(silent.port()), korventName(), quick),
+               korvent::CallTimedOut);
+
+  // The component stops answering after the service was found.
+  Client stalled = Client::atNameServer(names_.address(), korventName(), quick);
+  ASSERT_EQ(0, kill(component_->pid(), SIGSTOP));
+  const std::vector<std::uint8_t> map{9};
+  EXPECT_THROW(stalled.setMap(1, 1, map.data(), map.size()), korvent::CallTimedOut);
+  EXPECT_THROW(stalled.getMap(), korvent::CallTimedOut);
+  ASSERT_EQ(0, kill(component_->pid(), SIGCONT));
+
+  // A name left bound by a component that died.
+  ASSERT_TRUE(component_->stop(SIGKILL, 10s));
+  EXPECT_THROW(Client::atNameServer(names_.address()), korvent::ComponentNotFound);
+}
+
+TEST_F(KorventClient, MapOverTheComponentsLimitIsTooLarge)
+{
+  start({"-o", "corba.args:-ORBgiopMaxMsgSize 1048576"});
+  Client client = Client::atNameServer(names_.address());
+  const std::vector<std::uint8_t> map = pattern(2u << 20);
+  try {
+    client.setMap(1024, 2048, map.data(), map.size());
+    ADD_FAILURE() << "a map over the component's limit was accepted";
+  }
+  catch (const korvent::MapTooLarge& error) {
+    EXPECT_NE(std::string::npos, std::string(error.what()).find("-ORBgiopMaxMsgSize")) << error.what();
+  }
+  // The component still serves maps within its limit.
+  const std::vector<std::uint8_t> fits = pattern(1000);
+  client.setMap(10, 100, fits.data(), fits.size());
+  EXPECT_EQ(fits, bytesOf(client.getMap()));
+}

@@ -1,0 +1,133 @@
+// The consumer example connected to KorventComp the way the standard
+// connection tool does: one profile listing both ports, sent to one of them.
+#include "ConnectorProfiles.h"
+#include "KorventProcess.h"
+#include "NameServer.h"
+
+#include <korvent/Client.h>
+
+#include <RTC.hh>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+  RTC::RTObject_ptr componentAt(const NameServer& names, const std::string& name)
+  {
+    CORBA::Object_var object = names.resolve(name);
+    return CORBA::is_nil(object) ? RTC::RTObject::_nil() : RTC::RTObject::_narrow(object);
+  }
+
+  RTC::PortService_ptr portNamed(RTC::RTObject_ptr component, const std::string& name)
+  {
+    RTC::PortServiceList_var ports = component->get_ports();
+    for (CORBA::ULong i = 0; i < ports->length(); ++i) {
+      RTC::PortProfile_var profile = ports[i]->get_port_profile();
+      if (name == profile->name.in())
+        return RTC::PortService::_duplicate(ports[i]);
+    }
+    return RTC::PortService::_nil();
+  }
+
+  CORBA::ULong connectorCount(RTC::PortService_ptr port)
+  {
+    RTC::ConnectorProfileList_var connectors = port->get_connector_profiles();
+    return connectors->length();
+  }
+
+  class MapConsumerExample : public ::testing::Test
+  {
+  protected:
+    void SetUp() override
+    {
+      names_.start();
+      korvent_ = startKorventComp(names_.address());
+      consumer_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+          "/usr/bin/env", "-C", "/", MAP_CONSUMER_PATH,
+          "-o", "corba.nameservers:" + names_.address(),
+          "-o", "corba.endpoints:127.0.0.1:",
+          "-o", "naming.update.interval:0.2",
+          "-o", "exec_cxt.transition_timeout:5"});
+      const std::string consumerName = hostName() + ".host_cxt/MapConsumer0.rtc";
+      ASSERT_TRUE(waitFor([&] {
+        return !CORBA::is_nil(RTC::RTObject_var(componentAt(names_, korventName()))) &&
+               !CORBA::is_nil(RTC::RTObject_var(componentAt(names_, consumerName)));
+      }, 20s)) << korvent_->errorOutput() << consumer_->errorOutput();
+      RTC::RTObject_var korvent = componentAt(names_, korventName());
+      consumerRtc_ = componentAt(names_, consumerName);
+      provider_ = portNamed(korvent, "Korvent0.KorventPV");
+      consumerPort_ = portNamed(consumerRtc_, "MapConsumer0.MapUser");
+      ASSERT_FALSE(CORBA::is_nil(provider_));
+      ASSERT_FALSE(CORBA::is_nil(consumerPort_));
+      RTC::ExecutionContextList_var contexts = consumerRtc_->get_owned_contexts();
+      context_ = RTC::ExecutionContext::_duplicate(contexts[0]);
+    }
+
+    void TearDown() override
+    {
+      for (auto* process : {consumer_.get(), korvent_.get()}) {
+        std::optional<int> status = process->stop(SIGTERM, 20s);
+        EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << process->errorOutput();
+      }
+    }
+
+    // Activates the consumer, returns the line it printed, deactivates it.
+    std::string activationReport()
+    {
+      EXPECT_EQ(RTC::RTC_OK, context_->activate_component(consumerRtc_));
+      std::optional<std::string> line = consumer_->readLine(20s);
+      EXPECT_EQ(RTC::RTC_OK, context_->deactivate_component(consumerRtc_));
+      return line.value_or("(nothing within 20 s) " + consumer_->errorOutput());
+    }
+
+    void storeMap(std::int16_t width, std::int16_t height)
+    {
+      const std::vector<std::uint8_t> cells(static_cast<std::size_t>(width) * height, 1);
+      korvent::Client::atNameServer(names_.address()).setMap(width, height, cells.data(), cells.size());
+    }
+
+    NameServer names_;
+    std::unique_ptr<ChildProcess> korvent_;
+    std::unique_ptr<ChildProcess> consumer_;
+    RTC::RTObject_var consumerRtc_;
+    RTC::PortService_var provider_;
+    RTC::PortService_var consumerPort_;
+    RTC::ExecutionContext_var context_;
+  };
+}
+
+TEST_F(MapConsumerExample, ConnectedThroughItsOwnPortFetchesOnActivationUntilDisconnected)
+{
+  storeMap(40, 30);
+  EXPECT_EQ("map_consumer: not connected", activationReport());
+
+  RTC::ConnectorProfile profile = corbaPortConnector(consumerPort_, provider_);
+  ASSERT_EQ(RTC::RTC_OK, consumerPort_->connect(profile));
+  EXPECT_EQ(1u, connectorCount(provider_));
+  EXPECT_EQ("map_consumer: map 40 x 30, 1200 bytes", activationReport());
+  storeMap(8, 2);
+  EXPECT_EQ("map_consumer: map 8 x 2, 16 bytes", activationReport());
+
+  ASSERT_EQ(RTC::RTC_OK, consumerPort_->disconnect(profile.connector_id));
+  EXPECT_EQ(0u, connectorCount(provider_));
+  EXPECT_EQ(0u, connectorCount(consumerPort_));
+  EXPECT_EQ("map_consumer: not connected", activationReport());
+}
+
+TEST_F(MapConsumerExample, ConnectedThroughTheProvidersPortFetchesOnActivationUntilDisconnected)
+{
+  storeMap(5, 7);
+  RTC::ConnectorProfile profile = corbaPortConnector(provider_, consumerPort_);
+  ASSERT_EQ(RTC::RTC_OK, provider_->connect(profile));
+  EXPECT_EQ(1u, connectorCount(consumerPort_));
+  EXPECT_EQ("map_consumer: map 5 x 7, 35 bytes", activationReport());
+
+  ASSERT_EQ(RTC::RTC_OK, provider_->disconnect(profile.connector_id));
+  EXPECT_EQ(0u, connectorCount(provider_));
+  EXPECT_EQ(0u, connectorCount(consumerPort_));
+  EXPECT_EQ("map_consumer: not connected", activationReport());
+}

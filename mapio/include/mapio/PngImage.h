@@ -1,0 +1,20 @@
+#ifndef MAPIO_PNGIMAGE_H
+#define MAPIO_PNGIMAGE_H
+
+#include "mapio/GridMap.h"
+
+#include <string>
+
+namespace mapio
+{
+  // An 8-bit greyscale PNG without alpha: grey values as they are, top row
+  // first.  Any other colour type or bit depth is refused rather than
+  // converted, so that no cell value is changed on the way in.  Throws
+  // MapError.
+  GridMap readPng(const std::string& path);
+
+  // An 8-bit greyscale PNG of a map whose size agrees and is not empty.
+  std::string encodePng(const GridMap& map, const std::string& where);
+}
+
+#endif // MAPIO_PNGIMAGE_H

@@ -1,0 +1,268 @@
+// korvent-map against a real KorventComp and omniNames: every format round
+// trip, occupancy conversion, and each bad input's one line.
+#include "KorventMapTool.h"
+#include "KorventProcess.h"
+#include "NameServer.h"
+#include "TemporaryFolder.h"
+
+#include "mapio/MapFile.h"
+#include "mapio/PgmImage.h"
+#include "mapio/PngImage.h"
+
+#include <png.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <random>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+  mapio::GridMap randomImage(short width, short height, unsigned seed)
+  {
+    std::mt19937 random(seed);
+    mapio::GridMap map;
+    map.width = width;
+    map.height = height;
+    map.cells.resize(static_cast<std::size_t>(width) * height);
+    for (char& cell : map.cells)
+      cell = static_cast<char>(random() & 0xff);
+    return map;
+  }
+
+  class KorventMapTool : public ::testing::Test
+  {
+  protected:
+    void SetUp() override
+    {
+      names_.start();
+      component_ = startKorventComp(names_.address(), extraArgs());
+      ASSERT_TRUE(waitFor([this] { return korventBound(names_); }, 20s)) << component_->errorOutput();
+    }
+
+    void TearDown() override
+    {
+      std::optional<int> status = component_->stop(SIGTERM, 20s);
+      EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << component_->errorOutput();
+    }
+
+    virtual std::vector<std::string> extraArgs() const { return {}; }
+
+    ToolOutcome tool(const std::vector<std::string>& args) { return runKorventMap(names_.address(), args); }
+
+    // The stored map's description, to show that a failed set changed nothing.
+    std::string storedInfo()
+    {
+      const ToolOutcome info = tool({"info", "--json"});
+      EXPECT_TRUE(info.succeeded()) << info.err;
+      return info.out;
+    }
+
+    NameServer names_;
+    std::unique_ptr<ChildProcess> component_;
+    TemporaryFolder folder_;
+  };
+
+  class KorventMapToolSmallMessages : public KorventMapTool
+  {
+  protected:
+    std::vector<std::string> extraArgs() const override { return {"-o", "corba.args:"}; }
+  };
+}
+
+TEST_F(KorventMapTool, EveryFormatRoundTripsByteForByte)
+{
+  const mapio::GridMap image = randomImage(37, 23, 1);
+  writeFile(folder_ / "in.pgm", mapio::encodePgm(image));
+  writeFile(folder_ / "in.png", mapio::encodePng(image, "in.png"));
+  mapio::writeMapFile(folder_ / "in.yaml", image, {});
+  writeFile(folder_ / "in.raw", image.cells);
+
+  // Fetched under the same names in another folder: a YAML names its image.
+  ::mkdir((folder_ / "out").c_str(), 0700);
+  for (const char* format : {"pgm", "png", "yaml"}) {
+    const std::string in = folder_ / (std::string("in.") + format);
+    const std::string out = folder_ / (std::string("out/in.") + format);
+    const ToolOutcome set = tool({"set", in});
+    ASSERT_TRUE(set.succeeded()) << set.err;
+    EXPECT_EQ(set.out, "stored 37 x 23, 851 bytes from " + in + "\n");
+    const ToolOutcome get = tool({"get", out});
+    ASSERT_TRUE(get.succeeded()) << get.err;
+    EXPECT_EQ(fileContent(out), fileContent(in)) << format;
+  }
+  EXPECT_EQ(fileContent(folder_ / "out/in.pgm"), fileContent(folder_ / "in.pgm"));
+
+  ASSERT_TRUE(tool({"set", "--size", "37x23", folder_ / "in.raw"}).succeeded());
+  ASSERT_TRUE(tool({"get", folder_ / "out/in.raw"}).succeeded());
+  EXPECT_EQ(fileContent(folder_ / "out/in.raw"), image.cells);
+}
+
+TEST_F(KorventMapTool, PlainPgmAndForeignYamlKeepTheirCells)
+{
+  writeFile(folder_ / "plain.pgm", "P2\n# by hand\n3 2\n255\n0 128 255\n1 2 3\n");
+  ASSERT_TRUE(tool({"set", folder_ / "plain.pgm"}).succeeded());
+  ASSERT_TRUE(tool({"get", folder_ / "binary.pgm"}).succeeded());
+  EXPECT_EQ(fileContent(folder_ / "binary.pgm"), std::string("P5\n3 2\n255\n\x00\x80\xff\x01\x02\x03", 17));
+
+  // A YAML in another folder than its image, with keys in another order.
+  ::mkdir((folder_ / "maps").c_str(), 0700);
+  writeFile(folder_ / "maps/site.yaml", "origin: [-1.0, -2.0, 0.0]\nresolution: 0.1\nimage: ../plain.pgm\n");
+  ASSERT_TRUE(tool({"set", folder_ / "maps/site.yaml"}).succeeded());
+  ASSERT_TRUE(tool({"get", folder_ / "again.pgm"}).succeeded());
+  EXPECT_EQ(fileContent(folder_ / "again.pgm"), fileContent(folder_ / "binary.pgm"));
+
+  // The service keeps no resolution or origin: get writes what it is told.
+  ASSERT_TRUE(tool({"get", "--resolution", "0.1", "--origin", "1.5,-2,0.25", folder_ / "told.yaml"}).succeeded());
+  const std::string yaml = fileContent(folder_ / "told.yaml");
+  EXPECT_NE(yaml.find("resolution: 0.1\n"), std::string::npos) << yaml;
+  EXPECT_NE(yaml.find("origin: [1.5, -2, 0.25]\n"), std::string::npos) << yaml;
+  EXPECT_EQ(WEXITSTATUS(tool({"get", "--origin", "1,2,3,4", folder_ / "four.yaml"}).status), 2);
+}
+
+TEST_F(KorventMapTool, OccupancyStoresBottomRowFirstAndConvertsBack)
+{
+  // Top row: free, occupied; bottom row: unknown, free.
+  writeFile(folder_ / "grid.pgm", std::string("P5\n2 2\n255\n\xfe\x00\xcd\xfe", 15));
+  writeFile(folder_ / "grid.yaml", "image: grid.pgm\nresolution: 0.05\norigin: [0, 0, 0]\n");
+  ASSERT_TRUE(tool({"set", "--occupancy", folder_ / "grid.yaml"}).succeeded());
+  ASSERT_TRUE(tool({"get", folder_ / "cells.raw"}).succeeded());
+  EXPECT_EQ(fileContent(folder_ / "cells.raw"), std::string("\xff\x00\x00\x64", 4));
+  EXPECT_NE(storedInfo().find("\"occupancy\": {\"free\": 2, \"occupied\": 1, \"unknown\": 1, \"other\": 0}"),
+            std::string::npos);
+
+  ASSERT_TRUE(tool({"get", "--occupancy", folder_ / "back.pgm"}).succeeded());
+  EXPECT_EQ(fileContent(folder_ / "back.pgm"), fileContent(folder_ / "grid.pgm"));
+
+  // Negated: the same cells from the inverted image.
+  writeFile(folder_ / "neg.pgm", std::string("P5\n2 2\n255\n\x01\xff\x32\x01", 15));
+  writeFile(folder_ / "neg.yaml", "image: neg.pgm\nresolution: 0.05\norigin: [0, 0, 0]\nnegate: 1\n");
+  ASSERT_TRUE(tool({"set", "--occupancy", folder_ / "neg.yaml"}).succeeded());
+  ASSERT_TRUE(tool({"get", folder_ / "neg.raw"}).succeeded());
+  EXPECT_EQ(fileContent(folder_ / "neg.raw"), fileContent(folder_ / "cells.raw"));
+}
+
+TEST_F(KorventMapTool, BadInputsFailWithOneLineAndChangeNothing)
+{
+  writeFile(folder_ / "good.pgm", "P5\n2 1\n255\nab");
+  ASSERT_TRUE(tool({"set", folder_ / "good.pgm"}).succeeded());
+  const std::string before = storedInfo();
+
+  writeFile(folder_ / "malformed.yaml", "image: [x\n");
+  writeFile(folder_ / "noimage.yaml", "image: missing.pgm\nresolution: 0.05\norigin: [0, 0, 0]\n");
+  const std::uint16_t deep[4] = {1, 2, 3, 4};
+  png_image png;
+  std::memset(&png, 0, sizeof png);
+  png.version = PNG_IMAGE_VERSION;
+  png.width = png.height = 2;
+  png.format = PNG_FORMAT_LINEAR_Y;
+  ASSERT_TRUE(png_image_write_to_file(&png, (folder_ / "deep.png").c_str(), 0, deep, 0, nullptr));
+  const int huge = ::open((folder_ / "huge.raw").c_str(), O_CREAT | O_WRONLY, 0600);
+  ASSERT_EQ(::ftruncate(huge, off_t(4) << 30), 0);
+  ::close(huge);
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+    {{"set", folder_ / "malformed.yaml"}, "malformed map YAML"},
+    {{"set", folder_ / "noimage.yaml"}, "cannot read: No such file or directory (" + folder_.path() + "/missing.pgm)"},
+    {{"set", folder_ / "deep.png"}, "unsupported PNG: 16-bit greyscale"},
+    {{"set", "--size", "65536x1", folder_ / "huge.raw"}, "width 65536 does not fit a signed 16-bit value"},
+    {{"set", "--size", "1x1", "--force", folder_ / "huge.raw"}, "file is 4 GiB or larger"},
+    {{"set", "--size", "2x-x", folder_ / "good.pgm"}, "height '-x' is not a whole number (--size)"},
+    {{"set", "--size", "3x3", folder_ / "good.pgm"}, "not 3 x 3; --force stores it anyway"},
+    {{"set", folder_ / "absent.pgm"}, "cannot read: No such file or directory"},
+    {{"set", folder_ / "good.txt"}, "unknown map format"},
+  };
+  for (const auto& [args, mention] : cases) {
+    const ToolOutcome outcome = tool(args);
+    EXPECT_TRUE(outcome.failedWithOneLine()) << args[1] << ": " << outcome.status << " " << outcome.err;
+    EXPECT_NE(outcome.err.find(mention), std::string::npos) << outcome.err;
+  }
+  EXPECT_EQ(storedInfo(), before);
+
+  // Output that cannot be written: one line, and no file left anywhere.
+  const ToolOutcome unwritable = tool({"get", folder_ / "no/such/folder/out.pgm"});
+  EXPECT_TRUE(unwritable.failedWithOneLine()) << unwritable.err;
+  EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos) << unwritable.err;
+  const std::vector<std::string> expected{"deep.png", "good.pgm", "huge.raw", "malformed.yaml", "noimage.yaml"};
+  EXPECT_EQ(folder_.entries(), expected);
+}
+
+TEST_F(KorventMapTool, UnreachablePeersAndLimitsAreNamed)
+{
+  const ToolOutcome noNames = runKorventMap("127.0.0.1:1", {"info"});
+  EXPECT_TRUE(noNames.failedWithOneLine()) << noNames.err;
+  EXPECT_EQ(noNames.err, "korvent-map: cannot reach the name service (127.0.0.1:1)\n");
+
+  // A name server that accepts the connection and never answers: the call
+  // timeout ends the wait.
+  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(silent, 4), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string silentAddress = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  const ToolOutcome stalled = runKorventMap(silentAddress, {"--timeout", "0.5", "info"});
+  ::close(silent);
+  EXPECT_TRUE(stalled.failedWithOneLine()) << stalled.err;
+  EXPECT_EQ(stalled.err, "korvent-map: cannot reach the name service (" + silentAddress + ")\n");
+
+  const ToolOutcome noComponent = tool({"-c", "nobody.host_cxt/Nothing0.rtc", "info"});
+  EXPECT_TRUE(noComponent.failedWithOneLine()) << noComponent.err;
+  EXPECT_NE(noComponent.err.find("no component named nobody.host_cxt/Nothing0.rtc"), std::string::npos);
+
+  writeFile(folder_ / "big.raw", std::string(3u << 20, '\x7f'));
+  const ToolOutcome tooBig = tool({"--max-message", "2097152", "set", "--size", "2048x1536", folder_ / "big.raw"});
+  EXPECT_TRUE(tooBig.failedWithOneLine()) << tooBig.err;
+  EXPECT_NE(tooBig.err.find("exceeds korvent-map's message size limit"), std::string::npos) << tooBig.err;
+  EXPECT_NE(tooBig.err.find("-ORBgiopMaxMsgSize"), std::string::npos) << tooBig.err;
+
+  const ToolOutcome notANumber = tool({"--timeout", "soon", "info"});
+  EXPECT_EQ(WEXITSTATUS(notANumber.status), 2);
+  EXPECT_EQ(std::count(notANumber.err.begin(), notANumber.err.end(), '\n'), 1) << notANumber.err;
+}
+
+TEST_F(KorventMapTool, LargeTransfersReportTheirRateUnlessQuiet)
+{
+  writeFile(folder_ / "big.raw", std::string(8u << 20, '\x01'));
+  const ToolOutcome loud = tool({"set", "--size", "4096x2048", folder_ / "big.raw"});
+  ASSERT_TRUE(loud.succeeded()) << loud.err;
+  EXPECT_NE(loud.err.find("korvent-map: sent 8.0 MiB in "), std::string::npos) << loud.err;
+  EXPECT_NE(loud.err.find(" MB/s)"), std::string::npos) << loud.err;
+  const ToolOutcome quiet = tool({"-q", "get", folder_ / "back.raw"});
+  ASSERT_TRUE(quiet.succeeded()) << quiet.err;
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(fileContent(folder_ / "back.raw"), fileContent(folder_ / "big.raw"));
+}
+
+TEST_F(KorventMapToolSmallMessages, MapOverKorventCompsLimitSaysHowToRaiseIt)
+{
+  writeFile(folder_ / "big.raw", std::string(3u << 20, '\x7f'));
+  const ToolOutcome outcome = tool({"set", "--size", "2048x1536", folder_ / "big.raw"});
+  EXPECT_TRUE(outcome.failedWithOneLine()) << outcome.err;
+  EXPECT_NE(outcome.err.find("KorventComp's message size limit"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("--max-message"), std::string::npos) << outcome.err;
+  EXPECT_NE(storedInfo().find("\"bytes\": 0"), std::string::npos);
+}
+
+TEST_F(KorventMapTool, MapThatIsNoImageIsSavedRawWithAWarning)
+{
+  writeFile(folder_ / "odd.raw", "abc");
+  ASSERT_TRUE(tool({"set", "--size", "5x5", "--force", folder_ / "odd.raw"}).succeeded());
+  const ToolOutcome get = tool({"get", folder_ / "odd.png"});
+  ASSERT_TRUE(get.succeeded()) << get.err;
+  EXPECT_EQ(get.err, "korvent-map: warning: the stored map's 3 bytes are not an image of 5 x 5; saved raw (" +
+                       (folder_ / "odd.png") + ")\n");
+  EXPECT_EQ(fileContent(folder_ / "odd.png"), "abc");
+  EXPECT_NE(storedInfo().find("\"size_agrees\": false"), std::string::npos);
+}

@@ -1,0 +1,28 @@
+#ifndef TESTS_SUPPORT_KORVENTMAPTOOL_H
+#define TESTS_SUPPORT_KORVENTMAPTOOL_H
+
+#include "NameServer.h"
+
+#include <string>
+#include <vector>
+
+// How a run of korvent-map ended.
+struct ToolOutcome
+{
+  int status = -1;  // raw wait status
+  std::string out;
+  std::string err;
+
+  bool succeeded() const;
+  // Exit status 1 and exactly one line on standard error, "korvent-map: ...".
+  bool failedWithOneLine() const;
+};
+
+// Runs korvent-map against the name server at `nameServer` and the
+// component name KorventComp binds, with `args` after those options.
+ToolOutcome runKorventMap(const std::string& nameServer, const std::vector<std::string>& args);
+
+// Whether KorventComp's name is bound in `names` and its object answers.
+bool korventBound(const NameServer& names);
+
+#endif // TESTS_SUPPORT_KORVENTMAPTOOL_H

@@ -1,0 +1,37 @@
+#ifndef TOOLS_MAPSUMMARY_H
+#define TOOLS_MAPSUMMARY_H
+
+#include "mapio/GridMap.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// What `korvent-map info` tells about a stored map: its size, whether the
+// octet count agrees with it, its CRC-32, and how its cells count under the
+// two common encodings.
+struct MapSummary
+{
+  struct Counts
+  {
+    std::size_t free = 0;
+    std::size_t occupied = 0;
+    std::size_t unknown = 0;
+    std::size_t other = 0;
+  };
+
+  explicit MapSummary(const mapio::GridMap& map);
+
+  std::string text() const;
+  std::string json() const;
+
+  short width;
+  short height;
+  std::size_t bytes;
+  bool sizeAgrees;
+  std::uint32_t crc32;
+  Counts asOccupancy;  // 0 free, 100 occupied, 255 unknown, anything else other
+  Counts asGrey;       // a map image read as trinary with the map YAML defaults
+};
+
+#endif // TOOLS_MAPSUMMARY_H
