@@ -102,3 +102,54 @@ TEST(KorventCompStartup, ListeningBeyondTheLoopbackIsAnnouncedOnce)
               all.find("listening on 0.0.0.0:") != std::string::npos) << all;
   EXPECT_NE(std::string::npos, all.find("replace the map")) << all;
 }
+
+TEST(KorventCompStartup, NumericKeysRefuseNonsense)
+{
+  const char* keys[] = {"corba.call_timeout", "corba.request_timeout", "corba.idle_timeout",
+                        "corba.max_connections", "corba.max_threads", "naming.update.interval",
+                        "exec_cxt.periodic.rate", "exec_cxt.transition_timeout",
+                        "manager.memory.release_after"};
+  const char* values[] = {"nan", "NaN", "inf", "-inf", "0", "-1", "1e300", "5x", ""};
+  for (const char* key : keys) {
+    for (const char* value : values) {
+      Outcome outcome = runToEnd({"-o", std::string(key) + ":" + value});
+      SCOPED_TRACE(std::string(key) + ":" + value);
+      expectOneLineFailure(outcome, key);
+      EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 1) << outcome.status;
+    }
+  }
+  // Whole numbers where a count is meant, and an idle timeout of at least 2 s.
+  expectOneLineFailure(runToEnd({"-o", "corba.max_connections:2.5"}), "corba.max_connections");
+  expectOneLineFailure(runToEnd({"-o", "corba.idle_timeout:1"}), "corba.idle_timeout");
+  expectOneLineFailure(runToEnd({"-o", "exec_cxt.periodic.rate:100001"}), "exec_cxt.periodic.rate");
+}
+
+TEST(KorventCompStartup, MasterModeIsRefused)
+{
+  Outcome outcome = runToEnd({"-d"});
+  expectOneLineFailure(outcome, "-d");
+  EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 1) << outcome.status;
+}
+
+TEST(KorventCompStartup, OptionValuesAreUnescaped)
+{
+  NameServer names;
+  names.start();
+  // "\:" keeps the colon in the value instead of ending the key there.
+  std::unique_ptr<ChildProcess> process =
+      startKorventComp(names.address(), {"-o", "naming.formats:a\\:b.rtc"});
+  EXPECT_TRUE(waitFor([&] {
+    CORBA::Object_var object = names.resolve("a:b.rtc");
+    return !CORBA::is_nil(object);
+  }, 20s)) << process->errorOutput();
+  std::optional<int> status = process->stop(SIGTERM, 20s);
+  EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << process->errorOutput();
+
+  // Keys are unescaped too: the warning about an unused key names it as
+  // the component read it.
+  std::unique_ptr<ChildProcess> warned = startKorventComp(names.address(), {"-o", "corba.x\\:y:1"});
+  ASSERT_TRUE(waitFor([&] { return !warned->errorOutput().empty(); }, 20s));
+  EXPECT_NE(std::string::npos, warned->errorOutput().find("not used here: corba.x:y")) << warned->errorOutput();
+  status = warned->stop(SIGTERM, 20s);
+  EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << warned->errorOutput();
+}

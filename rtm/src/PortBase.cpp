@@ -89,22 +89,25 @@ namespace RTC
   class PortBase::Connecting
   {
   public:
-    Connecting(PortBase& port, const std::string& id) : port_(port), id_(id)
+    // `ids`: connect's or notify_connect's set of ids in progress.
+    Connecting(PortBase& port, std::set<std::string>& ids, const std::string& id)
+      : port_(port), ids_(ids), id_(id)
     {
       std::lock_guard<std::mutex> lock(port_.mutex_);
-      claimed_ = port_.connecting_.insert(id_).second;
+      claimed_ = ids_.insert(id_).second;
     }
     ~Connecting()
     {
       if (!claimed_)
         return;
       std::lock_guard<std::mutex> lock(port_.mutex_);
-      port_.connecting_.erase(id_);
+      ids_.erase(id_);
     }
     bool claimed() const { return claimed_; }
 
   private:
     PortBase& port_;
+    std::set<std::string>& ids_;
     const std::string id_;
     bool claimed_ = false;
   };
@@ -230,6 +233,13 @@ namespace RTC
       return refuse(connector_profile, PRECONDITION_NOT_MET, "its id is already connected");
     if (connectorCount() >= ConnectorLimits::maxConnectors)
       return refuse(connector_profile, OUT_OF_RESOURCES, "this port has all the connectors it takes");
+    // A peer that answers notify_connect by calling connect here again with
+    // the same id would otherwise start the whole exchange over, endlessly.
+    // The chain itself comes back through notify_connect, which is not
+    // refused here.
+    Connecting initiating(*this, initiating_, connector_profile.connector_id.in());
+    if (!initiating.claimed())
+      return refuse(connector_profile, PRECONDITION_NOT_MET, "a connection with its id is already being made");
 
     ReturnCode_t result;
     bool peersReached = true;
@@ -266,7 +276,7 @@ namespace RTC
     const std::string id = static_cast<const char*>(connector_profile.connector_id);
     if (id.empty())
       return refuse(connector_profile, BAD_PARAMETER, "it has no id");
-    Connecting connecting(*this, id);
+    Connecting connecting(*this, connecting_, id);
     if (!connecting.claimed() || isKnown(id.c_str()))
       return refuse(connector_profile, PRECONDITION_NOT_MET, "its id is already connected or connecting");
     if (connectorCount() >= ConnectorLimits::maxConnectors)

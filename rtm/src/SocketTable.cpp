@@ -43,11 +43,14 @@ namespace RTC
         unsigned long inode = 0;
         fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
         const std::size_t colon = local.rfind(':');
-        if (!fields || colon == std::string::npos)
+        const std::size_t remoteColon = remote.rfind(':');
+        if (!fields || colon == std::string::npos || remoteColon == std::string::npos)
           continue;
         TcpSocket socket;
         socket.localHost = hostFromHex(local.substr(0, colon));
         socket.localPort = static_cast<unsigned>(std::strtoul(local.c_str() + colon + 1, nullptr, 16));
+        socket.remoteHost = hostFromHex(remote.substr(0, remoteColon));
+        socket.remotePort = static_cast<unsigned>(std::strtoul(remote.c_str() + remoteColon + 1, nullptr, 16));
         socket.state = static_cast<unsigned>(std::strtoul(state.c_str(), nullptr, 16));
         socket.inode = inode;
         sockets.push_back(socket);

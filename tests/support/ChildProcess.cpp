@@ -119,6 +119,12 @@ std::optional<int> ChildProcess::stop(int signal, std::chrono::milliseconds time
   return wait(timeout);
 }
 
+void ChildProcess::signal(int signal)
+{
+  if (!status_)
+    kill(pid_, signal);
+}
+
 bool ChildProcess::running()
 {
   return !wait(std::chrono::milliseconds(0));

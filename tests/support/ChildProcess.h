@@ -36,6 +36,9 @@ public:
   bool waitUntilStopped(std::chrono::milliseconds timeout);
   pid_t pid() const { return pid_; }
 
+  // Sends a signal without waiting (SIGSTOP, SIGCONT, ...).
+  void signal(int signal);
+
   // Everything still unread on standard output, read until the stream
   // closes (call after the process ended), and all of standard error so far.
   std::string remainingOutput();

@@ -1,6 +1,11 @@
 #include "KorventProcess.h"
 
+#include "GridMapClient.h"
 #include "NameServer.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
 
 std::unique_ptr<ChildProcess> startKorventComp(const std::string& nameServerAddress,
                                                const std::vector<std::string>& extraArgs)
@@ -31,4 +36,59 @@ bool waitForKorventName(const NameServer& names, std::chrono::milliseconds timeo
     CORBA::Object_var object = names.resolve(korventName());
     return !CORBA::is_nil(object);
   }, timeout);
+}
+
+RunningKorvent::RunningKorvent(const std::vector<std::string>& extraArgs)
+{
+  names.start();
+  process = startKorventComp(names.address(), extraArgs);
+  if (!waitFor([this] { return bound(); }, std::chrono::seconds(20)))
+    throw std::runtime_error("KorventComp was not bound: " + process->errorOutput());
+  CORBA::Object_var object = names.resolve(korventName());
+  rtc = RTC::RTObject::_narrow(object);
+  RTC::PortServiceList_var ports = rtc->get_ports();
+  port = RTC::PortService::_duplicate(ports[0]);
+
+  // A connector of the port alone hands out the service's reference.
+  RTC::ConnectorProfile probe;
+  probe.name = "probe";
+  probe.connector_id = "";
+  probe.ports.length(1);
+  probe.ports[0] = RTC::PortService::_duplicate(port);
+  if (port->connect(probe) != RTC::RTC_OK)
+    throw std::runtime_error("KorventPV refused a connector of itself");
+  for (CORBA::ULong i = 0; i < probe.properties.length(); ++i) {
+    const char* value = nullptr;
+    if (std::string(probe.properties[i].name) == "port.Korvent.Korvent" && (probe.properties[i].value >>= value))
+      serviceIor = value;
+  }
+  port->disconnect(probe.connector_id);
+  service = korventFromString(serviceIor);
+}
+
+bool RunningKorvent::bound() const
+{
+  CORBA::Object_var object = names.resolve(korventName());
+  try {
+    return !CORBA::is_nil(object) && !object->_non_existent();
+  }
+  catch (const CORBA::Exception&) {
+    return false;
+  }
+}
+
+CORBA::ULong RunningKorvent::connectorCount() const
+{
+  RTC::ConnectorProfileList_var connectors = port->get_connector_profiles();
+  return connectors->length();
+}
+
+long procStatus(pid_t pid, const std::string& field)
+{
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field + ":", 0) == 0)
+      return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
+  return -1;
 }

@@ -77,9 +77,17 @@ void NameServer::start()
 
 void NameServer::stop()
 {
-  if (process_)
+  if (process_) {
+    process_->signal(SIGCONT);  // a test may have left it stopped
     process_->stop(SIGTERM, std::chrono::seconds(10));
+  }
   process_.reset();
+}
+
+void NameServer::signal(int signal)
+{
+  if (process_)
+    process_->signal(signal);
 }
 
 bool NameServer::answers() const

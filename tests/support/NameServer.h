@@ -29,6 +29,8 @@ public:
   void start();  // always empty: a restart loses every binding
   void stop();
   bool answers() const;
+  // Sends a signal to omniNames (SIGSTOP makes it a server that never answers).
+  void signal(int signal);
 
   // The object bound under "id.kind/id.kind", or nil.
   CORBA::Object_ptr resolve(const std::string& name) const;

@@ -13,10 +13,6 @@ namespace RTC
   // at the first request beyond that.  Install after ORB_init, before the
   // POA is activated.
   void limitIncomingConnections(std::size_t maximum);
-
-  // Connections that peers hold open to the local TCP port `port` (what the
-  // kernel lists for it, less listening and closed sockets).
-  std::size_t openConnectionsTo(unsigned port);
 }
 
 #endif // RTM_CONNECTIONLIMIT_H

@@ -68,8 +68,8 @@ namespace RTC
 
   private:
     // Marks a connector id as being connected by this port for the length
-    // of one notify_connect, so that a chain that comes back to this port
-    // with the same id is refused instead of recursing.
+    // of one connect or notify_connect, so that a chain or a peer that comes
+    // back to this port with the same id is refused instead of recursing.
     class Connecting;
 
     bool isMe(PortService_ptr port) const;
@@ -98,7 +98,8 @@ namespace RTC
     const std::string localName_;
     mutable std::mutex mutex_;  // guards profile_; never held across a remote call
     PortProfile profile_;
-    std::set<std::string> connecting_;
+    std::set<std::string> initiating_;  // ids of connect calls in progress
+    std::set<std::string> connecting_;  // ids of notify_connect calls in progress
     std::map<std::string, std::string> peerNames_;  // by connector id, as logged
     std::chrono::steady_clock::time_point lastPrune_;
     CORBA::ORB_var orb_;

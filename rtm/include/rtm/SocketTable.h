@@ -12,6 +12,8 @@ namespace RTC
   {
     std::string localHost;  // numeric, "127.0.0.1", "::", ...
     unsigned localPort = 0;
+    std::string remoteHost;
+    unsigned remotePort = 0;
     unsigned state = 0;     // the kernel's TCP state number
     unsigned long inode = 0;
 

@@ -1,0 +1,41 @@
+#ifndef TESTS_SUPPORT_RAWGIOP_H
+#define TESTS_SUPPORT_RAWGIOP_H
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+// Hand-made GIOP 1.2 traffic, for clients that misbehave in ways an ORB
+// never would: a request that stops half way, a reply that is never read.
+
+// Where an IIOP reference points: its first IIOP profile.
+struct IiopAddress
+{
+  std::string host;
+  int port = 0;
+  std::string objectKey;
+};
+IiopAddress iiopAddressOf(const std::string& ior);
+
+// A connected TCP socket to host:port, or -1.
+int connectTcp(const std::string& host, int port);
+
+// A complete getGridMap request (the reply carries the whole stored map).
+std::string getGridMapRequest(const std::string& objectKey, uint32_t requestId);
+
+// The start of a setGridMap request whose header declares a map of
+// `mapBytes` octets, followed by `sentMapBytes` of them; the rest never comes.
+std::string partialSetGridMapRequest(const std::string& objectKey, uint32_t requestId,
+                                     uint32_t mapBytes, uint32_t sentMapBytes);
+
+// Writes all of `bytes`; false if the peer closed or the write failed.
+bool sendAll(int fd, const std::string& bytes);
+
+// True once the peer has closed the connection (end of stream or reset),
+// reading and discarding whatever arrives first; false at the timeout.
+bool closedByPeer(int fd, std::chrono::milliseconds timeout);
+
+// Bytes waiting to be read on the socket.
+std::size_t pendingBytes(int fd);
+
+#endif // TESTS_SUPPORT_RAWGIOP_H
