@@ -49,21 +49,11 @@ RunningKorvent::RunningKorvent(const std::vector<std::string>& extraArgs)
   RTC::PortServiceList_var ports = rtc->get_ports();
   port = RTC::PortService::_duplicate(ports[0]);
 
-  // A connector of the port alone hands out the service's reference.
-  RTC::ConnectorProfile probe;
-  probe.name = "probe";
-  probe.connector_id = "";
-  probe.ports.length(1);
-  probe.ports[0] = RTC::PortService::_duplicate(port);
-  if (port->connect(probe) != RTC::RTC_OK)
-    throw std::runtime_error("KorventPV refused a connector of itself");
-  for (CORBA::ULong i = 0; i < probe.properties.length(); ++i) {
-    const char* value = nullptr;
-    if (std::string(probe.properties[i].name) == "port.Korvent.Korvent" && (probe.properties[i].value >>= value))
-      serviceIor = value;
-  }
-  port->disconnect(probe.connector_id);
-  service = korventFromString(serviceIor);
+  service = providedService(clientOrb(), rtc);
+  if (CORBA::is_nil(service))
+    throw std::runtime_error("KorventPV did not hand out its service");
+  CORBA::String_var ior = clientOrb()->object_to_string(service);
+  serviceIor = ior.in();
 }
 
 bool RunningKorvent::bound() const
