@@ -263,6 +263,9 @@ namespace RTC
 
   ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile)
   {
+    PortService_var me = getPortRef();
+    if (checkConnectorProfile(connector_profile, me) != RTC_OK)
+      return refuse(connector_profile, BAD_PARAMETER, "malformed or over the limits");
     bool peersReached = false;
     return joinChain(connector_profile, peersReached);
   }
@@ -271,8 +274,6 @@ namespace RTC
   {
     peersReached = false;
     PortService_var me = getPortRef();
-    if (checkConnectorProfile(connector_profile, me) != RTC_OK)
-      return refuse(connector_profile, BAD_PARAMETER, "malformed or over the limits");
     const std::string id = static_cast<const char*>(connector_profile.connector_id);
     if (id.empty())
       return refuse(connector_profile, BAD_PARAMETER, "it has no id");

@@ -89,6 +89,7 @@ namespace RTC
     void peerFailed(const ConnectorProfile& profile, const char* call, const CORBA::Exception& error) const;
     // notify_connect's work; `peersReached` tells whether the chain went on
     // to other ports, which may then hold the connection.
+    // The profile has been checked against the limits by the caller.
     ReturnCode_t joinChain(ConnectorProfile& profile, bool& peersReached);
     ReturnCode_t connectNext(ConnectorProfile& profile);
     ReturnCode_t disconnectNext(const ConnectorProfile& profile);
