@@ -6,6 +6,7 @@
 #include "KorventProcess.h"
 #include "NameServer.h"
 #include "RawGiop.h"
+#include "SilentListener.h"
 
 #include <gtest/gtest.h>
 
@@ -45,34 +46,6 @@ namespace
   {
     return portAt("corbaloc::127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/nothing" + std::to_string(n));
   }
-
-  // A TCP listener that lets connections in (the kernel completes them)
-  // and never reads or answers a byte.
-  class SilentListener
-  {
-  public:
-    SilentListener()
-    {
-      fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-      listen(fd_, 64);
-      socklen_t size = sizeof address;
-      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-      port_ = ntohs(address.sin_port);
-    }
-    ~SilentListener() { close(fd_); }
-    RTC::PortService_ptr reference() const
-    {
-      return portAt("corbaloc::127.0.0.1:" + std::to_string(port_) + "/silent");
-    }
-
-  private:
-    int fd_ = -1;
-    int port_ = 0;
-  };
 
   // hostile_peer in one of its modes, with the references it printed.
   struct Peer
@@ -288,7 +261,7 @@ TEST_F(HostilePeers, UnusablePeersAreRefusedWithinTheCallTimeout)
     {"not a port", RTC::PortService::_unchecked_narrow(korvent_->rtc.in())},
     {"dead process", dead.ports[0]},
     {"nobody listening", unreachablePort()},
-    {"listener that never answers", silent.reference()},
+    {"listener that never answers", portAt("corbaloc::127.0.0.1:" + std::to_string(silent.port()) + "/silent")},
     {"servant that never returns", hanging.ports[0]}};
   for (const auto& [what, peer] : peers) {
     RTC::ConnectorProfile first = profileOf({peer.in(), provider()});

@@ -3,6 +3,7 @@
 #include "GridMapClient.h"
 #include "KorventProcess.h"
 #include "NameServer.h"
+#include "SilentListener.h"
 
 #include <korvent/Client.h>
 
@@ -70,29 +71,6 @@ namespace
     std::unique_ptr<ChildProcess> component_;
   };
 
-  // A loopback port that accepts connections and never answers.
-  class SilentListener
-  {
-  public:
-    SilentListener()
-    {
-      fd_ = socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-      listen(fd_, 4);
-      socklen_t size = sizeof address;
-      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-      port_ = ntohs(address.sin_port);
-    }
-    ~SilentListener() { close(fd_); }
-    int port() const { return port_; }
-
-  private:
-    int fd_ = -1;
-    int port_ = 0;
-  };
 }
 
 TEST_F(KorventClient, StoresAndFetchesByNameAndByReferenceLeavingNoConnector)
