@@ -35,12 +35,15 @@ void GridMapStore::replace(const void* octets, std::size_t length,
     next->mapBytes.assign(static_cast<const char*>(octets), length);
   next->mapWidth = width;
   next->mapHeight = height;
+  next->changed = CellRectangle{0, 0, width, height};
 
-  Snapshot published = publishable(std::move(next));
   Snapshot retired;
   {
     std::lock_guard<std::mutex> lock(currentMutex_);
-    retired = std::exchange(current_, std::move(published));
+    // Numbered and stamped under the lock, so versions follow publication order.
+    next->version = current_->version + 1;
+    next->storedAt = std::chrono::system_clock::now();
+    retired = std::exchange(current_, publishable(std::move(next)));
     {
       std::lock_guard<std::mutex> spareLock(spare_->mutex);
       spare_->currentLength = length;
@@ -50,6 +53,14 @@ void GridMapStore::replace(const void* octets, std::size_t length,
   }
   // 'retired' is released here, outside the lock; if no reader holds it, it
   // becomes the spare at once.
+}
+
+void GridMapStore::continueVersionsFrom(std::uint64_t last)
+{
+  auto restarted = std::make_unique<GridMapSnapshot>(*current());
+  restarted->version = last;
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  current_ = publishable(std::move(restarted));
 }
 
 void GridMapStore::setObserver(Observer observer)

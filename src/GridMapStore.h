@@ -1,11 +1,22 @@
 #ifndef GRIDMAPSTORE_H
 #define GRIDMAPSTORE_H
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+
+// A rectangle of cells, in the map's row-major layout.
+struct CellRectangle
+{
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+};
 
 // One stored grid map.  A snapshot is never changed while it is published,
 // so a reader can copy from it without holding any lock.
@@ -14,6 +25,9 @@ struct GridMapSnapshot
   std::string mapBytes;  // the octets exactly as stored, zeros included
   int mapWidth = 0;      // sign-extended from 16 bits
   int mapHeight = 0;     // sign-extended from 16 bits
+  std::uint64_t version = 0;  // 0 before the first store, then one more per stored map
+  std::chrono::system_clock::time_point storedAt;  // when it was published; epoch for version 0
+  CellRectangle changed;  // what this version changed from the last: the whole map after a replace
 };
 
 // Holds the current map and replaces it whole.  A replacement is built
@@ -36,9 +50,13 @@ public:
   // The current map; never null (empty, 0 x 0, before the first replace).
   Snapshot current() const;
 
-  // Stores a copy of the octets with the two values.  If memory runs out
-  // the exception leaves and the store is exactly as it was.
+  // Stores a copy of the octets with the two values under the next version.
+  // If memory runs out the exception leaves and the store is exactly as it was.
   void replace(const void* octets, std::size_t length, short width, short height);
+
+  // Makes the next stored map's version `last` + 1, so that versions keep
+  // counting across restarts; only before the first replace.
+  void continueVersionsFrom(std::uint64_t last);
 
   // Called with each snapshot replace() publishes, in the order they are
   // published: on the replacing thread, under the store's lock, so it must

@@ -36,6 +36,22 @@ TEST(GridMapStore, StartsEmptyAndReplacesWhole)
   EXPECT_EQ(9, store.current()->mapHeight);
 }
 
+TEST(GridMapStore, VersionsCountStoredMapsAndCanContinueFromEarlier)
+{
+  GridMapStore store;
+  EXPECT_EQ(0u, store.current()->version);
+  store.continueVersionsFrom(41);
+  EXPECT_EQ(41u, store.current()->version);
+  EXPECT_TRUE(store.current()->mapBytes.empty());
+  store.replace("ab", 2, 1, 2);
+  EXPECT_EQ(2, store.current()->changed.height);
+  GridMapStore::Snapshot first = store.current();
+  store.replace("ab", 2, 1, 2);
+  EXPECT_EQ(42u, first->version);
+  EXPECT_EQ(43u, store.current()->version);
+  EXPECT_LE(first->storedAt, store.current()->storedAt);
+}
+
 TEST(GridMapStore, HeldSnapshotNeverChangesUnderLaterReplacements)
 {
   GridMapStore store;
