@@ -45,7 +45,7 @@ std::string DurableMapWriter::write(const GridMapSnapshot& snapshot) const
 {
   try {
     mapio::writeStoreFile(path_, static_cast<short>(snapshot.mapWidth), static_cast<short>(snapshot.mapHeight),
-                          snapshot.mapBytes);
+                          snapshot.bytes());
     return "";
   }
   catch (const mapio::MapError& error) {

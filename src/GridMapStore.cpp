@@ -1,5 +1,7 @@
 #include "GridMapStore.h"
 
+#include "RegionRefused.h"
+
 #include <utility>
 
 namespace
@@ -13,7 +15,7 @@ namespace
 
 GridMapStore::GridMapStore()
   : spare_(std::make_shared<SpareSlot>()),
-    current_(publishable(std::make_unique<GridMapSnapshot>()))
+    current_(std::make_shared<GridMapSnapshot>())
 {
 }
 
@@ -26,41 +28,63 @@ GridMapStore::Snapshot GridMapStore::current() const
 void GridMapStore::replace(const void* octets, std::size_t length,
                            short width, short height)
 {
-  std::unique_ptr<GridMapSnapshot> next = takeSpare(length);
-  if (!next)
-    next = std::make_unique<GridMapSnapshot>();
+  std::unique_ptr<std::string> buffer = takeSpare(length);
+  if (!buffer)
+    buffer = std::make_unique<std::string>();
   if (length == 0)
-    next->mapBytes.clear();
+    buffer->clear();
   else
-    next->mapBytes.assign(static_cast<const char*>(octets), length);
-  next->mapWidth = width;
-  next->mapHeight = height;
-  next->changed = CellRectangle{0, 0, width, height};
+    buffer->assign(static_cast<const char*>(octets), length);
+  auto next = std::make_shared<GridMapSnapshot>(returnedToSpare(std::move(buffer)), width, height);
 
   Snapshot retired;
   {
     std::lock_guard<std::mutex> lock(currentMutex_);
-    // Numbered and stamped under the lock, so versions follow publication order.
-    next->version = current_->version + 1;
-    next->storedAt = std::chrono::system_clock::now();
-    retired = std::exchange(current_, publishable(std::move(next)));
-    {
-      std::lock_guard<std::mutex> spareLock(spare_->mutex);
-      spare_->currentLength = length;
-    }
-    if (observer_)
-      observer_(current_);
+    retired = publishLocked(std::move(next));
+    std::lock_guard<std::mutex> spareLock(spare_->mutex);
+    spare_->currentLength = length;
   }
-  // 'retired' is released here, outside the lock; if no reader holds it, it
-  // becomes the spare at once.
+  // 'retired' is released here, outside the lock; if nothing else holds its
+  // buffer, the buffer becomes the spare at once.
+}
+
+std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* cells, std::size_t length,
+                                        std::optional<std::uint64_t> expected)
+{
+  for (;;) {
+    const Snapshot base = current();
+    if (expected && base->version != *expected)
+      throw RegionRefused(RegionRefused::Reason::StaleVersion,
+                          "the map is at version " + std::to_string(base->version) + ", not " +
+                              std::to_string(*expected),
+                          base->version);
+    base->checkRegion(area);
+    const std::size_t count = static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height);
+    if (length != count)
+      throw RegionRefused(RegionRefused::Reason::CellCountMismatch,
+                          std::to_string(length) + " cells sent for a region of " + std::to_string(count),
+                          base->version);
+
+    auto next = std::make_shared<GridMapSnapshot>(*base, area, static_cast<const char*>(cells));
+    Snapshot retired;
+    {
+      std::lock_guard<std::mutex> lock(currentMutex_);
+      // Another write came first: build again on top of it, so that no
+      // write is lost and the expected version is checked against it.
+      if (current_ != base)
+        continue;
+      retired = publishLocked(next);
+    }
+    return next->version;
+  }
 }
 
 void GridMapStore::continueVersionsFrom(std::uint64_t last)
 {
-  auto restarted = std::make_unique<GridMapSnapshot>(*current());
+  auto restarted = std::make_shared<GridMapSnapshot>(*current());
   restarted->version = last;
   std::lock_guard<std::mutex> lock(currentMutex_);
-  current_ = publishable(std::move(restarted));
+  current_ = std::move(restarted);
 }
 
 void GridMapStore::setObserver(Observer observer)
@@ -69,26 +93,36 @@ void GridMapStore::setObserver(Observer observer)
   observer_ = std::move(observer);
 }
 
-std::unique_ptr<GridMapSnapshot> GridMapStore::takeSpare(std::size_t length)
+GridMapStore::Snapshot GridMapStore::publishLocked(std::shared_ptr<GridMapSnapshot> next)
 {
-  std::unique_ptr<GridMapSnapshot> spare;
+  // Numbered and stamped under the lock, so versions follow publication order.
+  next->version = current_->version + 1;
+  next->storedAt = std::chrono::system_clock::now();
+  Snapshot retired = std::exchange(current_, std::move(next));
+  if (observer_)
+    observer_(current_);
+  return retired;
+}
+
+std::unique_ptr<std::string> GridMapStore::takeSpare(std::size_t length)
+{
+  std::unique_ptr<std::string> spare;
   {
     std::lock_guard<std::mutex> lock(spare_->mutex);
-    spare = std::move(spare_->snapshot);
+    spare = std::move(spare_->buffer);
   }
-  if (spare && !worthKeeping(spare->mapBytes.capacity(), length))
+  if (spare && !worthKeeping(spare->capacity(), length))
     spare.reset();  // freed here, outside the lock
   return spare;
 }
 
-GridMapStore::Snapshot
-GridMapStore::publishable(std::unique_ptr<GridMapSnapshot> snapshot) const
+GridMapSnapshot::Buffer GridMapStore::returnedToSpare(std::unique_ptr<std::string> buffer) const
 {
   std::shared_ptr<SpareSlot> slot = spare_;
-  return Snapshot(snapshot.release(), [slot](const GridMapSnapshot* retired) {
-    std::unique_ptr<GridMapSnapshot> owned(const_cast<GridMapSnapshot*>(retired));
+  return GridMapSnapshot::Buffer(buffer.release(), [slot](const std::string* retired) {
+    std::unique_ptr<std::string> owned(const_cast<std::string*>(retired));
     std::lock_guard<std::mutex> lock(slot->mutex);
-    if (!slot->snapshot && worthKeeping(owned->mapBytes.capacity(), slot->currentLength))
-      slot->snapshot = std::move(owned);
+    if (!slot->buffer && worthKeeping(owned->capacity(), slot->currentLength))
+      slot->buffer = std::move(owned);
   });
 }

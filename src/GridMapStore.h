@@ -1,43 +1,28 @@
 #ifndef GRIDMAPSTORE_H
 #define GRIDMAPSTORE_H
 
-#include <chrono>
+#include "CellRectangle.h"
+#include "GridMapSnapshot.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
-// A rectangle of cells, in the map's row-major layout.
-struct CellRectangle
-{
-  int x = 0;
-  int y = 0;
-  int width = 0;
-  int height = 0;
-};
-
-// One stored grid map.  A snapshot is never changed while it is published,
-// so a reader can copy from it without holding any lock.
-struct GridMapSnapshot
-{
-  std::string mapBytes;  // the octets exactly as stored, zeros included
-  int mapWidth = 0;      // sign-extended from 16 bits
-  int mapHeight = 0;     // sign-extended from 16 bits
-  std::uint64_t version = 0;  // 0 before the first store, then one more per stored map
-  std::chrono::system_clock::time_point storedAt;  // when it was published; epoch for version 0
-  CellRectangle changed;  // what this version changed from the last: the whole map after a replace
-};
-
-// Holds the current map and replaces it whole.  A replacement is built
-// completely outside the lock and published with one pointer swap; readers
-// keep the snapshot they took alive until they are done with it.  A retired
-// snapshot goes back to a one-place spare slot once its last reader lets go,
-// and the next replacement reuses its buffer, so steady traffic of the same
-// size allocates nothing.  Memory kept: the current map plus one spare, and
-// a spare far larger than the current map is freed instead of kept, so that
-// one huge map does not stay resident after a small one replaced it.
+// Holds the current map.  A new version is built completely outside the
+// lock and published with one pointer swap; readers keep the snapshot they
+// took alive until they are done with it.
+//
+// A map stored whole lands in a buffer of its own.  Once no snapshot uses
+// a buffer any more it goes back to a one-place spare slot, and the next
+// whole-map store reuses it, so steady traffic of the same size allocates
+// nothing; a spare far larger than the current map is freed instead of
+// kept, so that one huge map does not stay resident after a small one
+// replaced it.  A region write copies only the tiles it touches (see
+// GridMapSnapshot).
 class GridMapStore
 {
 public:
@@ -54,28 +39,37 @@ public:
   // If memory runs out the exception leaves and the store is exactly as it was.
   void replace(const void* octets, std::size_t length, short width, short height);
 
+  // Replaces the cells of `area` with `length` octets, row-major, and
+  // returns the new version; with `expected`, only while the map is at that
+  // version.  Throws RegionRefused, or bad_alloc, leaving the map as it was.
+  std::uint64_t writeRegion(const CellRectangle& area, const void* cells, std::size_t length,
+                            std::optional<std::uint64_t> expected = std::nullopt);
+
   // Makes the next stored map's version `last` + 1, so that versions keep
   // counting across restarts; only before the first replace.
   void continueVersionsFrom(std::uint64_t last);
 
-  // Called with each snapshot replace() publishes, in the order they are
-  // published: on the replacing thread, under the store's lock, so it must
+  // Called with each snapshot the store publishes, in the order they are
+  // published: on the writing thread, under the store's lock, so it must
   // only hand the snapshot on.  An empty function removes the observer.
   using Observer = std::function<void(const Snapshot&)>;
   void setObserver(Observer observer);
 
 private:
-  // Shared with the deleters of published snapshots, which may outlive the
+  // Shared with the deleters of published buffers, which may outlive the
   // store when a reader still holds one at process exit.
   struct SpareSlot
   {
     std::mutex mutex;
-    std::unique_ptr<GridMapSnapshot> snapshot;
+    std::unique_ptr<std::string> buffer;
     std::size_t currentLength = 0;  // of the published map; guarded by mutex
   };
 
-  std::unique_ptr<GridMapSnapshot> takeSpare(std::size_t length);
-  Snapshot publishable(std::unique_ptr<GridMapSnapshot> snapshot) const;
+  std::unique_ptr<std::string> takeSpare(std::size_t length);
+  GridMapSnapshot::Buffer returnedToSpare(std::unique_ptr<std::string> buffer) const;
+  // Numbers, stamps and publishes `next`; call with currentMutex_ held.
+  // Returns the snapshot it replaced, to be let go outside the lock.
+  Snapshot publishLocked(std::shared_ptr<GridMapSnapshot> next);
 
   std::shared_ptr<SpareSlot> spare_;
   mutable std::mutex currentMutex_;  // guards the pointer and the observer, never a copy

@@ -24,9 +24,11 @@ namespace
 Korvent_::Korvent_(RTC::Manager* manager)
   : RTC::DataFlowComponentBase(manager),
     servicePort("KorventPV"),
-    mapService()
+    mapService(),
+    regionService()
 {
   servicePort.registerProvider("Korvent", "Korvent", mapService);
+  servicePort.registerProvider("KorventRegion", "KorventRegion", regionService);
   registerPort(servicePort);
 }
 

@@ -5,10 +5,12 @@
 #include <rtm/DataFlowComponentBase.h>
 #include <rtm/Manager.h>
 
+#include "KorventRegionSVC_impl.h"
 #include "KorventSVC_impl.h"
 
 // The grid-map component: one service port, "KorventPV", providing the
-// Korvent interface.  All of its life cycle is the framework's default.
+// Korvent interface (the whole map) and the KorventRegion interface
+// (rectangles of the same map).  All of its life cycle is the framework's default.
 class Korvent_ : public RTC::DataFlowComponentBase
 {
 public:
@@ -18,6 +20,7 @@ public:
 private:
   RTC::CorbaPort servicePort;
   KorventSVC_impl mapService;
+  KorventRegionSVC_impl regionService;
 };
 
 void registerKorventFactory(RTC::Manager* manager);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace
 {
@@ -53,7 +54,8 @@ CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& he
                                            RTC::TimedOctetSeq& map)
 {
   const GridMapStore::Snapshot stored = gridMap.current();
-  const CORBA::ULong length = static_cast<CORBA::ULong>(stored->mapBytes.size());
+  const std::string_view cells = stored->bytes();
+  const CORBA::ULong length = static_cast<CORBA::ULong>(cells.size());
 
   if (length > map.data.maximum()) {
     // Take a buffer of exactly the stored length: growing through length()
@@ -68,7 +70,7 @@ CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& he
     map.data.length(length);
   }
   if (length != 0)
-    std::memcpy(map.data.get_buffer(), stored->mapBytes.data(), length);
+    std::memcpy(map.data.get_buffer(), cells.data(), length);
 
   width = static_cast<CORBA::Short>(stored->mapWidth);
   height = static_cast<CORBA::Short>(stored->mapHeight);

@@ -41,7 +41,7 @@ TEST(DurableMapWriter, UnwritableFileNeitherBlocksSetsNorShutdown)
     DurableMapWriter writer(store, folder / "absent/map.store", std::chrono::milliseconds(10));
     for (int i = 0; i < 20; ++i)
       store.replace("x", 1, 1, 1);
-    EXPECT_EQ(store.current()->mapBytes, "x");
+    EXPECT_EQ(store.current()->bytes(), "x");
   }
   EXPECT_EQ(folder.entries(), std::vector<std::string>{});
 }

@@ -39,7 +39,7 @@ namespace mapio
       return crc32Of(cells, count, ofHeader);
     }
 
-    std::string storeHeaderOf(short width, short height, const std::string& cells)
+    std::string storeHeaderOf(short width, short height, std::string_view cells)
     {
       std::string bytes = magic;
       putLittle(bytes, version, 4);
@@ -85,7 +85,7 @@ namespace mapio
     return decodeStoreFile(readFileBytes(path), path);
   }
 
-  void writeStoreFile(const std::string& path, short width, short height, const std::string& cells)
+  void writeStoreFile(const std::string& path, short width, short height, std::string_view cells)
   {
     const std::string header = storeHeaderOf(width, height, cells);
     AtomicFile file(path);

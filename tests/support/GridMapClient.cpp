@@ -39,7 +39,7 @@ Korvent_ptr korventFromString(const std::string& reference)
   return Korvent::_narrow(object);
 }
 
-Korvent_ptr providedService(CORBA::ORB_ptr orb, RTC::RTObject_ptr component)
+CORBA::Object_ptr providedObject(CORBA::ORB_ptr orb, RTC::RTObject_ptr component, const std::string& property)
 {
   RTC::PortServiceList_var ports = component->get_ports();
   for (CORBA::ULong i = 0; i < ports->length(); ++i) {
@@ -53,13 +53,23 @@ Korvent_ptr providedService(CORBA::ORB_ptr orb, RTC::RTObject_ptr component)
     ports[i]->disconnect(profile.connector_id);
     for (CORBA::ULong p = 0; p < profile.properties.length(); ++p) {
       const char* ior = nullptr;
-      if (std::string(profile.properties[p].name) == "port.Korvent.Korvent" && (profile.properties[p].value >>= ior)) {
-        CORBA::Object_var object = orb->string_to_object(ior);
-        return Korvent::_narrow(object);
-      }
+      if (property == profile.properties[p].name.in() && (profile.properties[p].value >>= ior))
+        return orb->string_to_object(ior);
     }
   }
-  return Korvent::_nil();
+  return CORBA::Object::_nil();
+}
+
+Korvent_ptr providedService(CORBA::ORB_ptr orb, RTC::RTObject_ptr component)
+{
+  CORBA::Object_var object = providedObject(orb, component, "port.Korvent.Korvent");
+  return Korvent::_narrow(object);
+}
+
+KorventRegion_ptr providedRegionService(CORBA::ORB_ptr orb, RTC::RTObject_ptr component)
+{
+  CORBA::Object_var object = providedObject(orb, component, "port.KorventRegion.KorventRegion");
+  return KorventRegion::_narrow(object);
 }
 
 RTC::TimedOctetSeq makeMap(const std::vector<CORBA::Octet>& octets,

@@ -2,6 +2,7 @@
 #define TESTS_SUPPORT_GRIDMAPCLIENT_H
 
 #include <Korvent.hh>
+#include <KorventRegion.hh>
 #include <RTC.hh>
 
 #include <string>
@@ -20,10 +21,14 @@ PortableServer::POA_ptr clientPoa();
 // Resolves a stringified IOR or corbaname/corbaloc URL to the service.
 Korvent_ptr korventFromString(const std::string& reference);
 
-// The service a component provides, obtained as a consumer would: a
-// connection to its service port alone publishes the provider's reference,
-// and is removed again once it is read.  Nil when no port provides it.
+// The object a component provides under the connector property `property`
+// ("port.<type>.<instance>"), obtained as a consumer would: a connection to
+// its service port alone publishes the provider's reference, and is
+// removed again once it is read.  Nil when no port provides it.
+CORBA::Object_ptr providedObject(CORBA::ORB_ptr orb, RTC::RTObject_ptr component, const std::string& property);
+// Its map service and its region service, that way.
 Korvent_ptr providedService(CORBA::ORB_ptr orb, RTC::RTObject_ptr component);
+KorventRegion_ptr providedRegionService(CORBA::ORB_ptr orb, RTC::RTObject_ptr component);
 
 RTC::TimedOctetSeq makeMap(const std::vector<CORBA::Octet>& octets,
                            CORBA::ULong sec = 0, CORBA::ULong nsec = 0);

@@ -52,6 +52,9 @@ RunningKorvent::RunningKorvent(const std::vector<std::string>& extraArgs)
   service = providedService(clientOrb(), rtc);
   if (CORBA::is_nil(service))
     throw std::runtime_error("KorventPV did not hand out its service");
+  region = providedRegionService(clientOrb(), rtc);
+  if (CORBA::is_nil(region))
+    throw std::runtime_error("KorventPV did not hand out its region service");
   CORBA::String_var ior = clientOrb()->object_to_string(service);
   serviceIor = ior.in();
 }

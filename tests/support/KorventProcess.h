@@ -5,6 +5,7 @@
 #include "NameServer.h"
 
 #include <Korvent.hh>
+#include <KorventRegion.hh>
 #include <RTC.hh>
 
 #include <chrono>
@@ -23,7 +24,8 @@ std::string korventName();
 // Waits until the component's name is bound on `names`; false on timeout.
 bool waitForKorventName(const NameServer& names, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 // A private name server and a KorventComp bound in it, with references to
-// its component, its "KorventPV" port and the map service that port offers.
+// its component, its "KorventPV" port and the map and region services that
+// port offers.
 // Throws if the component is not bound within 20 s.  The process is killed
 // with the object if the test did not stop it.
 struct RunningKorvent
@@ -39,6 +41,7 @@ struct RunningKorvent
   RTC::PortService_var port;
   std::string serviceIor;
   Korvent_var service;
+  KorventRegion_var region;
 };
 
 // Values read from /proc/<pid>/status ("Threads", "VmRSS", "VmHWM"; kB for

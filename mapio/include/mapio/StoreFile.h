@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace mapio
 {
@@ -24,7 +25,7 @@ namespace mapio
   std::optional<GridMap> readStoreFile(const std::string& path);
 
   // Replaces the file crash-safely.  Throws MapError.
-  void writeStoreFile(const std::string& path, short width, short height, const std::string& cells);
+  void writeStoreFile(const std::string& path, short width, short height, std::string_view cells);
 }
 
 #endif // MAPIO_STOREFILE_H
