@@ -1,7 +1,10 @@
 #include "GridMapStore.h"
+#include "RegionRefused.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -128,4 +131,133 @@ TEST(GridMapStore, ObserverSeesEveryPublishedSnapshotInOrderUntilRemoved)
   store.replace("three", 5, 5, 1);
   EXPECT_EQ(seen.size(), 2u);
   EXPECT_EQ(store.current()->bytes(), "three");
+}
+
+namespace
+{
+  // A map whose every cell differs from its neighbours': value of cell i.
+  std::string patterned(std::size_t length)
+  {
+    std::string cells(length, '\0');
+    for (std::size_t i = 0; i < length; ++i)
+      cells[i] = static_cast<char>(i * 7 + i / 251);
+    return cells;
+  }
+
+  // Writes `area` of `model`, a `width`-wide map, the way the store should.
+  void paint(std::string& model, int width, const CellRectangle& area, const std::string& cells)
+  {
+    for (int row = 0; row < area.height; ++row)
+      model.replace(static_cast<std::size_t>(area.y + row) * width + area.x, area.width, cells,
+                    static_cast<std::size_t>(row) * area.width, area.width);
+  }
+
+  std::string regionOf(const GridMapSnapshot& snapshot, const CellRectangle& area)
+  {
+    std::string out(static_cast<std::size_t>(area.width) * area.height, '\0');
+    snapshot.copyRegion(area, out.data());
+    return out;
+  }
+
+  RegionRefused::Reason refusalOf(const std::function<void()>& call)
+  {
+    try {
+      call();
+    }
+    catch (const RegionRefused& refused) {
+      return refused.reason();
+    }
+    ADD_FAILURE() << "not refused";
+    return RegionRefused::Reason::OutsideMap;
+  }
+}
+
+// 700 x 530 is not a multiple of the tile edge: the last tiles of each row
+// and column are narrower, and rectangles cross tile borders.
+TEST(GridMapStore, RegionWritesMatchAModelAtEdgesCornersAndAcrossTiles)
+{
+  constexpr int width = 700;
+  constexpr int height = 530;
+  GridMapStore store;
+  std::string model = patterned(width * height);
+  store.replace(model.data(), model.size(), width, height);
+  const GridMapStore::Snapshot original = store.current();
+
+  const CellRectangle areas[] = {
+    {0, 0, 1, 1},          {width - 1, 0, 1, 1}, {0, height - 1, 1, 1}, {width - 1, height - 1, 1, 1},
+    {0, 0, width, 1},      {0, 0, 1, height},    {250, 250, 20, 20},    {width - 190, height - 20, 190, 20},
+    {100, 10, 500, 510},   {0, 0, width, height}};
+  char fill = 1;
+  for (const CellRectangle& area : areas) {
+    const std::string cells(static_cast<std::size_t>(area.width) * area.height, fill++);
+    const std::uint64_t version = store.writeRegion(area, cells.data(), cells.size());
+    paint(model, width, area, cells);
+    const GridMapStore::Snapshot now = store.current();
+    EXPECT_EQ(version, now->version);
+    EXPECT_EQ(cells, regionOf(*now, area));
+    EXPECT_EQ(model, now->bytes());
+    EXPECT_EQ(area.x, now->changed.x);
+    EXPECT_EQ(area.height, now->changed.height);
+  }
+  // The version it started from never changed under the writes.
+  EXPECT_EQ(patterned(width * height), original->bytes());
+  EXPECT_EQ(patterned(width * height).substr(width, 3), regionOf(*original, {0, 1, 3, 1}));
+}
+
+TEST(GridMapStore, EveryRegionRefusalLeavesTheMapAsItWas)
+{
+  using Reason = RegionRefused::Reason;
+  GridMapStore store;
+  const std::string cells = patterned(300 * 200);
+  store.replace(cells.data(), cells.size(), 300, 200);
+  const GridMapStore::Snapshot before = store.current();
+  const std::string four(4, 'x');
+  auto write = [&](CellRectangle area, std::size_t length, std::optional<std::uint64_t> expected = {}) {
+    return [&store, &four, area, length, expected] { store.writeRegion(area, four.data(), length, expected); };
+  };
+
+  EXPECT_EQ(Reason::OutsideMap, refusalOf(write({-1, 0, 2, 2}, 4)));
+  EXPECT_EQ(Reason::OutsideMap, refusalOf(write({299, 0, 2, 2}, 4)));
+  EXPECT_EQ(Reason::OutsideMap, refusalOf(write({0, 199, 2, 2}, 4)));
+  EXPECT_EQ(Reason::OutsideMap, refusalOf(write({2147483647, 0, 2, 2}, 4)));
+  EXPECT_EQ(Reason::EmptySize, refusalOf(write({0, 0, 0, 4}, 0)));
+  EXPECT_EQ(Reason::EmptySize, refusalOf(write({0, 0, -2, -2}, 4)));
+  EXPECT_EQ(Reason::CellCountMismatch, refusalOf(write({0, 0, 2, 2}, 3)));
+  EXPECT_EQ(Reason::StaleVersion, refusalOf(write({0, 0, 2, 2}, 4, before->version - 1)));
+  EXPECT_EQ(before, store.current());
+
+  store.replace(cells.data(), cells.size() - 1, 300, 200);  // stored whole, but not 300 x 200
+  const GridMapStore::Snapshot ragged = store.current();
+  EXPECT_EQ(Reason::MapNotRectangular, refusalOf(write({0, 0, 2, 2}, 4)));
+  EXPECT_EQ(Reason::MapNotRectangular, refusalOf([&] { ragged->checkRegion({0, 0, 1, 1}); }));
+  EXPECT_EQ(ragged, store.current());
+  EXPECT_EQ(cells.substr(0, cells.size() - 1), store.current()->bytes());
+}
+
+TEST(GridMapStore, ConditionalRegionWriteNeedsTheCurrentVersion)
+{
+  GridMapStore store;
+  const std::string cells = patterned(64 * 64);
+  store.replace(cells.data(), cells.size(), 64, 64);
+  const std::uint64_t start = store.current()->version;
+  const std::uint64_t next = store.writeRegion({0, 0, 2, 2}, "abcd", 4, start);
+  EXPECT_EQ(start + 1, next);
+  EXPECT_ANY_THROW(store.writeRegion({0, 0, 2, 2}, "wxyz", 4, start));
+  EXPECT_EQ("abcd", regionOf(*store.current(), {0, 0, 2, 2}));
+  EXPECT_EQ(next, store.current()->version);
+}
+
+TEST(GridMapStore, ObserverSeesRegionWritesWithTheirRectangle)
+{
+  GridMapStore store;
+  store.replace(patterned(40 * 30).data(), 40 * 30, 40, 30);
+  std::vector<CellRectangle> seen;
+  store.setObserver([&seen](const GridMapStore::Snapshot& snapshot) { seen.push_back(snapshot->changed); });
+  store.writeRegion({3, 4, 2, 1}, "ab", 2);
+  store.setObserver(nullptr);
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_EQ(3, seen[0].x);
+  EXPECT_EQ(4, seen[0].y);
+  EXPECT_EQ(2, seen[0].width);
+  EXPECT_EQ(1, seen[0].height);
 }
