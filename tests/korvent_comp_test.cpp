@@ -105,10 +105,13 @@ TEST_F(KorventComp, ProfileCarriesTheTableAndOneProvidedPort)
   RTC::PortProfile_var port = ports[0]->get_port_profile();
   EXPECT_STREQ("Korvent0.KorventPV", port->name);
   EXPECT_EQ(std::optional<std::string>("CorbaPort"), stringProperty(port->properties, "port.port_type"));
-  ASSERT_EQ(1u, port->interfaces.length());
+  ASSERT_EQ(2u, port->interfaces.length());
   EXPECT_STREQ("Korvent", port->interfaces[0].instance_name);
   EXPECT_STREQ("Korvent", port->interfaces[0].type_name);
   EXPECT_EQ(RTC::PROVIDED, port->interfaces[0].polarity);
+  EXPECT_STREQ("KorventRegion", port->interfaces[1].instance_name);
+  EXPECT_STREQ("KorventRegion", port->interfaces[1].type_name);
+  EXPECT_EQ(RTC::PROVIDED, port->interfaces[1].polarity);
   EXPECT_TRUE(port->owner->_is_equivalent(rtc_));
   EXPECT_TRUE(port->port_ref->_is_equivalent(ports[0]));
 }

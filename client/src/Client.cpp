@@ -1,7 +1,7 @@
 #include "korvent/Client.h"
 
-#include <Korvent.hh>
-#include <RTC.hh>
+#include "ClientImpl.h"
+
 #include <omniORB4/Naming.hh>
 #include <omniORB4/minorCode.h>
 
@@ -16,52 +16,6 @@ namespace korvent
 {
   namespace
   {
-    // Who a failing call went to, so that a failure names the right culprit.
-    enum class Peer { NameService, Component, MapService };
-
-    std::string raiseLimitHint(const ClientOptions& options)
-    {
-      return "; raise the limit on both ends: -ORBgiopMaxMsgSize <bytes> in KorventComp's corba.args"
-             " (rtc.conf or -o) and " + options.maxMessageSetting;
-    }
-
-    std::string ownLimit(const ClientOptions& options)
-    {
-      return options.programName + "'s message size limit of " + std::to_string(omniORB::giopMaxMsgSize()) +
-             " bytes";
-    }
-
-    // `what` names the peer or the operation that failed.
-    [[noreturn]] void fail(const CORBA::SystemException& error, Peer peer, const std::string& what,
-                           const std::string& where, const ClientOptions& options, std::chrono::milliseconds timeout)
-    {
-      const char* minorName = error.NP_minorString();
-      const std::string said = std::string(error._name()) + " (" +
-                               (minorName ? std::string(minorName) : "minor " + std::to_string(error.minor())) + ")";
-      const CORBA::ULong minor = error.minor();
-      if (CORBA::TIMEOUT::_downcast(&error) ||
-          (CORBA::TRANSIENT::_downcast(&error) && minor == omni::TRANSIENT_CallTimedout))
-        throw CallTimedOut((peer == Peer::NameService ? "cannot reach the name service: " : what + ": ") +
-                           "no answer within " + std::to_string(timeout.count()) + " ms; " + options.timeoutSetting +
-                           " sets how long to wait", where);
-      if (CORBA::MARSHAL::_downcast(&error) &&
-          (minor == omni::MARSHAL_MessageSizeExceedLimit || minor == omni::MARSHAL_MessageSizeExceedLimitOnClient))
-        throw MapTooLarge("the message exceeds " + ownLimit(options) + raiseLimitHint(options), where);
-      if (CORBA::MARSHAL::_downcast(&error) && minor == omni::MARSHAL_MessageSizeExceedLimitOnServer)
-        throw MapTooLarge("the message exceeds KorventComp's message size limit" + raiseLimitHint(options), where);
-      const bool unreachable = CORBA::TRANSIENT::_downcast(&error) || CORBA::COMM_FAILURE::_downcast(&error) ||
-                               CORBA::OBJECT_NOT_EXIST::_downcast(&error) || CORBA::INV_OBJREF::_downcast(&error);
-      if (unreachable && peer == Peer::NameService)
-        throw NameServiceUnreachable("cannot reach the name service", where);
-      if (peer == Peer::Component && (unreachable || CORBA::BAD_OPERATION::_downcast(&error) ||
-                                      CORBA::BAD_PARAM::_downcast(&error)))
-        throw ComponentNotFound(what + " does not answer (" + said + "); it may have stopped, or serve over TLS"
-                                " only to clients with a trusted certificate", where);
-      if (unreachable)
-        throw CommunicationError(what + " failed: the component does not answer (" + said + ")", where);
-      throw CommunicationError(what + " failed: " + said, where);
-    }
-
     CORBA::ORB_ptr processOrb(const ClientOptions& options)
     {
       // omniORB keeps one ORB per process; a second ORB_init returns it as
@@ -84,16 +38,6 @@ namespace korvent
       return orb._retn();
     }
 
-    // Call timeout for a transfer of `bytes`: the plain timeout plus the
-    // time the slowest acceptable link takes to carry them.
-    CORBA::ULong transferTimeoutMs(const ClientOptions& options, std::uint64_t bytes)
-    {
-      std::uint64_t ms = static_cast<std::uint64_t>(options.callTimeout.count());
-      if (options.slowestTransferRate > 0)
-        ms += (bytes * 1000 + options.slowestTransferRate - 1) / options.slowestTransferRate;
-      return static_cast<CORBA::ULong>(std::min<std::uint64_t>(ms, std::numeric_limits<CORBA::ULong>::max()));
-    }
-
     // "a.b/c.d" to a CosNaming name; the last dot of a component starts its kind.
     CosNaming::Name toName(const std::string& text)
     {
@@ -114,21 +58,16 @@ namespace korvent
       return name;
     }
 
-    template <class T>
-    typename T::_ptr_type bounded(CORBA::Object_ptr object, std::chrono::milliseconds timeout)
+    // The reference a connector profile publishes for the provided
+    // interface `type`, under the key of either generation of the framework.
+    std::optional<std::string> providerIor(const RTC::ConnectorProfile& profile, const std::string& type)
     {
-      typename T::_ptr_type typed = T::_unchecked_narrow(object);
-      omniORB::setClientCallTimeout(typed, static_cast<CORBA::ULong>(timeout.count()));
-      return typed;
-    }
-
-    std::optional<std::string> providerIor(const RTC::ConnectorProfile& profile)
-    {
-      const std::string newer = ".provided.Korvent.Korvent";
+      const std::string older = "port." + type + "." + type;
+      const std::string newer = ".provided." + type + "." + type;
       for (CORBA::ULong i = 0; i < profile.properties.length(); ++i) {
         const std::string key = profile.properties[i].name.in();
         const char* value = nullptr;
-        const bool matches = key == "port.Korvent.Korvent" ||
+        const bool matches = key == older ||
                              (key.size() > newer.size() && key.compare(key.size() - newer.size(), newer.size(), newer) == 0);
         if (matches && (profile.properties[i].value >>= value))
           return std::string(value);
@@ -146,34 +85,13 @@ namespace korvent
     }
   }
 
-  struct Client::Impl
+  Client::Impl::Impl(const ClientOptions& given, std::string location)
+    : options(given), timeout(given.callTimeout), where(std::move(location))
   {
-    ClientOptions options;
-    CORBA::ORB_var orb;
-    std::chrono::milliseconds timeout;
-    std::string where;
-    bool named = false;  // found through a name service
-    Korvent_var service;
-
-    Impl(const ClientOptions& given, std::string location)
-      : options(given), timeout(given.callTimeout), where(std::move(location))
-    {
-      if (timeout.count() <= 0 || timeout.count() > std::numeric_limits<CORBA::ULong>::max())
-        throw std::invalid_argument("callTimeout must be above 0 and fit in 32 bits of milliseconds");
-      orb = processOrb(options);
-    }
-
-    // `waited` is the timeout the failed call had, when not the plain one.
-    [[noreturn]] void fail(const CORBA::SystemException& error, Peer peer, const std::string& what,
-                           const std::string& at, std::chrono::milliseconds waited = {}) const
-    {
-      korvent::fail(error, peer, what, at, options, waited.count() > 0 ? waited : timeout);
-    }
-
-    CORBA::Object_ptr resolve(const std::string& rootUrl, const std::string& server, const std::string& name);
-    void findService(CORBA::Object_ptr object);
-    std::optional<std::string> askPort(RTC::PortService_ptr port);
-  };
+    if (timeout.count() <= 0 || timeout.count() > std::numeric_limits<CORBA::ULong>::max())
+      throw std::invalid_argument("callTimeout must be above 0 and fit in 32 bits of milliseconds");
+    orb = processOrb(options);
+  }
 
   CORBA::Object_ptr Client::Impl::resolve(const std::string& rootUrl, const std::string& server,
                                           const std::string& name)
@@ -197,7 +115,7 @@ namespace korvent
     }
   }
 
-  std::optional<std::string> Client::Impl::askPort(RTC::PortService_ptr port)
+  std::optional<RTC::ConnectorProfile> Client::Impl::askPort(RTC::PortService_ptr port)
   {
     RTC::PortProfile_var portProfile = port->get_port_profile();
     if (!providesKorvent(portProfile.in()))
@@ -215,7 +133,7 @@ namespace korvent
     if (removed != RTC::RTC_OK)
       throw CommunicationError("the component kept connector " + std::string(profile.connector_id.in()) +
                                ": disconnect returned " + std::to_string(static_cast<int>(removed)), where);
-    return providerIor(profile);
+    return profile;
   }
 
   void Client::Impl::findService(CORBA::Object_ptr object)
@@ -224,11 +142,15 @@ namespace korvent
       throw ComponentNotFound("the reference is nil", where);
     RTC::RTObject_var component = bounded<RTC::RTObject>(object, timeout);
     std::optional<std::string> ior;
+    std::optional<std::string> regionIor;
     try {
       RTC::PortServiceList_var ports = component->get_ports();
       for (CORBA::ULong i = 0; i < ports->length() && !ior; ++i) {
         RTC::PortService_var port = bounded<RTC::PortService>(ports[i], timeout);
-        ior = askPort(port);
+        if (const std::optional<RTC::ConnectorProfile> profile = askPort(port)) {
+          ior = providerIor(*profile, "Korvent");
+          regionIor = providerIor(*profile, "KorventRegion");
+        }
       }
     }
     catch (const CORBA::SystemException& error) {
@@ -240,6 +162,10 @@ namespace korvent
     try {
       CORBA::Object_var provider = orb->string_to_object(ior->c_str());
       service = bounded<Korvent>(provider, timeout);
+      if (regionIor) {
+        CORBA::Object_var regionProvider = orb->string_to_object(regionIor->c_str());
+        region = bounded<KorventRegion>(regionProvider, timeout);
+      }
     }
     catch (const CORBA::SystemException& error) {
       fail(error, Peer::MapService, "the map service", where);
@@ -353,40 +279,5 @@ namespace korvent
     map.width_ = width;
     map.height_ = height;
     return map;
-  }
-
-  GridMap::GridMap(GridMap&& other) noexcept
-  {
-    *this = std::move(other);
-  }
-
-  GridMap& GridMap::operator=(GridMap&& other) noexcept
-  {
-    width_ = other.width_;
-    height_ = other.height_;
-    sequence_.tm = other.sequence_.tm;
-    const CORBA::ULong length = other.sequence_.data.length();
-    if (length == 0) {
-      sequence_.data.length(0);
-      return *this;
-    }
-    // The octets change hands; an ORB-made sequence always owns them.
-    const CORBA::ULong maximum = other.sequence_.data.maximum();
-    const bool owned = other.sequence_.data.release();
-    CORBA::Octet* octets = other.sequence_.data.get_buffer(owned);
-    if (!owned)
-      other.sequence_.data.replace(0, 0, nullptr, false);
-    sequence_.data.replace(maximum, length, octets, owned);
-    return *this;
-  }
-
-  GridMap::Buffer GridMap::takeBuffer()
-  {
-    using Octets = RTC::TimedOctetSeq::_data_seq;
-    auto release = [](std::uint8_t* octets) { Octets::freebuf(octets); };
-    if (sequence_.data.length() == 0)
-      return Buffer(nullptr, release);
-    // get_buffer(true) orphans an owned buffer and leaves the sequence empty.
-    return Buffer(sequence_.data.get_buffer(true), release);
   }
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -72,6 +73,40 @@ namespace korvent
   // Any other failure of the ORB or the peer.
   class CommunicationError : public Error { public: using Error::Error; };
 
+  // The component refused a region call; the map is as it was.
+  class RegionRefused : public Error
+  {
+  public:
+    enum class Refusal { OutsideMap, EmptySize, CellCountMismatch, MapNotRectangular, StaleVersion };
+    RegionRefused(Refusal refusal, std::uint64_t currentVersion, const std::string& reason, const std::string& where)
+      : Error(reason, where), refusal_(refusal), currentVersion_(currentVersion)
+    {
+    }
+    Refusal refusal() const { return refusal_; }
+    // The map's version when the call was refused.
+    std::uint64_t currentVersion() const { return currentVersion_; }
+
+  private:
+    Refusal refusal_;
+    std::uint64_t currentVersion_;
+  };
+
+  // The stored map's version and size, without its cells.
+  struct MapShape
+  {
+    std::uint64_t version = 0;  // 0 before the first stored map, then one more per change
+    std::int16_t width = 0;
+    std::int16_t height = 0;
+  };
+
+  // The cells of a rectangle, row-major, and the version they belong to.
+  struct Region
+  {
+    std::uint64_t version = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+    std::vector<std::uint8_t> cells;
+  };
+
   // A map as the ORB received it.
   class GridMap
   {
@@ -128,6 +163,17 @@ namespace korvent
     // straight from the caller's memory.
     void setMap(std::int16_t width, std::int16_t height, const std::uint8_t* data, std::size_t size);
     GridMap getMap();
+
+    // The map's version and size; no cells move.  Region calls need a
+    // component with the region service (NoSuchService otherwise).
+    MapShape shape();
+    std::uint64_t version() { return shape().version; }
+    Region getRegion(int x, int y, int width, int height);
+    // Replaces width x height cells at x,y with the `size` octets at `data`,
+    // row-major; with `expected`, only while the map is at that version.
+    // Returns the new version.
+    std::uint64_t setRegion(int x, int y, int width, int height, const std::uint8_t* data, std::size_t size,
+                            std::optional<std::uint64_t> expected = std::nullopt);
 
   private:
     struct Impl;

@@ -1,0 +1,57 @@
+#ifndef KORVENT_CLIENT_CLIENTIMPL_H
+#define KORVENT_CLIENT_CLIENTIMPL_H
+
+#include "CallFailure.h"
+#include "korvent/Client.h"
+
+#include <Korvent.hh>
+#include <KorventRegion.hh>
+#include <RTC.hh>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace korvent
+{
+  // `object` as a T whose calls end within `timeout`.
+  template <class T>
+  typename T::_ptr_type bounded(CORBA::Object_ptr object, std::chrono::milliseconds timeout)
+  {
+    typename T::_ptr_type typed = T::_unchecked_narrow(object);
+    omniORB::setClientCallTimeout(typed, static_cast<CORBA::ULong>(timeout.count()));
+    return typed;
+  }
+
+  // What a Client found: the services of one component and how to call them.
+  struct Client::Impl
+  {
+    ClientOptions options;
+    CORBA::ORB_var orb;
+    std::chrono::milliseconds timeout;
+    std::string where;
+    bool named = false;  // found through a name service
+    Korvent_var service;
+    KorventRegion_var region;  // nil when the component offers no region service
+
+    Impl(const ClientOptions& given, std::string location);
+
+    // `waited` is the timeout the failed call had, when not the plain one.
+    [[noreturn]] void fail(const CORBA::SystemException& error, Peer peer, const std::string& what,
+                           const std::string& at, std::chrono::milliseconds waited = {}) const
+    {
+      korvent::fail(error, peer, what, at, options, waited.count() > 0 ? waited : timeout);
+    }
+
+    // The region service; NoSuchService if the component has none.
+    KorventRegion_ptr regionService() const;
+
+    CORBA::Object_ptr resolve(const std::string& rootUrl, const std::string& server, const std::string& name);
+    void findService(CORBA::Object_ptr object);
+    // The connector profile that publishes the port's providers, if it
+    // provides Korvent.
+    std::optional<RTC::ConnectorProfile> askPort(RTC::PortService_ptr port);
+  };
+}
+
+#endif // KORVENT_CLIENT_CLIENTIMPL_H
