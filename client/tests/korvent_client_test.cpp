@@ -113,6 +113,43 @@ TEST_F(KorventClient, StoresAndFetchesByNameAndByReferenceLeavingNoConnector)
   EXPECT_EQ(0u, connectorCount());
 }
 
+TEST_F(KorventClient, ReadsAndWritesRegionsAndRefusalsSayWhy)
+{
+  start();
+  Client client = Client::atNameServer(names_.address());
+  const std::vector<std::uint8_t> whole = pattern(300 * 260);
+  client.setMap(300, 260, whole.data(), whole.size());
+  const korvent::MapShape shape = client.shape();
+  EXPECT_EQ(300, shape.width);
+  EXPECT_EQ(260, shape.height);
+
+  const std::vector<std::uint8_t> patch{9, 8, 7, 6, 5, 4};
+  const std::uint64_t written = client.setRegion(297, 258, 3, 2, patch.data(), patch.size(), shape.version);
+  EXPECT_EQ(shape.version + 1, written);
+  EXPECT_EQ(written, client.version());
+  const korvent::Region got = client.getRegion(296, 258, 4, 2);
+  EXPECT_EQ(written, got.version);
+  EXPECT_EQ((std::vector<std::uint8_t>{whole[258 * 300 + 296], 9, 8, 7, whole[259 * 300 + 296], 6, 5, 4}), got.cells);
+
+  try {
+    client.setRegion(0, 0, 3, 2, patch.data(), patch.size(), shape.version);
+    ADD_FAILURE() << "a stale write was taken";
+  }
+  catch (const korvent::RegionRefused& refused) {
+    EXPECT_EQ(korvent::RegionRefused::Refusal::StaleVersion, refused.refusal());
+    EXPECT_EQ(written, refused.currentVersion());
+  }
+  try {
+    client.getRegion(299, 0, 2, 1);
+    ADD_FAILURE() << "a rectangle past the edge was read";
+  }
+  catch (const korvent::RegionRefused& refused) {
+    EXPECT_EQ(korvent::RegionRefused::Refusal::OutsideMap, refused.refusal());
+    EXPECT_NE(std::string::npos, refused.reason().find("300 x 260")) << refused.what();
+  }
+  EXPECT_EQ(written, client.version());
+}
+
 TEST_F(KorventClient, EachFailureHasItsOwnException)
 {
   start();
