@@ -187,6 +187,37 @@ TEST_F(KorventMapTool, EveryFormatRoundTripsByteForByte)
   EXPECT_EQ(fileContent(folder_ / "out/in.raw"), image.cells);
 }
 
+TEST_F(KorventMapTool, RegionSetAtAndGetRegionMoveOnlyTheRectangle)
+{
+  const mapio::GridMap whole = randomImage(300, 270, 2);
+  const mapio::GridMap patch = randomImage(20, 10, 3);
+  writeFile(folder_ / "whole.pgm", mapio::encodePgm(whole));
+  writeFile(folder_ / "patch.png", mapio::encodePng(patch, "patch.png"));
+  ASSERT_TRUE(tool({"set", folder_ / "whole.pgm"}).succeeded());
+
+  // The far corner: x 280..299, y 260..269.
+  const ToolOutcome set = tool({"set", "--at", "280,260", folder_ / "patch.png"});
+  ASSERT_TRUE(set.succeeded()) << set.err;
+  EXPECT_EQ(set.out, "stored 20 x 10 at 280,260 from " + folder_ / "patch.png" + ", version 2\n");
+  const ToolOutcome get = tool({"get", "--region", "279,260,21,10", folder_ / "got.pgm"});
+  ASSERT_TRUE(get.succeeded()) << get.err;
+  const mapio::GridMap got = mapio::decodePgm(fileContent(folder_ / "got.pgm"), "got.pgm");
+  ASSERT_EQ(21, got.width);
+  ASSERT_EQ(10, got.height);
+  for (int row = 0; row < 10; ++row) {
+    EXPECT_EQ(whole.cells[(260 + row) * 300 + 279], got.cells[row * 21]);
+    EXPECT_EQ(patch.cells.substr(row * 20, 20), got.cells.substr(row * 21 + 1, 20));
+  }
+
+  // Past the edge: one line, and the stored map is as it was.
+  const std::string before = storedInfo();
+  EXPECT_TRUE(tool({"set", "--at", "281,260", folder_ / "patch.png"}).failedWithOneLine());
+  const ToolOutcome outside = tool({"get", "--region", "0,0,301,1", folder_ / "no.pgm"});
+  EXPECT_TRUE(outside.failedWithOneLine()) << outside.err;
+  EXPECT_NE(std::string::npos, outside.err.find("not inside the 300 x 270 map")) << outside.err;
+  EXPECT_EQ(before, storedInfo());
+}
+
 TEST_F(KorventMapTool, PlainPgmAndForeignYamlKeepTheirCells)
 {
   writeFile(folder_ / "plain.pgm", "P2\n# by hand\n3 2\n255\n0 128 255\n1 2 3\n");

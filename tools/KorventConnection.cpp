@@ -84,7 +84,27 @@ korvent::GridMap KorventConnection::getGridMap()
   return translated([&] { return client_->getMap(); });
 }
 
+std::uint64_t KorventConnection::setRegion(int x, int y, const mapio::GridMap& cells)
+{
+  return translated([&] {
+    return client_->setRegion(x, y, cells.width, cells.height, reinterpret_cast<const std::uint8_t*>(cells.cells.data()),
+                              cells.cells.size());
+  });
+}
+
+korvent::Region KorventConnection::getRegion(int x, int y, int width, int height)
+{
+  return translated([&] { return client_->getRegion(x, y, width, height); });
+}
+
 mapio::GridMapView viewOf(const korvent::GridMap& map)
 {
   return {map.width(), map.height(), std::string_view(reinterpret_cast<const char*>(map.data()), map.size())};
+}
+
+mapio::GridMapView viewOf(const korvent::Region& region)
+{
+  // A region lies inside the map, so its sizes fit the map's 16 bits.
+  return {static_cast<short>(region.width), static_cast<short>(region.height),
+          std::string_view(reinterpret_cast<const char*>(region.cells.data()), region.cells.size())};
 }

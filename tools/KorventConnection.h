@@ -5,6 +5,7 @@
 
 #include <korvent/Client.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ public:
 
   void setGridMap(const mapio::GridMap& map);
   korvent::GridMap getGridMap();
+  // Stores `cells`, its width x height, with its first cell at x,y of the
+  // stored map; returns the new version.
+  std::uint64_t setRegion(int x, int y, const mapio::GridMap& cells);
+  korvent::Region getRegion(int x, int y, int width, int height);
 
 private:
   std::optional<korvent::Client> client_;
@@ -39,5 +44,7 @@ private:
 
 // The fetched map's cells where the ORB put them.
 mapio::GridMapView viewOf(const korvent::GridMap& map);
+// A fetched region's cells, as a map of its own size.
+mapio::GridMapView viewOf(const korvent::Region& region);
 
 #endif // TOOLS_KORVENTCONNECTION_H

@@ -175,8 +175,11 @@ int main(int argc, char** argv)
   std::string size;
   bool force = false;
   bool occupancy = false;
-  CLI::App* set = app.add_subcommand("set", "store FILE as the map");
+  std::vector<int> at;
+  CLI::App* set = app.add_subcommand("set", "store FILE as the map, or with --at as a rectangle of it");
   set->add_option("file", file, "map YAML, PGM, PNG, or raw octets with --size")->required();
+  set->add_option("--at", at, "X,Y: store FILE's cells as the rectangle whose first cell is X,Y of the stored map")
+    ->delimiter(',')->expected(2)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
   set->add_option("--size", size, "WIDTHxHEIGHT of a raw file (each -32768 to 32767)");
   set->add_flag("--force", force, "store a raw file whose byte count is not WIDTH x HEIGHT");
   set->add_flag("--occupancy", occupancy, "store occupancy values (see the cell layout)");
@@ -184,8 +187,11 @@ int main(int argc, char** argv)
   mapio::MapWriteOptions writeOptions;
   std::string mode = "trinary";
   std::vector<double> origin{0.0, 0.0, 0.0};
-  CLI::App* get = app.add_subcommand("get", "write the stored map to FILE");
+  std::vector<int> region;
+  CLI::App* get = app.add_subcommand("get", "write the stored map, or with --region a rectangle of it, to FILE");
   get->add_option("file", file, "written by extension: .yaml/.yml, .pgm, .png, else raw")->required();
+  get->add_option("--region", region, "X,Y,W,H: only the W x H cells whose first cell is X,Y of the stored map")
+    ->delimiter(',')->expected(4)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
   get->add_flag("--occupancy", occupancy, "the map holds occupancy values: convert them to grey");
   get->add_option("--mode", mode, "mode written to a YAML and used by --occupancy: trinary, scale or raw")
     ->capture_default_str();
@@ -224,10 +230,18 @@ int main(int argc, char** argv)
       }
       KorventConnection korvent(connection);
       const TransferReport report(quiet);
-      korvent.setGridMap(map);
-      report.done("sent", map.cells.size());
-      std::cout << "stored " << map.width << " x " << map.height << ", " << map.cells.size()
-                << " bytes from " << file << std::endl;
+      if (at.empty()) {
+        korvent.setGridMap(map);
+        report.done("sent", map.cells.size());
+        std::cout << "stored " << map.width << " x " << map.height << ", " << map.cells.size()
+                  << " bytes from " << file << std::endl;
+      }
+      else {
+        const std::uint64_t version = korvent.setRegion(at[0], at[1], map);
+        report.done("sent", map.cells.size());
+        std::cout << "stored " << map.width << " x " << map.height << " at " << at[0] << "," << at[1]
+                  << " from " << file << ", version " << version << std::endl;
+      }
     }
     else if (get->parsed()) {
       writeOptions.occupancy = occupancy;
@@ -237,8 +251,17 @@ int main(int argc, char** argv)
       std::copy(origin.begin(), origin.end(), writeOptions.metadata.origin.begin());
       KorventConnection korvent(connection);
       const TransferReport report(quiet);
-      const korvent::GridMap fetched = korvent.getGridMap();
-      const mapio::GridMapView map = viewOf(fetched);
+      korvent::GridMap fetched;
+      korvent::Region part;
+      mapio::GridMapView map;
+      if (region.empty()) {
+        fetched = korvent.getGridMap();
+        map = viewOf(fetched);
+      }
+      else {
+        part = korvent.getRegion(region[0], region[1], region[2], region[3]);
+        map = viewOf(part);
+      }
       report.done("received", map.cells.size());
       const mapio::MapWriteResult written = mapio::writeMapFile(file, map, writeOptions);
       if (written.written == mapio::MapFormat::Raw && mapio::formatOf(file) != mapio::MapFormat::Raw)
