@@ -31,10 +31,10 @@ GridMapSnapshot::GridMapSnapshot(Buffer whole, int width, int height)
     changed{0, 0, width, height},
     size_(whole->size()),
     rectangular_(width >= 0 && height >= 0 &&
-                 whole->size() == static_cast<std::size_t>(width) * static_cast<std::size_t>(height))
+                 whole->size() == static_cast<std::size_t>(width) * static_cast<std::size_t>(height)),
+    tilesAcross_(tilesFor(width))
 {
-  if (rectangular_)
-    tileOver(whole);
+  // Joined from the start: no tiles until a region write derives a version.
   whole_ = std::move(whole);
   joined_.store(true, std::memory_order_release);
 }
@@ -45,13 +45,9 @@ GridMapSnapshot::GridMapSnapshot(const GridMapSnapshot& previous, const CellRect
     changed(area),
     size_(previous.size_),
     rectangular_(true),
-    tilesAcross_(previous.tilesAcross_)
+    tilesAcross_(tilesFor(previous.mapWidth))
 {
-  // Tiles over a joined map let the buffers of older versions go.
-  if (Buffer joined = previous.joinedOrNull())
-    tileOver(joined);
-  else
-    tiles_ = previous.tiles_;
+  shareTilesOf(previous);
   const int firstColumn = area.x / tileEdge;
   const int lastColumn = (area.x + area.width - 1) / tileEdge;
   const int firstRow = area.y / tileEdge;
@@ -71,12 +67,14 @@ GridMapSnapshot::GridMapSnapshot(const GridMapSnapshot& other)
     changed(other.changed),
     size_(other.size_),
     rectangular_(other.rectangular_),
-    tilesAcross_(other.tilesAcross_),
-    tiles_(other.tiles_)
+    tilesAcross_(tilesFor(other.mapWidth))
 {
   if (Buffer joined = other.joinedOrNull()) {
     whole_ = std::move(joined);
     joined_.store(true, std::memory_order_release);
+  }
+  else {
+    shareTilesOf(other);
   }
 }
 
@@ -85,9 +83,15 @@ std::string_view GridMapSnapshot::bytes() const
   if (!joined_.load(std::memory_order_acquire)) {
     std::call_once(joining_, [this] {
       auto whole = std::make_shared<std::string>(size_, '\0');
-      copyRegion(CellRectangle{0, 0, mapWidth, mapHeight}, whole->data());
-      whole_ = std::move(whole);
-      joined_.store(true, std::memory_order_release);
+      copyFromTiles(CellRectangle{0, 0, mapWidth, mapHeight}, whole->data());
+      std::vector<Tile> released;
+      {
+        std::unique_lock<std::shared_mutex> lock(tilesMutex_);
+        whole_ = std::move(whole);
+        joined_.store(true, std::memory_order_release);
+        released.swap(tiles_);
+      }
+      // The buffers only this version still held are freed here, unlocked.
     });
   }
   return std::string_view(whole_->data(), whole_->size());
@@ -112,6 +116,22 @@ void GridMapSnapshot::checkRegion(const CellRectangle& area) const
 
 void GridMapSnapshot::copyRegion(const CellRectangle& area, char* out) const
 {
+  if (!joined_.load(std::memory_order_acquire)) {
+    std::shared_lock<std::shared_mutex> lock(tilesMutex_);
+    // Joining sets the flag and drops the tiles under the exclusive lock.
+    if (!joined_.load(std::memory_order_acquire)) {
+      copyFromTiles(area, out);
+      return;
+    }
+  }
+  // Joined: whole_ never changes again.
+  for (int y = area.y; y < area.y + area.height; ++y)
+    std::memcpy(out + static_cast<std::size_t>(y - area.y) * area.width,
+                whole_->data() + static_cast<std::size_t>(y) * mapWidth + area.x, static_cast<std::size_t>(area.width));
+}
+
+void GridMapSnapshot::copyFromTiles(const CellRectangle& area, char* out) const
+{
   for (int y = area.y; y < area.y + area.height; ++y) {
     const int row = y / tileEdge;
     const std::size_t inRow = static_cast<std::size_t>(y - row * tileEdge);
@@ -133,9 +153,22 @@ GridMapSnapshot::Buffer GridMapSnapshot::joinedOrNull() const
   return joined_.load(std::memory_order_acquire) ? whole_ : nullptr;
 }
 
+void GridMapSnapshot::shareTilesOf(const GridMapSnapshot& source)
+{
+  Buffer joined = source.joinedOrNull();
+  if (!joined) {
+    std::shared_lock<std::shared_mutex> lock(source.tilesMutex_);
+    joined = source.joinedOrNull();  // joined meanwhile: its tiles are gone
+    if (!joined)
+      tiles_ = source.tiles_;
+  }
+  // Tiles over a joined map let the buffers of older versions go.
+  if (joined)
+    tileOver(joined);
+}
+
 void GridMapSnapshot::tileOver(const Buffer& whole)
 {
-  tilesAcross_ = tilesFor(mapWidth);
   const int tilesDown = tilesFor(mapHeight);
   const std::size_t stride = static_cast<std::size_t>(mapWidth);
   tiles_.clear();
@@ -166,7 +199,8 @@ GridMapSnapshot::Tile GridMapSnapshot::copiedTile(int column, int row, const Cel
   const std::size_t width = static_cast<std::size_t>(tileWidth(column));
   const int height = tileHeight(row);
   auto block = std::make_shared<std::string>(width * static_cast<std::size_t>(height), '\0');
-  copyRegion(CellRectangle{left, top, static_cast<int>(width), height}, block->data());
+  // This snapshot is not published yet: its tiles are its own.
+  copyFromTiles(CellRectangle{left, top, static_cast<int>(width), height}, block->data());
 
   // The part of `area` inside this tile, overwritten from `cells`.
   const int fromX = std::max(left, area.x);

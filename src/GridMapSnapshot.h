@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,7 +24,10 @@
 // stored whole is held once, in the buffer it arrived in.  The contiguous
 // whole map that whole-map readers need is that buffer for a map stored
 // whole, and for a version made by region writes it is joined from the
-// tiles by the first reader that asks, then shared by every later one.
+// tiles by the first reader that asks, then shared by every later one; the
+// tiles are let go then, so that the version no longer keeps the buffers of
+// the versions before it, and later reads and writes copy from the joined
+// map.
 class GridMapSnapshot
 {
 public:
@@ -69,7 +73,10 @@ private:
 
   // The whole map, if it is held contiguously already; else null.
   Buffer joinedOrNull() const;
+  // Makes this snapshot's tiles `source`'s, over its joined map once it has one.
+  void shareTilesOf(const GridMapSnapshot& source);
   void tileOver(const Buffer& whole);
+  void copyFromTiles(const CellRectangle& area, char* out) const;
   int tileWidth(int column) const;
   int tileHeight(int row) const;
   Tile copiedTile(int column, int row, const CellRectangle& area, const char* cells) const;
@@ -77,7 +84,10 @@ private:
   std::size_t size_ = 0;
   bool rectangular_ = true;
   int tilesAcross_ = 0;
-  std::vector<Tile> tiles_;  // row by row of tiles
+  // Row by row of tiles; emptied once the map is joined.  Only joining
+  // writes it after construction, under the exclusive lock.
+  mutable std::vector<Tile> tiles_;
+  mutable std::shared_mutex tilesMutex_;
   mutable std::once_flag joining_;
   mutable Buffer whole_;  // set once, before joined_ turns true
   mutable std::atomic<bool> joined_{false};

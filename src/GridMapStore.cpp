@@ -43,6 +43,7 @@ void GridMapStore::replace(const void* octets, std::size_t length,
     retired = publishLocked(std::move(next));
     std::lock_guard<std::mutex> spareLock(spare_->mutex);
     spare_->currentLength = length;
+    spare_->regionWrites = false;
   }
   // 'retired' is released here, outside the lock; if nothing else holds its
   // buffer, the buffer becomes the spare at once.
@@ -67,6 +68,7 @@ std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* c
 
     auto next = std::make_shared<GridMapSnapshot>(*base, area, static_cast<const char*>(cells));
     Snapshot retired;
+    std::unique_ptr<std::string> unwanted;
     {
       std::lock_guard<std::mutex> lock(currentMutex_);
       // Another write came first: build again on top of it, so that no
@@ -74,7 +76,11 @@ std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* c
       if (current_ != base)
         continue;
       retired = publishLocked(next);
+      std::lock_guard<std::mutex> spareLock(spare_->mutex);
+      spare_->regionWrites = true;
+      unwanted = std::move(spare_->buffer);
     }
+    // 'unwanted' and 'retired' are let go here, outside the lock.
     return next->version;
   }
 }
@@ -122,7 +128,7 @@ GridMapSnapshot::Buffer GridMapStore::returnedToSpare(std::unique_ptr<std::strin
   return GridMapSnapshot::Buffer(buffer.release(), [slot](const std::string* retired) {
     std::unique_ptr<std::string> owned(const_cast<std::string*>(retired));
     std::lock_guard<std::mutex> lock(slot->mutex);
-    if (!slot->buffer && worthKeeping(owned->capacity(), slot->currentLength))
+    if (!slot->buffer && !slot->regionWrites && worthKeeping(owned->capacity(), slot->currentLength))
       slot->buffer = std::move(owned);
   });
 }

@@ -22,7 +22,8 @@
 // nothing; a spare far larger than the current map is freed instead of
 // kept, so that one huge map does not stay resident after a small one
 // replaced it.  A region write copies only the tiles it touches (see
-// GridMapSnapshot).
+// GridMapSnapshot); while region writes come, no spare is kept, since the
+// whole-map buffer it would hold is what they are there to avoid.
 class GridMapStore
 {
 public:
@@ -63,6 +64,7 @@ private:
     std::mutex mutex;
     std::unique_ptr<std::string> buffer;
     std::size_t currentLength = 0;  // of the published map; guarded by mutex
+    bool regionWrites = false;      // the last write was a region's; guarded by mutex
   };
 
   std::unique_ptr<std::string> takeSpare(std::size_t length);
