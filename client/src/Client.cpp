@@ -3,9 +3,7 @@
 #include "ClientImpl.h"
 
 #include <omniORB4/Naming.hh>
-#include <omniORB4/minorCode.h>
 
-#include <algorithm>
 #include <limits>
 #include <mutex>
 #include <optional>
