@@ -1,6 +1,7 @@
 #include "KorventSVC_impl.h"
 
 #include "GridMapStore.h"
+#include "ReplyHold.h"
 
 #include <rtm/Logger.h>
 
@@ -49,13 +50,27 @@ CORBA::Boolean KorventSVC_impl::setGridMap(CORBA::Short width, CORBA::Short heig
   return false;
 }
 
+CORBA::Boolean KorventSVC_impl::_dispatch(omniCallHandle& handle)
+{
+  // The reply is marshalled inside the ORB's dispatch, after getGridMap
+  // returned: what it points into must outlive the dispatch, not the call.
+  ReplyHold hold;
+  return POA_Korvent::_dispatch(handle);
+}
+
 CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& height,
                                            RTC::TimedOctetSeq& map)
 {
   const GridMapStore::Snapshot stored = gridMap.current();
   const CORBA::ULong length = static_cast<CORBA::ULong>(stored->mapBytes.size());
 
-  if (length > map.data.maximum()) {
+  if (length != 0 && ReplyHold::keepForReply(stored)) {
+    // Marshalled straight from the snapshot, which never changes while it
+    // is held; the sequence does not own (nor free) the octets.
+    CORBA::Octet* octets = reinterpret_cast<CORBA::Octet*>(const_cast<char*>(stored->mapBytes.data()));
+    map.data.replace(length, length, octets, false);
+  }
+  else if (length > map.data.maximum()) {
     // Take a buffer of exactly the stored length: growing through length()
     // would first copy the caller's old octets, only to overwrite them.
     using DataSeq = RTC::TimedOctetSeq::_data_seq;
@@ -63,12 +78,13 @@ CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& he
     if (!buffer)
       throw CORBA::NO_MEMORY();
     map.data.replace(length, length, buffer, true);
+    std::memcpy(buffer, stored->mapBytes.data(), length);
   }
   else {
     map.data.length(length);
+    if (length != 0)
+      std::memcpy(map.data.get_buffer(), stored->mapBytes.data(), length);
   }
-  if (length != 0)
-    std::memcpy(map.data.get_buffer(), stored->mapBytes.data(), length);
 
   width = static_cast<CORBA::Short>(stored->mapWidth);
   height = static_cast<CORBA::Short>(stored->mapHeight);
