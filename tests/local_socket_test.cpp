@@ -38,7 +38,8 @@ namespace
       const std::size_t path = line.find(' ' + folder + '/');
       if (path == std::string::npos)
         continue;
-      // Num RefCount Protocol Flags Type St Inode Path: St 01 unconnected, 03 connected.
+      // Num RefCount Protocol Flags Type St Inode Path: St 01 unconnected, 03
+      // connected; a connection shows the path on the accepting side only.
       std::istringstream fields(line);
       std::string num, refs, protocol, flags, type, state;
       fields >> num >> refs >> protocol >> flags >> type >> state;
@@ -90,7 +91,7 @@ TEST(LocalSocket, SameHostClientsConnectThroughItAndOnlyTheOwnerMayUseIt)
   korvent.service->getGridMap(width, height, map);
   const SocketsAt seen = socketsAt(sockets);
   EXPECT_EQ(1, seen.listening);
-  EXPECT_GE(seen.connected, 2) << "the test's own calls went over TCP";
+  EXPECT_GE(seen.connected, 1) << "the test's own calls went over TCP";
 
   // Never open to the world, whatever the ORB's own default.
   EXPECT_EQ(0700u, modeOf(sockets) & 0777);
@@ -140,7 +141,7 @@ TEST(LocalSocket, ASocketLeftByAKilledInstanceDoesNotStopTheNextStart)
   next.service->setGridMap(2, 1, makeMap({7, 8}));
   EXPECT_FALSE(std::filesystem::exists(sockets + "/" + left[0])) << "the dead socket was kept";
   EXPECT_EQ(1u, TemporaryFolder::entriesOf(sockets).size());
-  EXPECT_GE(socketsAt(sockets).connected, 2);
+  EXPECT_GE(socketsAt(sockets).connected, 1);
 }
 
 TEST(LocalSocket, AReplyBeingSentKeepsItsMapWhileTheMapIsReplaced)
