@@ -3,9 +3,10 @@
 #include "rtm/ManagerConfig.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/socket.h>
