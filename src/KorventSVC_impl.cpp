@@ -3,11 +3,13 @@
 #include "GridMapStore.h"
 #include "ReplyHold.h"
 
+#include <omniORB4/callHandle.h>
 #include <rtm/Logger.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace
 {
@@ -52,9 +54,13 @@ CORBA::Boolean KorventSVC_impl::setGridMap(CORBA::Short width, CORBA::Short heig
 
 CORBA::Boolean KorventSVC_impl::_dispatch(omniCallHandle& handle)
 {
-  // The reply is marshalled inside the ORB's dispatch, after getGridMap
-  // returned: what it points into must outlive the dispatch, not the call.
-  ReplyHold hold;
+  // A remote call's reply is marshalled inside the ORB's dispatch, after
+  // getGridMap returned: what it points into must outlive the dispatch.  An
+  // in-process caller reads the reply only after the dispatch is over, so
+  // it gets no hold, and so a copy.
+  std::optional<ReplyHold> hold;
+  if (handle.iop_s())
+    hold.emplace();
   return POA_Korvent::_dispatch(handle);
 }
 

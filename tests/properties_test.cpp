@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -172,14 +173,19 @@ TEST(ManagerOptions, TheLocalSocketIsAnEndPointBesideTcpAndNeverOpenToEveryone)
         found.push_back(args[i + 1]);
     return found;
   };
-  const std::string socket = "giop:unix:/tmp/k-" + std::to_string(getuid()) + "/manager-" + std::to_string(getpid());
+  const std::string socket =
+    "giop:unix:/tmp/k-" + std::string(getpwuid(getuid())->pw_name) + "/manager-" + std::to_string(getpid());
   // Alone it would replace the ORB's default TCP end point: that stays.
   EXPECT_EQ((std::vector<std::string>{"giop:tcp::", socket, "700"}),
-            endPoints(parse({"-f", "/dev/null", "-o", "corba.local.folder:/tmp/k-%U"})));
+            endPoints(parse({"-f", "/dev/null", "-o", "corba.local.folder:/tmp/k-%u"})));
   EXPECT_EQ((std::vector<std::string>{"giop:tcp:127.0.0.1:", socket, "750"}),
-            endPoints(parse({"-f", "/dev/null", "-o", "corba.local.folder:/tmp/k-%U/", "-o", "corba.endpoints:127.0.0.1",
+            endPoints(parse({"-f", "/dev/null", "-o", "corba.local.folder:/tmp/k-%u/", "-o", "corba.endpoints:127.0.0.1",
                              "-o", "corba.local.permission:0750"})));
   EXPECT_EQ(std::vector<std::string>{}, endPoints(parse({"-f", "/dev/null", "-o", "corba.local.enable:NO"})));
+  // Plain text has no place where only TLS is to be spoken.
+  EXPECT_EQ(std::vector<std::string>{"giop:ssl::"},
+            endPoints(parse({"-f", "/dev/null", "-o", "corba.ssl.mode:only", "-o", "corba.ssl.certificate:c.pem",
+                             "-o", "corba.ssl.ca_file:ca.pem"})));
 
   for (const char* bad : {"0777", "0701", "0600", "0", "rwx", "", "01700"}) {
     try {

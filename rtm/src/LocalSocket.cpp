@@ -25,25 +25,13 @@ namespace RTC
       return std::to_string(getuid());
     }
 
-    std::string expandFolder(const std::string& pattern)
+    std::string expandFolder(std::string folder)
     {
-      std::string out;
-      for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] != '%' || i + 1 == pattern.size()) {
-          out += pattern[i];
-          continue;
-        }
-        const char c = pattern[++i];
-        if (c == 'u')
-          out += userName();
-        else if (c == 'U')
-          out += std::to_string(getuid());
-        else
-          out += std::string(1, '%') + c;
-      }
-      while (out.size() > 1 && out.back() == '/')
-        out.pop_back();
-      return out;
+      for (std::size_t at = folder.find("%u"); at != std::string::npos; at = folder.find("%u", at))
+        folder.replace(at, 2, userName());
+      while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+      return folder;
     }
 
     mode_t parsePermission(const std::string& text)
@@ -98,7 +86,9 @@ namespace RTC
   LocalSocketSettings localSocketSettings(const Properties& config)
   {
     LocalSocketSettings settings;
-    settings.enabled = isYes(config.getProperty("corba.local.enable", "YES"));
+    // Plain text: in TLS-only mode it would be a way around the certificates.
+    settings.enabled = isYes(config.getProperty("corba.local.enable", "YES")) &&
+                       trimmed(config.getProperty("corba.ssl.mode", "off")) != "only";
     settings.folder = expandFolder(trimmed(config.getProperty("corba.local.folder", "/tmp/korvent-%u")));
     settings.permission = parsePermission(trimmed(config.getProperty("corba.local.permission", "0700")));
     settings.group = trimmed(config.getProperty("corba.local.group"));

@@ -15,7 +15,7 @@ namespace RTC
   struct LocalSocketSettings
   {
     bool enabled = false;
-    std::string folder;      // expanded: %u user name, %U user id
+    std::string folder;      // %u replaced by the user's name
     mode_t permission = 0;   // of the folder and the socket; never any bit for others
     std::string group;       // owning group of the folder, or empty for the user's own
     std::string socketPath;  // of this process
