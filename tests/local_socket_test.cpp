@@ -147,8 +147,12 @@ TEST(LocalSocket, ASocketLeftByAKilledInstanceDoesNotStopTheNextStart)
 TEST(LocalSocket, AReplyBeingSentKeepsItsMapWhileTheMapIsReplaced)
 {
   TemporaryFolder folder;
-  RunningKorvent korvent(localFolderArgs(folder));
-  constexpr std::size_t bytes = 24 << 20;  // far more than the socket buffers hold
+  // Slow builds (sanitizers) must not have the component give up on the
+  // stalled reply before the test reads it.
+  std::vector<std::string> args = localFolderArgs(folder);
+  args.insert(args.end(), {"-o", "corba.request_timeout:900"});
+  RunningKorvent korvent(args);
+  constexpr std::size_t bytes = 16 << 20;  // far more than the socket buffers hold
   korvent.service->setGridMap(-1, -1, makeMap(versionedCells(bytes, 0)));
 
   // A reader that does not read yet: the component is held half way
@@ -157,19 +161,20 @@ TEST(LocalSocket, AReplyBeingSentKeepsItsMapWhileTheMapIsReplaced)
   const int slow = connectTcp(address.host, address.port);
   ASSERT_GE(slow, 0);
   ASSERT_TRUE(sendAll(slow, getGridMapRequest(address.objectKey, 1)));
-  ASSERT_TRUE(waitFor([&] { return pendingBytes(slow) > 0; }, 20s));
+  ASSERT_TRUE(waitFor([&] { return pendingBytes(slow) > 0; }, 60s));
 
-  for (unsigned version = 1; version <= 4; ++version) {
+  // A map released too early would be the spare that the second of these
+  // is written into.
+  for (unsigned version = 1; version <= 2; ++version)
     korvent.service->setGridMap(-1, -1, makeMap(versionedCells(bytes, version)));
-    RTC::TimedOctetSeq map;
-    CORBA::Short width = 0, height = 0;
-    korvent.service->getGridMap(width, height, map);
-    ASSERT_EQ(bytes, map.data.length());
-    EXPECT_EQ(version, map.data[0]);
-    EXPECT_TRUE(oneVersion(reinterpret_cast<const char*>(map.data.get_buffer()), bytes));
-  }
+  RTC::TimedOctetSeq map;
+  CORBA::Short width = 0, height = 0;
+  korvent.service->getGridMap(width, height, map);
+  ASSERT_EQ(bytes, map.data.length());
+  EXPECT_EQ(2, map.data[0]);
+  EXPECT_TRUE(oneVersion(reinterpret_cast<const char*>(map.data.get_buffer()), bytes));
 
-  const std::string body = readGiopMessageBody(slow, 60s);
+  const std::string body = readGiopMessageBody(slow, 600s);
   close(slow);
   ASSERT_GE(body.size(), bytes);
   const char* cells = body.data() + body.size() - bytes;
