@@ -4,9 +4,11 @@
 
 #include <stdexcept>
 
-BenchServer startBenchServer()
+BenchServer startBenchServer(const std::string& unixFolder)
 {
   std::vector<std::string> argv{BENCH_SERVER_PATH, "-ORBendPoint", "giop:tcp:127.0.0.1:"};
+  if (!unixFolder.empty())
+    argv = {BENCH_SERVER_PATH, "--raw-unix", unixFolder + "/raw", "-ORBendPoint", "giop:unix:" + unixFolder + "/orb"};
   for (const std::string& o : largeMessageOrbOptions())
     argv.push_back(o);
   BenchServer server{std::make_unique<ChildProcess>(argv), {}};

@@ -1,13 +1,17 @@
 // Server side of the benchmark: the grid-map servant, a bare-ORB servant and
 // a raw TCP sink, all in one process with the same allocator settings.
-// Prints the two IORs and the TCP port, one per line.
+// Prints the two IORs and the raw sink's TCP port, one per line; with
+// "--raw-unix <path>" first, the sink listens on that Unix-domain socket
+// and the last line is its path.
 #include "BareOrb.hh"
 #include "KorventSVC_impl.h"
 #include "OrbServer.h"
-#include "RawTcp.h"
+#include "RawSocket.h"
 #include "rtm/MemoryPolicy.h"
 
 #include <iostream>
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -38,8 +42,15 @@ namespace
 int main(int argc, char** argv)
 {
   RTC::retainLargeBuffers();
-  RawTcpSink sink;
-  std::thread sinkThread([&] { sink.serve(); });
+  std::string unixPath;
+  if (argc > 2 && std::string(argv[1]) == "--raw-unix") {
+    unixPath = argv[2];
+    argv[2] = argv[0];
+    argv += 2;
+    argc -= 2;
+  }
+  const auto sink = unixPath.empty() ? std::make_unique<RawSocketSink>() : std::make_unique<RawSocketSink>(UnixPath{unixPath});
+  std::thread sinkThread([&] { sink->serve(); });
   sinkThread.detach();  // ends with the process
 
   KorventSVC_impl korvent;
@@ -47,6 +58,9 @@ int main(int argc, char** argv)
   return runOrbServer(argc, argv, [&](CORBA::ORB_ptr orb, PortableServer::POA_ptr poa) {
     printReference(orb, poa, &korvent);
     printReference(orb, poa, &bare);
-    std::cout << sink.port() << '\n';
+    if (unixPath.empty())
+      std::cout << sink->port() << '\n';
+    else
+      std::cout << unixPath << '\n';
   });
 }

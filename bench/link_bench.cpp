@@ -8,7 +8,7 @@
 #include "GridMapClient.h"
 #include "NameServer.h"
 #include "OccupancyGrid.h"
-#include "RawTcp.h"
+#include "RawSocket.h"
 #include "TestCertificates.h"
 #include "TestNetwork.h"
 
@@ -84,7 +84,7 @@ namespace
 
     double raw = 0.0;
     if (!compress) {
-      RawTcpClient tcp(sinkHost, sinkPort);
+      RawSocketClient tcp(sinkHost, sinkPort);
       raw = medianSeconds(repetitions, [&] { tcp.roundTrip(reinterpret_cast<const char*>(cells.data()), cells.size()); });
     }
     const double set = medianSeconds(repetitions, [&] { service->setGridMap(gridWidth, 1, map); });
@@ -100,7 +100,7 @@ namespace
 
   int runSink(char** argv)
   {
-    RawTcpSink sink(argv[2]);
+    RawSocketSink sink(argv[2]);
     std::cout << sink.port() << std::endl;
     sink.serve();
     return 0;

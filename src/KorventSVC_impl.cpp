@@ -1,12 +1,15 @@
 #include "KorventSVC_impl.h"
 
 #include "GridMapStore.h"
+#include "ReplyHold.h"
 
+#include <omniORB4/callHandle.h>
 #include <rtm/Logger.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace
@@ -50,6 +53,18 @@ CORBA::Boolean KorventSVC_impl::setGridMap(CORBA::Short width, CORBA::Short heig
   return false;
 }
 
+CORBA::Boolean KorventSVC_impl::_dispatch(omniCallHandle& handle)
+{
+  // A remote call's reply is marshalled inside the ORB's dispatch, after
+  // getGridMap returned: what it points into must outlive the dispatch.  An
+  // in-process caller reads the reply only after the dispatch is over, so
+  // it gets no hold, and so a copy.
+  std::optional<ReplyHold> hold;
+  if (handle.iop_s())
+    hold.emplace();
+  return POA_Korvent::_dispatch(handle);
+}
+
 CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& height,
                                            RTC::TimedOctetSeq& map)
 {
@@ -57,7 +72,13 @@ CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& he
   const std::string_view cells = stored->bytes();
   const CORBA::ULong length = static_cast<CORBA::ULong>(cells.size());
 
-  if (length > map.data.maximum()) {
+  if (length != 0 && ReplyHold::keepForReply(stored)) {
+    // Marshalled straight from the snapshot, which never changes while it
+    // is held; the sequence does not own (nor free) the octets.
+    CORBA::Octet* octets = reinterpret_cast<CORBA::Octet*>(const_cast<char*>(cells.data()));
+    map.data.replace(length, length, octets, false);
+  }
+  else if (length > map.data.maximum()) {
     // Take a buffer of exactly the stored length: growing through length()
     // would first copy the caller's old octets, only to overwrite them.
     using DataSeq = RTC::TimedOctetSeq::_data_seq;
@@ -65,12 +86,13 @@ CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& he
     if (!buffer)
       throw CORBA::NO_MEMORY();
     map.data.replace(length, length, buffer, true);
+    std::memcpy(buffer, cells.data(), length);
   }
   else {
     map.data.length(length);
+    if (length != 0)
+      std::memcpy(map.data.get_buffer(), cells.data(), length);
   }
-  if (length != 0)
-    std::memcpy(map.data.get_buffer(), cells.data(), length);
 
   width = static_cast<CORBA::Short>(stored->mapWidth);
   height = static_cast<CORBA::Short>(stored->mapHeight);

@@ -19,6 +19,10 @@ public:
                             const RTC::TimedOctetSeq& map) override;
   CORBA::Boolean getGridMap(CORBA::Short& width, CORBA::Short& height,
                             RTC::TimedOctetSeq& map) override;
+
+  // The ORB's dispatch of a remote call, wrapped so that a reply can be
+  // sent from the stored map itself.
+  CORBA::Boolean _dispatch(omniCallHandle& handle) override;
 };
 
 // The process's one map, for loading it at start-up and keeping it durable.

@@ -57,9 +57,10 @@ namespace
       component_ = std::make_unique<ChildProcess>(net_->inHost(componentHost, argv));
     }
 
-    // Runs the round-trip client on the client host until it succeeds (the
-    // name server and the component come up in any order) or time runs out.
-    bool roundTrip(std::size_t bytes, const std::vector<std::string>& extra = {})
+    // Runs the round-trip client on the client host (a computer of its own,
+    // host name included), or on another, until it succeeds (the name server
+    // and the component come up in any order) or time runs out.
+    bool roundTrip(std::size_t bytes, const std::vector<std::string>& extra = {}, int host = clientHost)
     {
       return waitFor([&] {
         std::vector<std::string> argv{MAP_ROUNDTRIP_PATH,
@@ -67,7 +68,7 @@ namespace
                                       "--name", hostName() + ".host_cxt/Korvent0.rtc",
                                       "--bytes", std::to_string(bytes), "--timeout", "5000"};
         argv.insert(argv.end(), extra.begin(), extra.end());
-        ChildProcess client(net_->inHost(clientHost, argv));
+        ChildProcess client(host == clientHost ? net_->inHostNamed(host, argv) : net_->inHost(host, argv));
         std::optional<int> status = client.wait(60s);
         lastClientError_ = client.errorOutput();
         return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
@@ -125,4 +126,31 @@ TEST_F(RobotNetwork, CompressionIsNegotiatedAndCountedOnTheWire)
   EXPECT_GT(plain, 2 * payload) << plain << " octets crossed the link";
   std::cout << "octets on the client's link for " << 2 * payload << " of payload: compressed " << compressed
             << ", plain " << plain << std::endl;
+}
+
+TEST_F(RobotNetwork, ClientsOnTheComponentsOwnHostAreServedUncompressedOverTheLocalSocketOrTcp)
+{
+  constexpr std::size_t payload = 8 << 20;
+  auto trafficOnComponentHost = [&] {
+    return net_->bytesThrough(componentHost) + net_->bytesThrough(componentHost, "lo");
+  };
+  startComponent(net_->address(componentHost) + ":", {"-o", "corba.compression.enable:YES"});
+  ASSERT_TRUE(roundTrip(1024, {"--compress", "1"}, componentHost)) << lastClientError_ << component_->errorOutput();
+  // Through the local socket: no TCP traffic beyond the name service's.
+  const unsigned long long beforeLocal = trafficOnComponentHost();
+  ASSERT_TRUE(roundTrip(payload, {"--compress", "1"}, componentHost)) << lastClientError_;
+  const unsigned long long local = trafficOnComponentHost() - beforeLocal;
+  EXPECT_LT(local, payload / 16) << local << " octets went through TCP";
+  component_->stop(SIGTERM, 20s);
+
+  // Without it, over TCP to the host's own address: the map goes whole,
+  // not compressed, although both ends offer compression.
+  startComponent(net_->address(componentHost) + ":",
+                 {"-o", "corba.compression.enable:YES", "-o", "corba.local.enable:NO"});
+  ASSERT_TRUE(roundTrip(1024, {"--compress", "1"}, componentHost)) << lastClientError_ << component_->errorOutput();
+  const unsigned long long beforeTcp = net_->bytesThrough(componentHost, "lo");
+  ASSERT_TRUE(roundTrip(payload, {"--compress", "1"}, componentHost)) << lastClientError_;
+  const unsigned long long overLoopback = net_->bytesThrough(componentHost, "lo") - beforeTcp;
+  // Each octet counts once sent and once received on the loopback.
+  EXPECT_GT(overLoopback, 2 * 2 * payload) << overLoopback << " octets on the loopback";
 }

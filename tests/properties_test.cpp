@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sstream>
+#include <unistd.h>
 
 TEST(Properties, TableIsReadUpToTheFirstEmptyKey)
 {
@@ -93,7 +95,7 @@ TEST(ManagerOptions, CommandLineBeatsDefaultsAndOrbOptionsPassThrough)
   for (std::string& a : args)
     argv.push_back(a.data());
   RTC::Properties withEndpoint = parse({"-f", "/dev/null", "-o", "corba.endpoint:127.0.0.1:5000",
-                                        "-o", "corba.endpoints:127.0.0.1:5000,all"});
+                                        "-o", "corba.endpoints:127.0.0.1:5000,all", "-o", "corba.local.enable:NO"});
   // The runtime's own limits come first, so that corba.args and the
   // command line can still override them.
   const std::vector<std::string> orbArgs =
@@ -157,4 +159,43 @@ TEST(ManagerOptions, FrameworkKeysThatDoNothingHereAreNamed)
                                         "-o", "corba.endpoints:127.0.0.1:", "-o", "Category.Korvent.x:1",
                                         "-o", "korvent.own:1", "-o", "logger.date_format:x"});
   EXPECT_EQ((std::vector<std::string>{"timer.tick", "logger.date_format"}), RTC::unusedFrameworkKeys(config));
+}
+
+TEST(ManagerOptions, TheLocalSocketIsAnEndPointBesideTcpAndNeverOpenToEveryone)
+{
+  char program[] = "prog";
+  char* argv[] = {program};
+  auto endPoints = [&](const RTC::Properties& config) {
+    std::vector<std::string> found;
+    const std::vector<std::string> args = RTC::orbArguments(config, 1, argv);
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+      if (args[i] == "-ORBendPoint" || args[i] == "-ORBunixTransportPermission")
+        found.push_back(args[i + 1]);
+    return found;
+  };
+  const std::string socket =
+    "giop:unix:/tmp/k-" + std::string(getpwuid(getuid())->pw_name) + "/manager-" + std::to_string(getpid());
+  // Alone it would replace the ORB's default TCP end point: that stays.
+  EXPECT_EQ((std::vector<std::string>{"giop:tcp::", socket, "700"}),
+            endPoints(parse({"-f", "/dev/null", "-o", "corba.local.folder:/tmp/k-%u"})));
+  EXPECT_EQ((std::vector<std::string>{"giop:tcp:127.0.0.1:", socket, "750"}),
+            endPoints(parse({"-f", "/dev/null", "-o", "corba.local.folder:/tmp/k-%u/", "-o", "corba.endpoints:127.0.0.1",
+                             "-o", "corba.local.permission:0750"})));
+  EXPECT_EQ(std::vector<std::string>{}, endPoints(parse({"-f", "/dev/null", "-o", "corba.local.enable:NO"})));
+  // Plain text has no place where only TLS is to be spoken.
+  EXPECT_EQ(std::vector<std::string>{"giop:ssl::"},
+            endPoints(parse({"-f", "/dev/null", "-o", "corba.ssl.mode:only", "-o", "corba.ssl.certificate:c.pem",
+                             "-o", "corba.ssl.ca_file:ca.pem"})));
+
+  for (const char* bad : {"0777", "0701", "0600", "0", "rwx", "", "01700"}) {
+    try {
+      parse({"-f", "/dev/null", "-o", std::string("corba.local.permission:") + bad});
+      ADD_FAILURE() << "accepted '" << bad << "'";
+    }
+    catch (const RTC::ConfigError& error) {
+      EXPECT_NE(std::string::npos, std::string(error.what()).find("corba.local.permission")) << error.what();
+    }
+  }
+  EXPECT_THROW(parse({"-f", "/dev/null", "-o", "corba.local.folder:relative"}), RTC::ConfigError);
+  EXPECT_THROW(parse({"-f", "/dev/null", "-o", "corba.local.folder:/" + std::string(120, 'x')}), RTC::ConfigError);
 }

@@ -6,9 +6,13 @@ namespace RTC
 {
   std::vector<std::string> compressionOrbOptions()
   {
-    const char* const everyTransportWithCompression = "* unix,ssl,tcp,ziop";
-    return {"-ORBclientTransportRule", everyTransportWithCompression,
-            "-ORBserverTransportRule", everyTransportWithCompression};
+    // On this host (the local socket, the loopback, its own addresses)
+    // copying is cheaper than compressing; first matching rule wins.
+    std::vector<std::string> options;
+    for (const char* side : {"-ORBclientTransportRule", "-ORBserverTransportRule"})
+      for (const char* rule : {"localhost unix,ssl,tcp", "127.0.0.0/255.0.0.0 unix,ssl,tcp", "* unix,ssl,tcp,ziop"})
+        options.insert(options.end(), {side, rule});
+    return options;
   }
 
   void enableCompression(unsigned level, unsigned long minimumBytes)

@@ -1,6 +1,7 @@
 #include "rtm/Manager.h"
 
 #include "rtm/ConnectionLimit.h"
+#include "rtm/LocalSocket.h"
 #include "rtm/Logger.h"
 #include "rtm/ManagerConfig.h"
 #include "rtm/MemoryPolicy.h"
@@ -110,8 +111,9 @@ namespace RTC
 
     // Only once the ORB is up: a start-up that fails says one line, no more.
     logger().log(LogLevel::Info, [this] {
+      const LocalSocketSettings local = localSocketSettings(config_);
       return "version " KORVENT_VERSION ", process " + std::to_string(getpid()) + ", listening on " +
-             joined(listeningAddresses());
+             joined(listeningAddresses()) + (local.enabled ? " and the local socket " + local.socketPath : "");
     });
 
     if (isYes(config_.getProperty("naming.enable"), true))

@@ -1,6 +1,7 @@
 #include "rtm/ManagerConfig.h"
 
 #include "rtm/Compression.h"
+#include "rtm/LocalSocket.h"
 #include "rtm/Logger.h"
 
 #include <algorithm>
@@ -26,6 +27,9 @@ namespace RTC
       "corba.compression.level", "1",
       "corba.compression.min_bytes", "4096",
       "corba.ssl.mode", "off",
+      "corba.local.enable", "YES",
+      "corba.local.folder", "/tmp/korvent-%u",
+      "corba.local.permission", "0700",
       "corba.ssl.verify", "require",
       "naming.enable", "YES",
       "naming.formats", "%h.host_cxt/%n.rtc",
@@ -75,7 +79,8 @@ namespace RTC
       "corba.request_timeout", "corba.idle_timeout", "corba.max_connections", "corba.max_threads",
       "corba.compression.enable", "corba.compression.level", "corba.compression.min_bytes", "corba.ssl.mode",
       "corba.ssl.endpoints", "corba.ssl.certificate", "corba.ssl.key_password", "corba.ssl.ca_file",
-      "corba.ssl.verify",
+      "corba.ssl.verify", "corba.local.enable", "corba.local.folder", "corba.local.permission",
+      "corba.local.group",
       "naming.enable", "naming.formats", "naming.update.enable", "naming.update.interval",
       "exec_cxt.periodic.type", "exec_cxt.periodic.rate", "exec_cxt.sync_transition",
       "exec_cxt.transition_timeout", "manager.name", "manager.shutdown_on_nortcs",
@@ -272,6 +277,7 @@ namespace RTC
         if (trimmed(config.getProperty(key)).empty())
           throw ConfigError(std::string(key) + " must name a PEM file when corba.ssl.mode is " +
                             config.getProperty("corba.ssl.mode"));
+    localSocketSettings(config);
     return config;
   }
 
@@ -350,16 +356,25 @@ namespace RTC
     if (tls == "mixed" && tlsEndpoints.empty())
       for (const std::string& e : endpoints)
         tlsEndpoints.push_back(e.substr(0, e.rfind(':')) + ":");
+    // The local socket is an end point too, and the ORB only makes its own
+    // default TCP end point when it is given none at all.  (Called after
+    // loadManagerConfig, so the command line is known to parse.)
+    const CommandLine line = parseCommandLine(argc, argv);
+    const bool endpointsInArgs =
+      std::find(args.begin(), args.end(), "-ORBendPoint") != args.end() ||
+      std::find(line.orbOptions.begin(), line.orbOptions.end(), "-ORBendPoint") != line.orbOptions.end();
+    const std::vector<std::string> local = localSocketOrbOptions(localSocketSettings(config));
+    if (endpoints.empty() && !local.empty() && !endpointsInArgs)
+      endpoints.push_back(":");
     for (const std::string& e : endpoints)
       args.insert(args.end(), {"-ORBendPoint", (tls == "only" ? "giop:ssl:" : "giop:tcp:") + e});
+    args.insert(args.end(), local.begin(), local.end());
     if (tls == "mixed")
       for (const std::string& e : tlsEndpoints)
         args.insert(args.end(), {"-ORBendPoint", "giop:ssl:" + e});
     if (publishAll)
       args.insert(args.end(), {"-ORBendPointPublishAllIFs", "1"});
 
-    // Called after loadManagerConfig, so the command line is known to parse.
-    const CommandLine line = parseCommandLine(argc, argv);
     args.insert(args.end(), line.orbOptions.begin(), line.orbOptions.end());
     return args;
   }

@@ -1,6 +1,7 @@
 #include "rtm/OrbRuntime.h"
 
 #include "rtm/Compression.h"
+#include "rtm/LocalSocket.h"
 #include "rtm/ManagerConfig.h"
 #include "rtm/SocketTable.h"
 #include "rtm/TransportSecurity.h"
@@ -25,6 +26,7 @@ namespace RTC
         throw ConfigError(error.what());
       }
     }
+    prepareLocalSocketFolder(localSocketSettings(config));
     std::vector<std::string> orbArgs = orbArguments(config, argc, argv);
     std::vector<char*> orbArgv;
     bool tracing = false;

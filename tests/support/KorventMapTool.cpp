@@ -24,9 +24,10 @@ ToolOutcome runKorventMap(const std::string& nameServer, const std::vector<std::
   return runKorventMapWith(all);
 }
 
-ToolOutcome runKorventMapWith(const std::vector<std::string>& args)
+ToolOutcome runKorventMapWith(const std::vector<std::string>& args, const std::vector<std::string>& launcher)
 {
-  std::vector<std::string> argv{KORVENT_MAP_PATH};
+  std::vector<std::string> argv = launcher;
+  argv.push_back(KORVENT_MAP_PATH);
   argv.insert(argv.end(), args.begin(), args.end());
   ChildProcess tool(argv);
   ToolOutcome outcome;

@@ -21,8 +21,9 @@ struct ToolOutcome
 // Runs korvent-map against the name server at `nameServer` and the
 // component name KorventComp binds, with `args` after those options.
 ToolOutcome runKorventMap(const std::string& nameServer, const std::vector<std::string>& args);
-// Runs korvent-map with exactly `args`.
-ToolOutcome runKorventMapWith(const std::vector<std::string>& args);
+// Runs korvent-map with exactly `args`, started through `launcher` (a
+// command that runs the rest of its arguments, e.g. as another user) if given.
+ToolOutcome runKorventMapWith(const std::vector<std::string>& args, const std::vector<std::string>& launcher = {});
 
 // Whether KorventComp's name is bound in `names` and its object answers.
 bool korventBound(const NameServer& names);

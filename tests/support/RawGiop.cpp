@@ -254,3 +254,49 @@ std::size_t pendingBytes(int fd)
   ioctl(fd, FIONREAD, &bytes);
   return bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
 }
+
+namespace
+{
+  // Reads exactly `length` bytes before the deadline; false if the peer
+  // closed or time ran out.
+  bool receiveExactly(int fd, char* into, std::size_t length, std::chrono::steady_clock::time_point deadline)
+  {
+    while (length > 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd p{fd, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+        return false;
+      const ssize_t n = recv(fd, into, length, 0);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        return false;
+      into += n;
+      length -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+}
+
+std::string readGiopMessageBody(int fd, std::chrono::milliseconds timeout)
+{
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::string body;
+  for (bool first = true;; first = false) {
+    char header[12];
+    if (!receiveExactly(fd, header, sizeof header, deadline) || std::string(header, 4) != "GIOP")
+      throw std::runtime_error("no GIOP message arrived whole");
+    const bool littleEndian = header[6] & 0x01;
+    const bool moreFragments = header[6] & 0x02;
+    uint32_t size = 0;
+    for (int i = 0; i < 4; ++i)
+      size = size << 8 | static_cast<uint8_t>(header[8 + (littleEndian ? 3 - i : i)]);
+    std::string part(size, '\0');
+    if (!receiveExactly(fd, part.data(), size, deadline))
+      throw std::runtime_error("a GIOP message stopped half way");
+    // A fragment repeats the request id before its share of the body.
+    body += first ? part : part.substr(4);
+    if (!moreFragments)
+      return body;
+  }
+}

@@ -35,6 +35,10 @@ bool sendAll(int fd, const std::string& bytes);
 // reading and discarding whatever arrives first; false at the timeout.
 bool closedByPeer(int fd, std::chrono::milliseconds timeout);
 
+// The body of the next GIOP message, its fragments joined; throws
+// std::runtime_error if it does not arrive whole within the timeout.
+std::string readGiopMessageBody(int fd, std::chrono::milliseconds timeout);
+
 // Bytes waiting to be read on the socket.
 std::size_t pendingBytes(int fd);
 

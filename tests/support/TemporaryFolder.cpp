@@ -23,8 +23,13 @@ TemporaryFolder::~TemporaryFolder()
 
 std::vector<std::string> TemporaryFolder::entries() const
 {
+  return entriesOf(path_);
+}
+
+std::vector<std::string> TemporaryFolder::entriesOf(const std::string& folder)
+{
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_))
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;

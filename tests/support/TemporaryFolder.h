@@ -18,6 +18,7 @@ public:
 
   // Names of the entries, sorted.
   std::vector<std::string> entries() const;
+  static std::vector<std::string> entriesOf(const std::string& folder);
 
 private:
   std::string path_;

@@ -114,12 +114,20 @@ std::vector<std::string> TestNetwork::inHost(int host, const std::vector<std::st
   return wrapped;
 }
 
-unsigned long long TestNetwork::bytesThrough(int host) const
+std::vector<std::string> TestNetwork::inHostNamed(int host, const std::vector<std::string>& argv) const
+{
+  std::vector<std::string> wrapped = inHost(host, {"unshare", "--uts", "/bin/sh", "-c", "hostname \"$0\" && exec \"$@\"",
+                                                   "host" + std::to_string(host)});
+  wrapped.insert(wrapped.end(), argv.begin(), argv.end());
+  return wrapped;
+}
+
+unsigned long long TestNetwork::bytesThrough(int host, const std::string& interface) const
 {
   unsigned long long total = 0;
   for (const char* direction : {"rx_bytes", "tx_bytes"}) {
     const std::string command = std::string(ip) + " netns exec " + hostNamespace(host) +
-                                " cat /sys/class/net/eth0/statistics/" + direction;
+                                " cat /sys/class/net/" + interface + "/statistics/" + direction;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
       throw std::runtime_error("test network: cannot run " + command);

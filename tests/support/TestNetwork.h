@@ -23,8 +23,13 @@ public:
   std::string address(int host) const;  // IPv4, dotted
   // `argv` run inside host's namespace.
   std::vector<std::string> inHost(int host, const std::vector<std::string>& argv) const;
-  // Octets the host has sent and received on its link so far.
-  unsigned long long bytesThrough(int host) const;
+  // The same with a host name of its own ("host<N>"), as a separate
+  // computer has: same-host shortcuts (the ORB's local socket) stay out.
+  std::vector<std::string> inHostNamed(int host, const std::vector<std::string>& argv) const;
+
+  // Octets the host has sent and received so far on its link, or on
+  // another of its interfaces ("lo").
+  unsigned long long bytesThrough(int host, const std::string& interface = "eth0") const;
   // Limits the host's link, both ways, to `rateMbit` with `delayMs` of
   // delay; false when this kernel cannot delay (no netem), and the link
   // is only rate-limited.

@@ -6,8 +6,9 @@
 
 namespace RTC
 {
-  // ORB_init options that let the transports carry compressed messages at
-  // all; without them the ORB neither offers nor accepts compression.
+  // ORB_init options that let the transports carry compressed messages to
+  // and from other hosts; without them the ORB neither offers nor accepts
+  // compression.  Peers on this host are always served uncompressed.
   std::vector<std::string> compressionOrbOptions();
 
   // Turns on GIOP compression (ZIOP, zlib at `level`, 1 fastest to 9

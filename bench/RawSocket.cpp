@@ -1,10 +1,12 @@
-#include "RawTcp.h"
+#include "RawSocket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <stdexcept>
+#include <cstring>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace
@@ -14,7 +16,7 @@ namespace
     while (length > 0) {
       ssize_t n = send(fd, bytes, length, MSG_NOSIGNAL);
       if (n <= 0)
-        throw std::runtime_error("raw tcp: send failed");
+        throw std::runtime_error("raw socket: send failed");
       bytes += n;
       length -= static_cast<std::size_t>(n);
     }
@@ -38,7 +40,17 @@ namespace
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1)
-      throw std::runtime_error("raw tcp: not an IPv4 address: " + host);
+      throw std::runtime_error("raw socket: not an IPv4 address: " + host);
+    return address;
+  }
+
+  sockaddr_un addressOf(const UnixPath& socket)
+  {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socket.path.size() >= sizeof address.sun_path)
+      throw std::runtime_error("raw socket: path too long: " + socket.path);
+    std::strcpy(address.sun_path, socket.path.c_str());
     return address;
   }
 
@@ -49,24 +61,35 @@ namespace
   }
 }
 
-RawTcpSink::RawTcpSink(const std::string& host)
+RawSocketSink::RawSocketSink(const std::string& host)
 {
   listener_ = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address = addressOf(host, 0);
   if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listener_, 4) != 0)
-    throw std::runtime_error("raw tcp: cannot listen");
+    throw std::runtime_error("raw socket: cannot listen");
   socklen_t size = sizeof address;
   getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
   port_ = ntohs(address.sin_port);
 }
 
-RawTcpSink::~RawTcpSink()
+RawSocketSink::RawSocketSink(const UnixPath& socket)
+  : unixPath_(socket.path)
 {
-  close(listener_);
+  listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address = addressOf(socket);
+  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 4) != 0)
+    throw std::runtime_error("raw socket: cannot listen on " + socket.path);
 }
 
-void RawTcpSink::serve()
+RawSocketSink::~RawSocketSink()
+{
+  close(listener_);
+  if (!unixPath_.empty())
+    unlink(unixPath_.c_str());
+}
+
+void RawSocketSink::serve()
 {
   for (;;) {
     int client = accept(listener_, nullptr, nullptr);
@@ -86,26 +109,34 @@ void RawTcpSink::serve()
   }
 }
 
-RawTcpClient::RawTcpClient(const std::string& host, uint16_t port)
+RawSocketClient::RawSocketClient(const std::string& host, uint16_t port)
 {
   socket_ = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address = addressOf(host, port);
   if (connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    throw std::runtime_error("raw tcp: cannot connect");
+    throw std::runtime_error("raw socket: cannot connect");
   noDelay(socket_);
 }
 
-RawTcpClient::~RawTcpClient()
+RawSocketClient::RawSocketClient(const UnixPath& socket)
+{
+  socket_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address = addressOf(socket);
+  if (connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    throw std::runtime_error("raw socket: cannot connect to " + socket.path);
+}
+
+RawSocketClient::~RawSocketClient()
 {
   close(socket_);
 }
 
-void RawTcpClient::roundTrip(const char* bytes, std::size_t length)
+void RawSocketClient::roundTrip(const char* bytes, std::size_t length)
 {
   uint64_t header = length;
   sendAll(socket_, reinterpret_cast<const char*>(&header), sizeof header);
   sendAll(socket_, bytes, length);
   char ack = 0;
   if (!receiveAll(socket_, &ack, 1))
-    throw std::runtime_error("raw tcp: no acknowledgement");
+    throw std::runtime_error("raw socket: no acknowledgement");
 }
