@@ -12,8 +12,7 @@
 // The web view's configuration:
 //   korvent.http.endpoint          host:port to listen on; empty (the default): no web view
 //   korvent.http.max_connections   connections served at once (8); more wait to be accepted
-//   korvent.http.timeout           seconds a request may take to arrive, a reply to leave,
-//                                  and an idle connection stays open (5)
+//   korvent.http.timeout           seconds a request may take to arrive and a reply to leave (5)
 //   korvent.http.render_slots      images drawn at once (2); a request beyond gets 503
 //   korvent.http.cache_mb          MiB of drawn images kept for the current map (32)
 // and, when corba.ssl.mode is not off, the ORB's certificate keys for HTTPS.

@@ -10,6 +10,9 @@ namespace
 {
   // Only GET and HEAD are routed; no request has a body worth reading.
   constexpr std::size_t largestBody = 1024;
+  // An idle kept-alive connection holds one of the serving threads, and
+  // stopping waits for it: long enough for a page's next poll to reuse it.
+  constexpr time_t keepAliveSeconds = 1;
 
   // The ORB's certificate and authority for HTTPS, checked as the ORB checks its clients.
   bool configure(SSL_CTX& context, const RTC::TlsSettings& tls)
@@ -60,7 +63,7 @@ MapHttpServer::MapHttpServer(const HttpSettings& settings, const GridMapStore& s
   const time_t timeout = static_cast<time_t>(settings.timeout.count());
   server_->set_read_timeout(timeout);
   server_->set_write_timeout(timeout);
-  server_->set_keep_alive_timeout(timeout);
+  server_->set_keep_alive_timeout(keepAliveSeconds);
   server_->set_keep_alive_max_count(100);
   server_->set_payload_max_length(largestBody);
   routes_.install(*server_);
