@@ -12,6 +12,11 @@ namespace
 {
   using Colouring = MapTileRenderer::Colouring;
 
+  // How long a request waits for a render slot before it gets 503: a page
+  // asks for a screenful of tiles at once, and most of them need only wait
+  // for the others.
+  constexpr std::chrono::milliseconds slotPatience{1000};
+
   // The one place the web view reads a snapshot's cells.
   mapio::GridMapView cellsOf(const GridMapSnapshot& map)
   {
@@ -150,7 +155,7 @@ void MapWebRoutes::info(httplib::Response& response)
     if (infoVersion_ == map->version)
       return sendJson(response, infoMembers_ + ", " + versionMembers(*map));
   }
-  const std::optional<RenderSlots::Slot> slot = slots_.tryTake();
+  const std::optional<RenderSlots::Slot> slot = slots_.tryTake(slotPatience);
   if (!slot)
     return refuseBusy(response);
   const std::string members = mapio::MapSummary(cellsOf(*map)).jsonMembers();
@@ -202,7 +207,7 @@ TileCache::Image MapWebRoutes::cachedOrDrawn(const TileCache::Key& key, httplib:
 {
   if (TileCache::Image png = cache_.find(key))
     return png;
-  const std::optional<RenderSlots::Slot> slot = slots_.tryTake();
+  const std::optional<RenderSlots::Slot> slot = slots_.tryTake(slotPatience);
   if (!slot) {
     refuseBusy(response);
     return nullptr;

@@ -20,7 +20,7 @@
 //   /map.png       the whole map; ?occupancy=1 in occupancy colours
 //   /tiles/{level}/{x}/{y}.png   one tile of the pyramid (see TilePyramid)
 // Images are drawn on the requesting thread in one of a few render slots
-// (503 when none is free) and kept per version in a bounded cache.  A map
+// (503 when none is free within a second) and kept per version in a bounded cache.  A map
 // with no image (none stored, or octets that are not width x height) gets
 // 409 with the reason on the image routes.
 class MapWebRoutes

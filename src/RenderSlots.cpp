@@ -3,15 +3,18 @@
 RenderSlots::Slot::~Slot()
 {
   if (owner_) {
-    std::lock_guard<std::mutex> lock(owner_->mutex_);
-    ++owner_->free_;
+    {
+      std::lock_guard<std::mutex> lock(owner_->mutex_);
+      ++owner_->free_;
+    }
+    owner_->freed_.notify_one();
   }
 }
 
-std::optional<RenderSlots::Slot> RenderSlots::tryTake()
+std::optional<RenderSlots::Slot> RenderSlots::tryTake(std::chrono::milliseconds patience)
 {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (free_ == 0)
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!freed_.wait_for(lock, patience, [this] { return free_ > 0; }))
     return std::nullopt;
   --free_;
   return std::optional<Slot>(std::in_place, *this);

@@ -1,13 +1,15 @@
 #ifndef RENDERSLOTS_H
 #define RENDERSLOTS_H
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 
 // A fixed number of places for CPU-heavy work (drawing tiles and images,
-// summing up a map).  Whoever finds them all taken is turned away at once
-// rather than queued, so a flood of requests adds no more than this many
-// busy threads beside the map service.
+// summing up a map).  Whoever finds them all taken waits a short while and
+// is then turned away, so a flood of requests adds no more than this many
+// busy threads beside the map service, and no unbounded queue.
 class RenderSlots
 {
 public:
@@ -27,11 +29,12 @@ public:
 
   explicit RenderSlots(int count) : free_(count) {}
 
-  // A slot while one is free, else nothing.
-  std::optional<Slot> tryTake();
+  // A slot if one is free within `patience`, else nothing.
+  std::optional<Slot> tryTake(std::chrono::milliseconds patience);
 
 private:
   std::mutex mutex_;
+  std::condition_variable freed_;
   int free_;
 };
 

@@ -71,9 +71,22 @@ HeadlessBrowser::HeadlessBrowser(int width, int height)
   close(out[1]);
   toBrowser_ = in[1];
   fromBrowser_ = out[0];
+  // Answers once it has started, so that no later call waits for that.
+  try {
+    call("Browser.getVersion", nlohmann::json::object(), false);
+  }
+  catch (...) {
+    stop();
+    throw;
+  }
 }
 
 HeadlessBrowser::~HeadlessBrowser()
+{
+  stop();
+}
+
+void HeadlessBrowser::stop()
 {
   close(toBrowser_);
   close(fromBrowser_);

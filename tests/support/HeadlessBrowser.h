@@ -34,6 +34,7 @@ public:
 private:
   nlohmann::json call(const std::string& method, const nlohmann::json& params, bool inPage = true);
   nlohmann::json nextMessage(std::chrono::steady_clock::time_point deadline);
+  void stop();
 
   TemporaryFolder profile_;
   int width_;
