@@ -4,6 +4,7 @@
 #include "GridMapClient.h"
 #include "KorventProcess.h"
 #include "NameServer.h"
+#include "TestCertificates.h"
 #include "WebView.h"
 
 #include "mapio/MapSummary.h"
@@ -246,4 +247,43 @@ TEST(WebViewSetup, OffByDefaultAndWarnsOnlyOffTheLoopback)
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << bad.back();
     EXPECT_NE(component->errorOutput().find("korvent.http."), std::string::npos) << component->errorOutput();
   }
+}
+
+TEST(WebViewSetup, ServesHttpsWithTheOrbsCertificatesAndChecksClients)
+{
+  TestCertificates trusted{"trusted test CA"};
+  TestCertificates stranger{"stranger test CA"};
+  NameServer names;
+  names.start();
+  std::vector<std::string> args{"-o", "corba.ssl.mode:mixed", "-o", "corba.ssl.ca_file:" + trusted.authorityFile(),
+                                "-o", "corba.ssl.certificate:" + trusted.certificateFor("server")};
+  const std::vector<std::string> web = webViewArgs();
+  args.insert(args.end(), web.begin(), web.end());
+  auto component = startKorventComp(names.address(), args);
+  const std::string address = webViewAddress(*component);
+  EXPECT_NE(component->errorOutput().find("web view at https://"), std::string::npos);
+  const std::string host = address.substr(0, address.rfind(':'));
+  const int port = std::stoi(address.substr(address.rfind(':') + 1));
+
+  const std::string client = trusted.certificateFor("browser");
+  httplib::SSLClient known(host, port, client, client);
+  known.set_ca_cert_path(trusted.authorityFile().c_str());
+  known.enable_server_certificate_verification(false);  // issued to a name, reached by address
+  httplib::Result answer = known.Get("/status.json");
+  ASSERT_TRUE(answer) << httplib::to_string(answer.error());
+  EXPECT_EQ(answer->status, 200);
+
+  const std::string other = stranger.certificateFor("intruder");
+  httplib::SSLClient unknown(host, port, other, other);
+  unknown.enable_server_certificate_verification(false);
+  EXPECT_FALSE(unknown.Get("/status.json"));
+  httplib::SSLClient anonymous(host, port);
+  anonymous.enable_server_certificate_verification(false);
+  EXPECT_FALSE(anonymous.Get("/status.json"));
+  httplib::Client plain("http://" + address);
+  httplib::Result plainAnswer = plain.Get("/status.json");
+  EXPECT_TRUE(!plainAnswer || plainAnswer->status != 200);
+
+  std::optional<int> status = component->stop(SIGTERM, 30s);
+  EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << component->errorOutput();
 }
