@@ -1,5 +1,7 @@
 #include "HeadlessBrowser.h"
 
+#include "ChildProcess.h"
+
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -48,24 +50,18 @@ HeadlessBrowser::HeadlessBrowser(int width, int height)
       "--disable-background-networking", "--disable-component-update", "--disable-sync",
       "--user-data-dir=" + profile_.path(), "--remote-debugging-pipe",
       "--window-size=" + std::to_string(width) + "," + std::to_string(height), "about:blank"};
-  std::vector<char*> args;
-  for (const std::string& a : argv)
-    args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ < 0)
-    throw std::runtime_error("fork failed");
-  if (pid_ == 0) {
+  const std::string logPath = profile_ / "chromium.log";
+  pid_ = spawnProgram(argv, [&] {
     // A group of its own, so that its helper processes go with it.
     setpgid(0, 0);
-    dup2(in[0], 3);
-    dup2(out[1], 4);
-    const int quiet = ::open((profile_ / "chromium.log").c_str(), O_WRONLY | O_CREAT, 0600);
+    // The protocol's pipe is descriptors 3 and 4; moved up first, as a pipe
+    // end may already be one of them.
+    dup2(fcntl(in[0], F_DUPFD, 10), 3);
+    dup2(fcntl(out[1], F_DUPFD, 10), 4);
+    const int quiet = ::open(logPath.c_str(), O_WRONLY | O_CREAT, 0600);
     dup2(quiet, STDOUT_FILENO);
     dup2(quiet, STDERR_FILENO);
-    execv(args[0], args.data());
-    _exit(127);
-  }
+  });
   setpgid(pid_, pid_);
   close(in[0]);
   close(out[1]);
