@@ -1,10 +1,12 @@
 // KorventComp: hosts one Korvent component until the manager shuts down.
+#include "ExposureWarning.h"
 #include "Korvent.h"
+#include "MapHttpServer.h"
 #include "StartupMap.h"
 
-#include "mapio/MapError.h"
 
 #include <rtm/Logger.h>
+#include <rtm/ManagerConfig.h>
 #include <rtm/OrbRuntime.h>
 
 // ACE's main wrapper only renames main on platforms whose ACE needs a
@@ -14,23 +16,6 @@
 
 #include <cstdlib>
 #include <iostream>
-
-namespace
-{
-  // A map server takes writes from anyone who reaches it: say so when that
-  // is more than this machine.
-  void warnWhenExposed(RTC::Manager& manager)
-  {
-    std::string exposed;
-    for (const std::string& address : manager.listeningAddresses())
-      if (!RTC::isLoopbackAddress(address))
-        exposed += (exposed.empty() ? "" : ", ") + address;
-    if (!exposed.empty())
-      RTC::logger().warn("warning: listening on " + exposed +
-                         ": anyone who can reach these addresses can read and replace the map"
-                         " (set corba.endpoints to restrict it)");
-  }
-}
 
 namespace
 {
@@ -65,16 +50,36 @@ void initModule(RTC::Manager* manager)
   }
 }
 
+namespace
+{
+  // The web view when it is configured; it only reads the map.
+  std::unique_ptr<MapHttpServer> startWebView(const RTC::Properties& config)
+  {
+    const std::optional<HttpSettings> settings = httpSettingsOf(config);
+    if (!settings)
+      return nullptr;
+    auto server = std::make_unique<MapHttpServer>(*settings, processGridMap());
+    RTC::logger().info("web view at " + server->url());
+    warnWhenExposed({server->address()}, "read the map",
+                    "set korvent.http.endpoint to 127.0.0.1:<port> to restrict it");
+    return server;
+  }
+}
+
 int main(int argc, char** argv)
 {
   RTC::Manager* manager = RTC::Manager::init(argc, argv);
-  warnWhenExposed(*manager);
+  // A map server takes writes from anyone who reaches it: say so when that
+  // is more than this machine.
+  warnWhenExposed(manager->listeningAddresses(), "read and replace the map", "set corba.endpoints to restrict it");
   warnWhenUnreachable(*manager);
   std::unique_ptr<DurableMapWriter> durableMap;
+  std::unique_ptr<MapHttpServer> webView;
   try {
     durableMap = loadConfiguredMap(manager->getConfig());
+    webView = startWebView(manager->getConfig());
   }
-  catch (const mapio::MapError& error) {
+  catch (const std::runtime_error& error) {
     // Nothing is bound or written yet: end at once, without the exit
     // handlers that would race the ORB's threads.
     std::cerr << "KorventComp: " << error.what() << std::endl;
@@ -83,6 +88,7 @@ int main(int argc, char** argv)
   manager->setModuleInitProc(initModule);
   manager->activateManager();
   manager->runManager(false);
+  webView.reset();     // before the store it reads goes with the process
   durableMap.reset();  // saves a map still pending
   return 0;
 }

@@ -1,10 +1,10 @@
 // korvent-map: stores a map file as the grid map of a running KorventComp,
 // fetches the stored map into a file, or describes it.
 #include "KorventConnection.h"
-#include "MapSummary.h"
 
 #include "mapio/MapError.h"
 #include "mapio/MapFile.h"
+#include "mapio/MapSummary.h"
 
 #include <rtm/MemoryPolicy.h>
 
@@ -276,7 +276,7 @@ int main(int argc, char** argv)
     else {
       KorventConnection korvent(connection);
       const korvent::GridMap fetched = korvent.getGridMap();
-      const MapSummary summary(viewOf(fetched));
+      const mapio::MapSummary summary(viewOf(fetched));
       std::cout << (json ? summary.json() : summary.text()) << std::flush;
     }
   }

@@ -127,21 +127,39 @@ namespace mapio
     return map;
   }
 
+  namespace
+  {
+    std::string writePng(GridMapView map, png_uint_32 format, png_uint_32 flags, const Palette* palette,
+                         const std::string& where)
+    {
+      png_image image;
+      std::memset(&image, 0, sizeof image);
+      image.version = PNG_IMAGE_VERSION;
+      image.width = static_cast<png_uint_32>(map.width);
+      image.height = static_cast<png_uint_32>(map.height);
+      image.format = format;
+      image.flags = flags;
+      image.colormap_entries = palette ? 256 : 0;
+      const void* colours = palette ? palette->data() : nullptr;
+      png_alloc_size_t size = 0;
+      if (!png_image_write_to_memory(&image, nullptr, &size, 0, map.cells.data(), 0, colours))
+        throw MapError(std::string("cannot encode PNG: ") + image.message, where);
+      std::string bytes(size, '\0');
+      if (!png_image_write_to_memory(&image, &bytes[0], &size, 0, map.cells.data(), 0, colours))
+        throw MapError(std::string("cannot encode PNG: ") + image.message, where);
+      bytes.resize(size);
+      return bytes;
+    }
+  }
+
   std::string encodePng(GridMapView map, const std::string& where)
   {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(map.width);
-    image.height = static_cast<png_uint_32>(map.height);
-    image.format = PNG_FORMAT_GRAY;
-    png_alloc_size_t size = 0;
-    if (!png_image_write_to_memory(&image, nullptr, &size, 0, map.cells.data(), 0, nullptr))
-      throw MapError(std::string("cannot encode PNG: ") + image.message, where);
-    std::string bytes(size, '\0');
-    if (!png_image_write_to_memory(&image, &bytes[0], &size, 0, map.cells.data(), 0, nullptr))
-      throw MapError(std::string("cannot encode PNG: ") + image.message, where);
-    bytes.resize(size);
-    return bytes;
+    return writePng(map, PNG_FORMAT_GRAY, 0, nullptr, where);
+  }
+
+  std::string encodeQuickPng(GridMapView map, const Palette* palette, const std::string& where)
+  {
+    static_assert(sizeof(RgbColour) == 3, "libpng reads the palette as packed RGB triples");
+    return writePng(map, palette ? PNG_FORMAT_RGB_COLORMAP : PNG_FORMAT_GRAY, PNG_IMAGE_FLAG_FAST, palette, where);
   }
 }

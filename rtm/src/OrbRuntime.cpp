@@ -10,17 +10,9 @@ namespace RTC
 {
   OrbRuntime::OrbRuntime(const Properties& config, int argc, char** argv)
   {
-    if (trimmed(config.getProperty("corba.ssl.mode", "off")) != "off") {
-      TlsSettings tls;
-      tls.caFile = trimmed(config.getProperty("corba.ssl.ca_file"));
-      tls.certificate = trimmed(config.getProperty("corba.ssl.certificate"));
-      tls.keyPassword = config.getProperty("corba.ssl.key_password");
-      const std::string verify = trimmed(config.getProperty("corba.ssl.verify", "require"));
-      tls.verify = verify == "none"   ? TlsSettings::Verify::None
-                   : verify == "peer" ? TlsSettings::Verify::Peer
-                                      : TlsSettings::Verify::Require;
+    if (const std::optional<TlsSettings> tls = configuredTlsSettings(config)) {
       try {
-        applyTlsSettings(tls);
+        applyTlsSettings(*tls);
       }
       catch (const std::runtime_error& error) {
         throw ConfigError(error.what());

@@ -40,4 +40,19 @@ namespace RTC
         break;
     }
   }
+
+  std::optional<TlsSettings> configuredTlsSettings(const Properties& config)
+  {
+    if (trimmed(config.getProperty("corba.ssl.mode", "off")) == "off")
+      return std::nullopt;
+    TlsSettings tls;
+    tls.caFile = trimmed(config.getProperty("corba.ssl.ca_file"));
+    tls.certificate = trimmed(config.getProperty("corba.ssl.certificate"));
+    tls.keyPassword = config.getProperty("corba.ssl.key_password");
+    const std::string verify = trimmed(config.getProperty("corba.ssl.verify", "require"));
+    tls.verify = verify == "none"   ? TlsSettings::Verify::None
+                 : verify == "peer" ? TlsSettings::Verify::Peer
+                                    : TlsSettings::Verify::Require;
+    return tls;
+  }
 }

@@ -22,6 +22,23 @@ namespace
   }
 }
 
+pid_t spawnProgram(const std::vector<std::string>& argv, const std::function<void()>& prepareChild)
+{
+  std::vector<char*> args;
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0)
+    throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    prepareChild();
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& extraEnvironment)
 {
@@ -36,24 +53,14 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     throw std::runtime_error("mkostemp failed");
   unlink(errorPath);
 
-  std::vector<char*> args;
-  for (const std::string& a : argv)
-    args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-
-  pid_ = fork();
-  if (pid_ < 0)
-    throw std::runtime_error("fork failed");
-  if (pid_ == 0) {
+  pid_ = spawnProgram(argv, [&] {
     dup2(out[1], STDOUT_FILENO);
     dup2(stderrFd_, STDERR_FILENO);
     int devnull = open("/dev/null", O_RDONLY);
     dup2(devnull, STDIN_FILENO);
     for (const std::string& e : extraEnvironment)
       putenv(const_cast<char*>(e.c_str()));
-    execv(args[0], args.data());
-    _exit(127);
-  }
+  });
   close(out[1]);
   stdoutFd_ = out[0];
 }

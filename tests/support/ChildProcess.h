@@ -2,6 +2,7 @@
 #define TESTS_SUPPORT_CHILDPROCESS_H
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -53,5 +54,9 @@ private:
   std::string pending_;
   std::optional<int> status_;
 };
+
+// Starts `argv` (the program's path first) in a child process that first
+// runs `prepareChild` (to set up its descriptors); returns its id.
+pid_t spawnProgram(const std::vector<std::string>& argv, const std::function<void()>& prepareChild);
 
 #endif // TESTS_SUPPORT_CHILDPROCESS_H

@@ -3,6 +3,7 @@
 
 #include "mapio/GridMap.h"
 
+#include <array>
 #include <string>
 
 namespace mapio
@@ -15,6 +16,16 @@ namespace mapio
 
   // An 8-bit greyscale PNG of a map whose size agrees and is not empty.
   std::string encodePng(GridMapView map, const std::string& where);
+
+  // For images made on request, where time counts more than size: the same
+  // PNG compressed with libpng's fast setting, or, with a palette, an
+  // indexed PNG that shows each cell value in its palette colour.
+  struct RgbColour
+  {
+    unsigned char red, green, blue;
+  };
+  using Palette = std::array<RgbColour, 256>;
+  std::string encodeQuickPng(GridMapView map, const Palette* palette, const std::string& where);
 }
 
 #endif // MAPIO_PNGIMAGE_H

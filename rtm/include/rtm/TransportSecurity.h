@@ -1,6 +1,9 @@
 #ifndef RTM_TRANSPORTSECURITY_H
 #define RTM_TRANSPORTSECURITY_H
 
+#include "rtm/Properties.h"
+
+#include <optional>
 #include <string>
 
 namespace RTC
@@ -18,6 +21,10 @@ namespace RTC
   // Configures the TLS transport; call before ORB_init.  Throws
   // std::runtime_error naming the file when one cannot be read.
   void applyTlsSettings(const TlsSettings& settings);
+
+  // The settings the corba.ssl.* keys give, or nothing when corba.ssl.mode
+  // is off; every TLS server of the process uses the same.
+  std::optional<TlsSettings> configuredTlsSettings(const Properties& config);
 }
 
 #endif // RTM_TRANSPORTSECURITY_H

@@ -1,5 +1,5 @@
-#ifndef TOOLS_MAPSUMMARY_H
-#define TOOLS_MAPSUMMARY_H
+#ifndef MAPIO_MAPSUMMARY_H
+#define MAPIO_MAPSUMMARY_H
 
 #include "mapio/GridMap.h"
 
@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <string>
 
-// What `korvent-map info` tells about a stored map: its size, whether the
-// octet count agrees with it, its CRC-32, and how its cells count under the
-// two common encodings.
+namespace mapio
+{
+// What `korvent-map info` and the web view tell about a stored map: its
+// size, whether the octet count agrees with it, its CRC-32, and how its
+// cells count under the two common encodings.
 struct MapSummary
 {
   struct Counts
@@ -20,10 +22,12 @@ struct MapSummary
     std::size_t other = 0;
   };
 
-  explicit MapSummary(mapio::GridMapView map);
+  explicit MapSummary(GridMapView map);
 
   std::string text() const;
   std::string json() const;
+  // The members of json()'s object without its braces, for a larger object.
+  std::string jsonMembers() const;
 
   short width;
   short height;
@@ -33,5 +37,6 @@ struct MapSummary
   Counts asOccupancy;  // 0 free, 100 occupied, 255 unknown, anything else other
   Counts asGrey;       // a map image read as trinary with the map YAML defaults
 };
+}
 
-#endif // TOOLS_MAPSUMMARY_H
+#endif // MAPIO_MAPSUMMARY_H

@@ -1,4 +1,4 @@
-#include "MapSummary.h"
+#include "mapio/MapSummary.h"
 
 #include "mapio/Checksum.h"
 #include "mapio/OccupancyCodec.h"
@@ -6,9 +6,10 @@
 #include <array>
 #include <cstdio>
 
+namespace mapio
+{
 namespace
 {
-  using mapio::OccupancyCodec;
 
   void add(MapSummary::Counts& counts, unsigned char occupancy, std::size_t cells)
   {
@@ -42,7 +43,7 @@ namespace
   }
 }
 
-MapSummary::MapSummary(mapio::GridMapView map)
+MapSummary::MapSummary(GridMapView map)
   : width(map.width),
     height(map.height),
     bytes(map.cells.size()),
@@ -71,8 +72,14 @@ std::string MapSummary::text() const
 
 std::string MapSummary::json() const
 {
-  return "{\"width\": " + std::to_string(width) + ", \"height\": " + std::to_string(height) +
+  return "{" + jsonMembers() + "}\n";
+}
+
+std::string MapSummary::jsonMembers() const
+{
+  return "\"width\": " + std::to_string(width) + ", \"height\": " + std::to_string(height) +
          ", \"bytes\": " + std::to_string(bytes) + ", \"size_agrees\": " + (sizeAgrees ? "true" : "false") +
          ", \"crc32\": \"" + hex(crc32) + "\", \"occupancy\": " + countsJson(asOccupancy, true) +
-         ", \"grey\": " + countsJson(asGrey, false) + "}\n";
+         ", \"grey\": " + countsJson(asGrey, false);
+}
 }
