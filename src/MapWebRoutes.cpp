@@ -20,7 +20,7 @@ namespace
   // The one place the web view reads a snapshot's cells.
   mapio::GridMapView cellsOf(const GridMapSnapshot& map)
   {
-    return {static_cast<short>(map.mapWidth), static_cast<short>(map.mapHeight), map.mapBytes};
+    return {static_cast<short>(map.mapWidth), static_cast<short>(map.mapHeight), map.bytes()};
   }
 
   // Why the map has no image, or empty when it has one.
@@ -30,7 +30,7 @@ namespace
     if (map.version == 0)
       return "no map has been stored yet";
     if (!cellsOf(map).sizeAgrees())
-      return "the map holds " + std::to_string(map.mapBytes.size()) + " bytes, which is not width x height (" +
+      return "the map holds " + std::to_string(map.size()) + " bytes, which is not width x height (" +
              size + ")";
     if (map.mapWidth == 0 || map.mapHeight == 0)
       return "the map is empty (" + size + ")";
@@ -52,7 +52,7 @@ namespace
   std::string sizeMembers(const GridMapSnapshot& map)
   {
     return "\"width\": " + std::to_string(map.mapWidth) + ", \"height\": " + std::to_string(map.mapHeight) +
-           ", \"bytes\": " + std::to_string(map.mapBytes.size()) +
+           ", \"bytes\": " + std::to_string(map.size()) +
            ", \"size_agrees\": " + (cellsOf(map).sizeAgrees() ? "true" : "false");
   }
 
