@@ -120,32 +120,14 @@ namespace
     std::string clientCertificate_ = trusted_.certificateFor("korvent-map");
   };
 
-  // What the ORB's trace (level 25) says it compressed and sent in pieces.
-  // Large uncompressed bodies go out without a trace line, so only the
-  // compressed side can be summed.
-  struct TracedSends
+  // How many messages the ORB's trace (level 25) says it compressed.
+  std::size_t compressedMessages(const std::string& log)
   {
-    std::size_t compressedMessages = 0;
-    std::uint64_t chunkBytes = 0;
-  };
-
-  TracedSends tracedSends(const std::string& log)
-  {
-    TracedSends sends;
+    std::size_t count = 0;
     std::istringstream lines(log);
-    for (std::string line; std::getline(lines, line);) {
-      if (line.find("Compress GIOP message of ") != std::string::npos)
-        ++sends.compressedMessages;
-      const std::size_t chunk = line.find("sendChunk: to ");
-      if (chunk != std::string::npos) {
-        std::istringstream words(line.substr(chunk + 14));
-        std::string address;
-        std::uint64_t bytes = 0;
-        if (words >> address >> bytes)
-          sends.chunkBytes += bytes;
-      }
-    }
-    return sends;
+    for (std::string line; std::getline(lines, line);)
+      count += line.find("Compress GIOP message of ") != std::string::npos;
+    return count;
   }
 
   // Rows of free space with a wall every so often: compresses as maps do.
@@ -402,25 +384,25 @@ TEST_F(KorventMapTool, ReferenceReplacesTheNameServer)
   EXPECT_NE(nothing.err.find("(corbaloc::127.0.0.1:1/Korvent0)"), std::string::npos) << nothing.err;
 }
 
-TEST_F(KorventMapToolCompressed, CompressedByDefaultAndIdenticalEitherWay)
+TEST_F(KorventMapToolCompressed, OnTheComponentsHostNothingIsCompressedAndMapsAreIdenticalEitherWay)
 {
   const std::size_t width = 4096, height = 2048;
   writeFile(folder_ / "map.raw", occupancyLike(width, height));
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
 
   // -ORBtraceLevel goes to the ORB, whose trace tells what it compressed.
+  // Compression is on at both ends, but copying beats it on one computer
+  // (other hosts are compressed: see the network test).
   const ToolOutcome compressed = tool({"-q", "-ORBtraceLevel", "25", "set", "--size", size, folder_ / "map.raw"});
   ASSERT_TRUE(compressed.succeeded()) << compressed.err.substr(0, 2000);
-  const TracedSends sent = tracedSends(compressed.err);
-  EXPECT_GT(sent.compressedMessages, 0u);
-  EXPECT_LT(sent.chunkBytes, width * height / 10);
+  EXPECT_EQ(compressedMessages(compressed.err), 0u);
   ASSERT_TRUE(tool({"-q", "get", folder_ / "back.raw"}).succeeded());
   EXPECT_EQ(fileContent(folder_ / "back.raw"), fileContent(folder_ / "map.raw"));
 
   const ToolOutcome plain =
     tool({"-q", "--no-compress", "-ORBtraceLevel", "25", "set", "--size", size, folder_ / "map.raw"});
   ASSERT_TRUE(plain.succeeded()) << plain.err.substr(0, 2000);
-  EXPECT_EQ(tracedSends(plain.err).compressedMessages, 0u);
+  EXPECT_EQ(compressedMessages(plain.err), 0u);
   ASSERT_TRUE(tool({"-q", "--no-compress", "get", folder_ / "plain.raw"}).succeeded());
   EXPECT_EQ(fileContent(folder_ / "plain.raw"), fileContent(folder_ / "map.raw"));
 
