@@ -69,33 +69,37 @@ namespace mapio
 
   MapMetadata readMapYaml(const std::string& path)
   {
-    const std::string text = readFileBytes(path);
+    return decodeMapYaml(readFileBytes(path), path);
+  }
+
+  MapMetadata decodeMapYaml(const std::string& text, const std::string& where)
+  {
     YAML::Node root;
     try {
       root = YAML::Load(text);
     }
     catch (const YAML::Exception& error) {
       throw MapError("malformed map YAML at line " + std::to_string(error.mark.line + 1) + ": " +
-                     error.msg, path);
+                     error.msg, where);
     }
     if (!root.IsMap())
-      throw MapError("malformed map YAML: not a mapping of keys to values", path);
+      throw MapError("malformed map YAML: not a mapping of keys to values", where);
 
     MapMetadata metadata;
-    metadata.image = required<std::string>(root, "image", path);
-    metadata.resolution = required<double>(root, "resolution", path);
-    const std::vector<double> origin = required<std::vector<double>>(root, "origin", path);
+    metadata.image = required<std::string>(root, "image", where);
+    metadata.resolution = required<double>(root, "resolution", where);
+    const std::vector<double> origin = required<std::vector<double>>(root, "origin", where);
     if (origin.size() != 3)
-      throw MapError("map YAML: 'origin' must hold three numbers (x, y, yaw)", path);
+      throw MapError("map YAML: 'origin' must hold three numbers (x, y, yaw)", where);
     std::copy(origin.begin(), origin.end(), metadata.origin.begin());
-    const int negate = optional<int>(root, "negate", 0, path);
+    const int negate = optional<int>(root, "negate", 0, where);
     if (negate != 0 && negate != 1)
-      throw MapError("map YAML: 'negate' must be 0 or 1", path);
+      throw MapError("map YAML: 'negate' must be 0 or 1", where);
     metadata.negate = negate == 1;
-    metadata.occupiedThreshold = optional<double>(root, "occupied_thresh", metadata.occupiedThreshold, path);
-    metadata.freeThreshold = optional<double>(root, "free_thresh", metadata.freeThreshold, path);
-    metadata.mode = occupancyModeNamed(optional<std::string>(root, "mode", "trinary", path), path);
-    checkMetadata(metadata, path);
+    metadata.occupiedThreshold = optional<double>(root, "occupied_thresh", metadata.occupiedThreshold, where);
+    metadata.freeThreshold = optional<double>(root, "free_thresh", metadata.freeThreshold, where);
+    metadata.mode = occupancyModeNamed(optional<std::string>(root, "mode", "trinary", where), where);
+    checkMetadata(metadata, where);
     return metadata;
   }
 
