@@ -7,6 +7,7 @@
 #include "NameServer.h"
 #include "RawGiop.h"
 #include "SilentListener.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -418,6 +419,21 @@ TEST_F(HostilePeers, OrbClosesIncompleteAndIdleConnections)
   std::cout << "incomplete and idle connections closed after " << since(start).count() << " ms" << std::endl;
   close(partial);
   close(idle);
+}
+
+TEST_F(HostilePeers, ProfilesTheOrbCannotReadCostOnlyTheirRequest)
+{
+  CORBA::String_var ior = clientOrb()->object_to_string(provider());
+  const IiopAddress address = iiopAddressOf(ior.in());
+  // Found by fuzzing: a property whose value is a fixed-point type of more
+  // than 31 digits, which omniORB's unmarshalling asserts against.
+  const std::string profile = fileContent(FUZZ_CORPUS_DIR "/connector_profile/fixed_of_too_many_digits");
+  int fd = connectTcp(address.host, address.port);
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(sendAll(fd, connectRequest(address.objectKey, 1, profile)));
+  EXPECT_TRUE(waitFor([&] { return pendingBytes(fd) > 0 || closedByPeer(fd, 100ms); }, 20s)) << "no answer";
+  close(fd);
+  EXPECT_TRUE(korvent_->process->running()) << korvent_->process->errorOutput();
 }
 
 TEST_F(HostilePeers, ConnectionsBeyondTheLimitAreClosed)

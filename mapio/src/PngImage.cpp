@@ -6,6 +6,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,6 +81,10 @@ namespace mapio
         png_destroy_read_struct(&png, &info, nullptr);
         return PngOutcome::Unsupported;
       }
+      // Deflate packs at most 1032 bytes into one: rows (with their filter
+      // byte) that the input cannot hold are refused before they are allocated.
+      if ((std::uint64_t(read->width) + 1) * read->height > std::uint64_t(1032) * read->inputSize)
+        png_error(png, "image data ends early");
       read->pixels = static_cast<unsigned char*>(std::malloc(std::size_t(read->width) * read->height));
       read->rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * read->height));
       if (!read->pixels || !read->rows)

@@ -254,3 +254,11 @@ std::size_t pendingBytes(int fd)
   ioctl(fd, FIONREAD, &bytes);
   return bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
 }
+
+std::string connectRequest(const std::string& objectKey, uint32_t requestId, const std::string& profile)
+{
+  CdrWriter w = requestStart(objectKey, requestId, "connect");
+  w.bytes() += profile;
+  setMessageSize(w.bytes(), static_cast<uint32_t>(w.bytes().size() - 12));
+  return w.bytes();
+}
