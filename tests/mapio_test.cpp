@@ -165,6 +165,11 @@ TEST(MapYamlFormat, ReadsKeysDefaultsAndImagePath)
   EXPECT_EQ(reread.mode, OccupancyMode::Scale);
   EXPECT_DOUBLE_EQ(reread.origin[2], 0.5);
   EXPECT_DOUBLE_EQ(reread.resolution, written.resolution);
+  written.image = "caf\xc3\xa9.pgm";  // UTF-8 is kept; other bytes would name another file
+  EXPECT_EQ(decodeMapYaml(encodeMapYaml(written), "w").image, written.image);
+  written.image = "caf\xe9.pgm";
+  EXPECT_EQ(errorOf([&] { encodeMapYaml(written); }),
+            "a map YAML cannot name an image whose name is not UTF-8 (caf\xe9.pgm)");
 }
 
 TEST(MapYamlFormat, RefusesMalformedOrIncompleteFiles)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace mapio
@@ -25,6 +26,31 @@ namespace mapio
       catch (const YAML::Exception&) {
         throw MapError(std::string("map YAML: '") + key + "' has a value of the wrong kind", path);
       }
+    }
+
+    // YAML text is Unicode: other bytes would be written as replacement
+    // characters and name another file.
+    bool validUtf8(const std::string& text)
+    {
+      for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3
+                                 : (lead >> 3) == 0x1e ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+          return false;
+        std::uint32_t point = length == 1 ? lead : lead & (0x7f >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+          const unsigned char next = static_cast<unsigned char>(text[i + k]);
+          if ((next & 0xc0) != 0x80)
+            return false;
+          point = point << 6 | (next & 0x3f);
+        }
+        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < least[length] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff))
+          return false;
+        i += length;
+      }
+      return true;
     }
 
     template <typename T>
@@ -113,6 +139,8 @@ namespace mapio
 
   std::string encodeMapYaml(const MapMetadata& metadata)
   {
+    if (!validUtf8(metadata.image))
+      throw MapError("a map YAML cannot name an image whose name is not UTF-8", metadata.image);
     YAML::Emitter out;
     // Enough digits for every value a person writes, without the binary
     // noise of the full 17 (0.05 stays 0.05).

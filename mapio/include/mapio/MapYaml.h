@@ -29,6 +29,7 @@ namespace mapio
   // The image's path as seen from here: relative to the YAML's folder.
   std::string imagePathOf(const MapMetadata& metadata, const std::string& yamlPath);
 
+  // Throws MapError for an image name that is not UTF-8.
   std::string encodeMapYaml(const MapMetadata& metadata);
 
   // Throws MapError unless 0 < free < occupied < 1 and resolution > 0.
