@@ -427,8 +427,14 @@ TEST_F(HostilePeers, ProfilesTheOrbCannotReadCostOnlyTheirRequest)
   const IiopAddress address = iiopAddressOf(ior.in());
   // Found by fuzzing omniORB's unmarshalling of profiles: a fixed-point
   // value of more than 31 digits, which it asserts against, and a TypeCode
-  // that takes it long to read.
-  for (const char* name : {"fixed_of_too_many_digits.cdr", "slow_typecode.cdr"}) {
+  // that makes it ask for an impossible buffer.  That request fails with
+  // bad_alloc, but ASan aborts the process at such a request instead, so
+  // under ASan only the first is sent.
+  std::vector<const char*> names{"fixed_of_too_many_digits.cdr"};
+#ifndef __SANITIZE_ADDRESS__
+  names.push_back("huge_typecode.cdr");
+#endif
+  for (const char* name : names) {
     const std::string profile = fileContent(std::string(ORB_FINDINGS_DIR "/") + name);
     int fd = connectTcp(address.host, address.port);
     ASSERT_GE(fd, 0);
