@@ -150,9 +150,18 @@ TEST_F(DurableMap, DamagedStoreFileStopsStartAndIsLeftAlone)
 {
   mapio::writeStoreFile(storePath(), 4, 1, "good");
   const std::string good = fileContent(storePath());
+  auto flipped = [&](std::size_t at) {
+    std::string bytes = good;
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x80);
+    return bytes;
+  };
   const std::vector<std::pair<std::string, std::string>> damaged{
     {good.substr(0, good.size() - 1), "truncated"},
+    {good.substr(0, 20), "header incomplete"},
     {good.substr(0, good.size() - 1) + "X", "checksum mismatch"},
+    {flipped(8), "version"},
+    {flipped(23), "truncated"},    // the cell count's top byte
+    {flipped(27), "checksum mismatch"},
     {"junk", "not a map store file"},
   };
   for (const auto& [content, mention] : damaged) {

@@ -7,6 +7,7 @@
 #include "NameServer.h"
 #include "RawGiop.h"
 #include "SilentListener.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -418,6 +419,32 @@ TEST_F(HostilePeers, OrbClosesIncompleteAndIdleConnections)
   std::cout << "incomplete and idle connections closed after " << since(start).count() << " ms" << std::endl;
   close(partial);
   close(idle);
+}
+
+TEST_F(HostilePeers, ProfilesTheOrbCannotReadCostOnlyTheirRequest)
+{
+  CORBA::String_var ior = clientOrb()->object_to_string(provider());
+  const IiopAddress address = iiopAddressOf(ior.in());
+  // Found by fuzzing omniORB's unmarshalling of profiles: a fixed-point
+  // value of more than 31 digits, which it asserts against, and a TypeCode
+  // that makes it ask for an impossible buffer.  That request fails with
+  // bad_alloc, but the sanitizers' allocators abort the process at such a
+  // request instead, so under a sanitizer only the first is sent.
+  std::vector<const char*> names{"fixed_of_too_many_digits.cdr"};
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  names.push_back("huge_typecode.cdr");
+#endif
+  for (const char* name : names) {
+    const std::string profile = fileContent(std::string(ORB_FINDINGS_DIR "/") + name);
+    int fd = connectTcp(address.host, address.port);
+    ASSERT_GE(fd, 0);
+    const Clock::time_point start = Clock::now();
+    EXPECT_TRUE(sendAll(fd, connectRequest(address.objectKey, 1, profile)));
+    EXPECT_TRUE(waitFor([&] { return pendingBytes(fd) > 0 || closedByPeer(fd, 100ms); }, 20s)) << name;
+    std::cout << name << ": answered after " << since(start).count() << " ms" << std::endl;
+    close(fd);
+    ASSERT_TRUE(korvent_->process->running()) << name << ": " << korvent_->process->errorOutput();
+  }
 }
 
 TEST_F(HostilePeers, ConnectionsBeyondTheLimitAreClosed)

@@ -3,6 +3,7 @@
 #include "TemporaryFolder.h"
 
 #include "mapio/AtomicFile.h"
+#include "mapio/Checksum.h"
 #include "mapio/FileBytes.h"
 #include "mapio/MapError.h"
 #include "mapio/MapFile.h"
@@ -99,6 +100,9 @@ TEST(PgmFormat, RefusesWhatItCannotReadWithOneLine)
             "unsupported PGM: pixel over 10 (m.pgm)");
   EXPECT_EQ(errorOf([] { decodePgm("P5\nx 2\n255\n", "n.pgm"); }),
             "malformed PGM: width is not a number (n.pgm)");
+  // Refused before a gibibyte of cells is allocated for 19 bytes.
+  EXPECT_EQ(errorOf([] { decodePgm("P2 32767 32767 1 0", "p.pgm"); }),
+            "truncated PGM: 1073676289 pixels expected, room for 1 left (p.pgm)");
 }
 
 TEST(PngFormat, RoundTripsEveryGreyValue)
@@ -126,6 +130,15 @@ TEST(PngFormat, RefusesOtherDepthsAndColoursAndGarbage)
   writeFile(folder / "bad.png", "\x89PNG\r\n\x1a\nnot really");
   EXPECT_NE(errorOf([&] { readPng(folder / "bad.png"); }).find("not a readable PNG"), std::string::npos);
   EXPECT_NE(errorOf([&] { readPng(folder / "none.png"); }).find("cannot read: No such file"), std::string::npos);
+
+  // A header that declares a gibibyte of pixels and no image data: refused
+  // before the pixels are allocated.
+  std::string header("IHDR\0\0\x7f\xff\0\0\x7f\xff\x08\0\0\0\0", 17);
+  const std::uint32_t crc = crc32Of(header.data(), header.size());
+  for (int shift = 24; shift >= 0; shift -= 8)
+    header.push_back(static_cast<char>((crc >> shift) & 0xff));
+  const std::string huge = std::string("\x89PNG\r\n\x1a\n\0\0\0\x0d", 12) + header + std::string("\0\0\0\0IDAT", 8);
+  EXPECT_EQ(errorOf([&] { decodePng(huge, "h.png"); }), "not a readable PNG: image data ends early (h.png)");
 }
 
 TEST(MapYamlFormat, ReadsKeysDefaultsAndImagePath)
@@ -152,6 +165,11 @@ TEST(MapYamlFormat, ReadsKeysDefaultsAndImagePath)
   EXPECT_EQ(reread.mode, OccupancyMode::Scale);
   EXPECT_DOUBLE_EQ(reread.origin[2], 0.5);
   EXPECT_DOUBLE_EQ(reread.resolution, written.resolution);
+  written.image = "caf\xc3\xa9.pgm";  // UTF-8 is kept; other bytes would name another file
+  EXPECT_EQ(decodeMapYaml(encodeMapYaml(written), "w").image, written.image);
+  written.image = "caf\xe9.pgm";
+  EXPECT_EQ(errorOf([&] { encodeMapYaml(written); }),
+            "a map YAML cannot name an image whose name is not UTF-8 (caf\xe9.pgm)");
 }
 
 TEST(MapYamlFormat, RefusesMalformedOrIncompleteFiles)
@@ -170,6 +188,9 @@ TEST(MapYamlFormat, RefusesMalformedOrIncompleteFiles)
   EXPECT_NE(errorOf([&] { readMapYaml(path); }).find("free_thresh < occupied_thresh"), std::string::npos);
   writeFile(path, "image: a.pgm\nresolution: 0.05\norigin: [0, 0, 0]\nmode: fancy\n");
   EXPECT_NE(errorOf([&] { readMapYaml(path); }).find("unknown mode 'fancy'"), std::string::npos);
+  // After a NUL byte the parser quotes the line break it trips on.
+  EXPECT_EQ(errorOf([&] { decodeMapYaml(std::string("a: b\0\nc: d\n", 11), "m\x01.yaml"); }),
+            "malformed map YAML at line 2: unknown escape character: \\n (m\\x01.yaml)");
 }
 
 TEST(Occupancy, TrinaryFollowsThresholdsAndNegate)
@@ -266,6 +287,46 @@ TEST(StoreFile, RefusesTruncatedCorruptAndForeignFiles)
   EXPECT_EQ(errorOf([&] { readStoreFile(path); }), "map store file is corrupt: checksum mismatch (" + path + ")");
   writeFile(path, "P5\n1 1\n255\n\x00");
   EXPECT_EQ(errorOf([&] { readStoreFile(path); }), "not a map store file (wrong magic number) (" + path + ")");
+}
+
+TEST(StoreFile, EveryTruncationAndEveryFlippedHeaderBitIsRefusedWithOneLine)
+{
+  TemporaryFolder folder;
+  const std::string path = folder / "store";
+  writeStoreFile(path, 16, 16, everyValue().cells);
+  const std::string good = fileContent(path);
+  ASSERT_EQ(decodeStoreFile(good, "s").cells, everyValue().cells);
+
+  // Nothing but a MapError may leave decodeStoreFile, and no map at all.
+  auto refusal = [](const std::string& bytes) { return errorOf([&] { decodeStoreFile(bytes, "s"); }); };
+  auto expectRefused = [](const std::string& error, const std::string& start, const std::string& what) {
+    EXPECT_EQ(error.rfind(start, 0), 0u) << what << ": " << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << what;
+    EXPECT_EQ(error.substr(error.size() - 4), " (s)") << what;
+  };
+  for (std::size_t length = 0; length < good.size(); ++length)
+    expectRefused(refusal(good.substr(0, length)),
+                  length < 8 ? "not a map store file" : length < 28 ? "map store file is truncated: header incomplete"
+                                                                   : "map store file is truncated: ",
+                  "cut at " + std::to_string(length));
+
+  for (std::size_t at = 0; at < 28; ++at) {
+    for (int bit = 0; bit < 8; ++bit) {
+      std::string flipped = good;
+      flipped[at] = static_cast<char>(flipped[at] ^ (1 << bit));
+      const std::string error = refusal(flipped);
+      const std::string what = "byte " + std::to_string(at) + " bit " + std::to_string(bit);
+      if (at < 8)
+        expectRefused(error, "not a map store file (wrong magic number)", what);
+      else if (at < 12)
+        expectRefused(error, "map store file has version ", what);
+      else if (at >= 16 && at < 24)  // the cell count: more or fewer than the file holds
+        EXPECT_TRUE(error.rfind("map store file is truncated: 256 of ", 0) == 0 ||
+                    error.rfind("map store file is corrupt: bytes after the last cell", 0) == 0) << what << ": " << error;
+      else  // width, height and the checksum itself
+        expectRefused(error, "map store file is corrupt: checksum mismatch", what);
+    }
+  }
 }
 
 TEST(AtomicWrites, NothingAppearsUntilCommitAndNothingStaysWithout)

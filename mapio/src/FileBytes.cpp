@@ -32,12 +32,6 @@ namespace mapio
     }
   }
 
-  void checkReadableFile(const std::string& path)
-  {
-    std::uint64_t size = 0;
-    ::close(openChecked(path, size));
-  }
-
   std::string readFileBytes(const std::string& path)
   {
     std::uint64_t size = 0;

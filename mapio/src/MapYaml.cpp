@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace mapio
@@ -25,6 +26,31 @@ namespace mapio
       catch (const YAML::Exception&) {
         throw MapError(std::string("map YAML: '") + key + "' has a value of the wrong kind", path);
       }
+    }
+
+    // YAML text is Unicode: other bytes would be written as replacement
+    // characters and name another file.
+    bool validUtf8(const std::string& text)
+    {
+      for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3
+                                 : (lead >> 3) == 0x1e ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+          return false;
+        std::uint32_t point = length == 1 ? lead : lead & (0x7f >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+          const unsigned char next = static_cast<unsigned char>(text[i + k]);
+          if ((next & 0xc0) != 0x80)
+            return false;
+          point = point << 6 | (next & 0x3f);
+        }
+        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < least[length] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff))
+          return false;
+        i += length;
+      }
+      return true;
     }
 
     template <typename T>
@@ -69,33 +95,37 @@ namespace mapio
 
   MapMetadata readMapYaml(const std::string& path)
   {
-    const std::string text = readFileBytes(path);
+    return decodeMapYaml(readFileBytes(path), path);
+  }
+
+  MapMetadata decodeMapYaml(const std::string& text, const std::string& where)
+  {
     YAML::Node root;
     try {
       root = YAML::Load(text);
     }
     catch (const YAML::Exception& error) {
       throw MapError("malformed map YAML at line " + std::to_string(error.mark.line + 1) + ": " +
-                     error.msg, path);
+                     error.msg, where);
     }
     if (!root.IsMap())
-      throw MapError("malformed map YAML: not a mapping of keys to values", path);
+      throw MapError("malformed map YAML: not a mapping of keys to values", where);
 
     MapMetadata metadata;
-    metadata.image = required<std::string>(root, "image", path);
-    metadata.resolution = required<double>(root, "resolution", path);
-    const std::vector<double> origin = required<std::vector<double>>(root, "origin", path);
+    metadata.image = required<std::string>(root, "image", where);
+    metadata.resolution = required<double>(root, "resolution", where);
+    const std::vector<double> origin = required<std::vector<double>>(root, "origin", where);
     if (origin.size() != 3)
-      throw MapError("map YAML: 'origin' must hold three numbers (x, y, yaw)", path);
+      throw MapError("map YAML: 'origin' must hold three numbers (x, y, yaw)", where);
     std::copy(origin.begin(), origin.end(), metadata.origin.begin());
-    const int negate = optional<int>(root, "negate", 0, path);
+    const int negate = optional<int>(root, "negate", 0, where);
     if (negate != 0 && negate != 1)
-      throw MapError("map YAML: 'negate' must be 0 or 1", path);
+      throw MapError("map YAML: 'negate' must be 0 or 1", where);
     metadata.negate = negate == 1;
-    metadata.occupiedThreshold = optional<double>(root, "occupied_thresh", metadata.occupiedThreshold, path);
-    metadata.freeThreshold = optional<double>(root, "free_thresh", metadata.freeThreshold, path);
-    metadata.mode = occupancyModeNamed(optional<std::string>(root, "mode", "trinary", path), path);
-    checkMetadata(metadata, path);
+    metadata.occupiedThreshold = optional<double>(root, "occupied_thresh", metadata.occupiedThreshold, where);
+    metadata.freeThreshold = optional<double>(root, "free_thresh", metadata.freeThreshold, where);
+    metadata.mode = occupancyModeNamed(optional<std::string>(root, "mode", "trinary", where), where);
+    checkMetadata(metadata, where);
     return metadata;
   }
 
@@ -109,6 +139,8 @@ namespace mapio
 
   std::string encodeMapYaml(const MapMetadata& metadata)
   {
+    if (!validUtf8(metadata.image))
+      throw MapError("a map YAML cannot name an image whose name is not UTF-8", metadata.image);
     YAML::Emitter out;
     // Enough digits for every value a person writes, without the binary
     // noise of the full 17 (0.05 stays 0.05).

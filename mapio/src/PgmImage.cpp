@@ -96,6 +96,12 @@ namespace mapio
           scan.fail("malformed PGM: a pixel exceeds the maximum value");
     }
     else {
+      // Each pixel takes a separator and a digit at least: a size the rest
+      // of the file cannot hold is refused before its cells are allocated.
+      const std::size_t room = (bytes.size() - scan.position()) / 2;
+      if (room < count)
+        scan.fail("truncated PGM: " + std::to_string(count) + " pixels expected, room for " +
+                  std::to_string(room) + " left");
       map.cells.resize(count);
       for (std::size_t i = 0; i < count; ++i)
         map.cells[i] = static_cast<char>(scan.number("pixel", maximum));

@@ -5,8 +5,8 @@
 
 #include <png.h>
 
-#include <cerrno>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +21,9 @@ namespace mapio
     // function that calls setjmp holds nothing that needs destroying.
     struct PngRead
     {
+      const char* input = nullptr;      // the whole file
+      std::size_t inputSize = 0;
+      std::size_t inputAt = 0;
       png_uint_32 width = 0;
       png_uint_32 height = 0;
       int bitDepth = 0;
@@ -41,9 +44,18 @@ namespace mapio
     {
     }
 
+    void readPngInput(png_structp png, png_bytep out, png_size_t length)
+    {
+      PngRead* read = static_cast<PngRead*>(png_get_io_ptr(png));
+      if (read->inputSize - read->inputAt < length)
+        png_error(png, "file ends early");
+      std::memcpy(out, read->input + read->inputAt, length);
+      read->inputAt += length;
+    }
+
     enum class PngOutcome { Read, Unsupported, Failed };
 
-    PngOutcome readPngPixels(std::FILE* file, PngRead* read)
+    PngOutcome readPngPixels(PngRead* read)
     {
       png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, read, onPngError, onPngWarning);
       if (!png)
@@ -57,7 +69,7 @@ namespace mapio
         png_destroy_read_struct(&png, &info, nullptr);
         return PngOutcome::Failed;
       }
-      png_init_io(png, file);
+      png_set_read_fn(png, read, readPngInput);
       png_read_info(png, info);
       read->width = png_get_image_width(png, info);
       read->height = png_get_image_height(png, info);
@@ -69,6 +81,10 @@ namespace mapio
         png_destroy_read_struct(&png, &info, nullptr);
         return PngOutcome::Unsupported;
       }
+      // Deflate packs at most 1032 bytes into one: rows (with their filter
+      // byte) that the input cannot hold are refused before they are allocated.
+      if ((std::uint64_t(read->width) + 1) * read->height > std::uint64_t(1032) * read->inputSize)
+        png_error(png, "image data ends early");
       read->pixels = static_cast<unsigned char*>(std::malloc(std::size_t(read->width) * read->height));
       read->rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * read->height));
       if (!read->pixels || !read->rows)
@@ -98,13 +114,15 @@ namespace mapio
 
   GridMap readPng(const std::string& path)
   {
-    checkReadableFile(path);
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-      throw MapError("cannot read: " + systemError(errno), path);
+    return decodePng(readFileBytes(path), path);
+  }
+
+  GridMap decodePng(const std::string& bytes, const std::string& where)
+  {
     PngRead read;
-    const PngOutcome outcome = readPngPixels(file, &read);
-    std::fclose(file);
+    read.input = bytes.data();
+    read.inputSize = bytes.size();
+    const PngOutcome outcome = readPngPixels(&read);
     GridMap map;
     if (outcome == PngOutcome::Read) {
       map.width = static_cast<short>(read.width);
@@ -117,13 +135,13 @@ namespace mapio
       if (read.width > static_cast<png_uint_32>(std::numeric_limits<short>::max()) ||
           read.height > static_cast<png_uint_32>(std::numeric_limits<short>::max()))
         throw MapError("PNG of " + std::to_string(read.width) + " x " + std::to_string(read.height) +
-                       " pixels: width and height must not exceed 32767", path);
+                       " pixels: width and height must not exceed 32767", where);
       throw MapError("unsupported PNG: " + describe(read.colourType, read.bitDepth) +
-                     "; only 8-bit greyscale without alpha is read", path);
+                     "; only 8-bit greyscale without alpha is read", where);
     }
     if (outcome == PngOutcome::Failed)
       throw MapError(std::string("not a readable PNG: ") +
-                     (read.message[0] ? read.message : "libpng could not start"), path);
+                     (read.message[0] ? read.message : "libpng could not start"), where);
     return map;
   }
 

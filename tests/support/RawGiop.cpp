@@ -300,3 +300,11 @@ std::string readGiopMessageBody(int fd, std::chrono::milliseconds timeout)
       return body;
   }
 }
+
+std::string connectRequest(const std::string& objectKey, uint32_t requestId, const std::string& profile)
+{
+  CdrWriter w = requestStart(objectKey, requestId, "connect");
+  w.bytes() += profile;
+  setMessageSize(w.bytes(), static_cast<uint32_t>(w.bytes().size() - 12));
+  return w.bytes();
+}

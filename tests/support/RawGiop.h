@@ -28,6 +28,10 @@ std::string getGridMapRequest(const std::string& objectKey, uint32_t requestId);
 std::string partialSetGridMapRequest(const std::string& objectKey, uint32_t requestId,
                                      uint32_t mapBytes, uint32_t sentMapBytes);
 
+// A complete connect request on a port, with `profile` as its body: a
+// connector profile in little-endian CDR, whatever it holds.
+std::string connectRequest(const std::string& objectKey, uint32_t requestId, const std::string& profile);
+
 // Writes all of `bytes`; false if the peer closed or the write failed.
 bool sendAll(int fd, const std::string& bytes);
 

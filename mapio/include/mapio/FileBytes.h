@@ -12,10 +12,6 @@ namespace mapio
 
   // The whole content of a regular file.  Throws MapError.
   std::string readFileBytes(const std::string& path);
-
-  // Throws MapError unless `path` is a readable regular file under the
-  // size limit.
-  void checkReadableFile(const std::string& path);
 }
 
 #endif // MAPIO_FILEBYTES_H

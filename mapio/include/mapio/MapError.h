@@ -7,7 +7,8 @@
 namespace mapio
 {
   // An error for the user: what went wrong and where (a file, a host, an
-  // option); what() reads "<what> (<where>)", one line.
+  // option); what() reads "<what> (<where>)", one line: control characters
+  // in either part are written as escapes (\n, \x01).
   class MapError : public std::runtime_error
   {
   public:

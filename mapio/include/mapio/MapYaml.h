@@ -23,10 +23,13 @@ namespace mapio
 
   // Reads and checks a map YAML.  Throws MapError.
   MapMetadata readMapYaml(const std::string& path);
+  // The same from the file's text; `where` names its source in errors.
+  MapMetadata decodeMapYaml(const std::string& text, const std::string& where);
 
   // The image's path as seen from here: relative to the YAML's folder.
   std::string imagePathOf(const MapMetadata& metadata, const std::string& yamlPath);
 
+  // Throws MapError for an image name that is not UTF-8.
   std::string encodeMapYaml(const MapMetadata& metadata);
 
   // Throws MapError unless 0 < free < occupied < 1 and resolution > 0.

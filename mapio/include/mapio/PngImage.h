@@ -13,6 +13,8 @@ namespace mapio
   // converted, so that no cell value is changed on the way in.  Throws
   // MapError.
   GridMap readPng(const std::string& path);
+  // The same from the file's bytes; `where` names their source in errors.
+  GridMap decodePng(const std::string& bytes, const std::string& where);
 
   // An 8-bit greyscale PNG of a map whose size agrees and is not empty.
   std::string encodePng(GridMapView map, const std::string& where);

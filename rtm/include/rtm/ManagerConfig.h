@@ -10,11 +10,13 @@
 
 namespace RTC
 {
-  // A command line or configuration the manager cannot work with.
+  // A command line or configuration the manager cannot work with.  The
+  // message quotes what the user wrote; control characters in it (a value's
+  // \n, say) are written as escapes, so what() is always one line.
   class ConfigError : public std::runtime_error
   {
   public:
-    using std::runtime_error::runtime_error;
+    explicit ConfigError(const std::string& what);
   };
 
   // The manager's built-in defaults.
