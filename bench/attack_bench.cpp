@@ -1,8 +1,8 @@
-// Three attacks on a fresh KorventComp with its default limits, each while
-// one well-behaved client keeps asking for a 1 KiB map: (1) connections that
-// each declare a 250 MiB setGridMap, send 1 MiB and go silent, (2) a flood
-// of short connections carrying garbage, (3) connections that each send 249
-// of a declared 250 MiB and go silent.  Prints, per attack, the good
+// Attacks on a fresh KorventComp with its default limits, each while one
+// well-behaved client keeps asking for a 1 KiB map: connections that each
+// declare a 250 MiB setGridMap (then 8 MiB), send 1 MiB and go silent; a
+// flood of short connections carrying garbage; connections that each send
+// 249 of a declared 250 MiB and go silent.  Prints, per attack, the good
 // client's worst and median call time, the component's RSS, threads and open
 // sockets (peak during the attack, and 3 s after it), and when the attackers
 // were dropped.  Usage: attack_bench [stalled connections] [flood connections]
@@ -221,6 +221,8 @@ int main(int argc, char** argv)
   const std::string flood = argc > 2 ? argv[2] : "3000";
   attack(("stalled requests: " + stalled + " x (250 MiB declared, 1 MiB sent)").c_str(),
          {"stall", stalled, std::to_string(250u << 20), std::to_string(1u << 20)}, 30s);
+  attack(("stalled requests within the memory budget: " + stalled + " x (8 MiB declared, 1 MiB sent)").c_str(),
+         {"stall", stalled, std::to_string(8u << 20), std::to_string(1u << 20)}, 30s);
   attack(("connection flood: " + flood + " x 64 octets of garbage").c_str(), {"flood", flood}, 60s);
   attack("near-complete bodies: 6 x (250 MiB declared, 249 MiB sent)",
          {"stall", "6", std::to_string(250u << 20), std::to_string(249u << 20)}, 60s);

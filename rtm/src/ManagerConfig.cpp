@@ -335,7 +335,10 @@ namespace RTC
       "-ORBscanGranularity", std::to_string(std::min(5L, idle / 2)),
       "-ORBthreadPerConnectionUpperLimit", std::to_string(perConnection),
       "-ORBthreadPerConnectionLowerLimit", std::to_string(perConnection - 1),
-      "-ORBmaxServerThreadPoolSize", std::to_string(threads)});
+      "-ORBmaxServerThreadPoolSize", std::to_string(threads),
+      // Threads left over from a burst of connections go within a second,
+      // not the ORB's default ten.
+      "-ORBidleThreadTimeout", "1"});
     if (isYes(config.getProperty("corba.compression.enable"))) {
       const std::vector<std::string> compression = compressionOrbOptions();
       args.insert(args.end(), compression.begin(), compression.end());

@@ -29,6 +29,7 @@ namespace RTC
 
     struct Watched
     {
+      const omni::GIOP_S* request = nullptr;
       unsigned long inode = 0;
       std::string peer;
       std::uint64_t declared = 0;   // octets still to come when the header was read
@@ -49,11 +50,15 @@ namespace RTC
       watched.erase(it);
     }
 
-    // Octets of the request not unmarshalled yet, as the stream bounds them.
+    constexpr CORBA::ULong unbounded = 0x7fffffff;
+
+    // Octets of the request not unmarshalled yet, as the stream bounds them;
+    // `unbounded` when it does not (a request sent in fragments declares
+    // each fragment's size only).
     std::uint64_t octetsLeft(omni::GIOP_S& request)
     {
       cdrStream& stream = request;
-      CORBA::ULong low = 0, high = 0x7fffffff;
+      CORBA::ULong low = 0, high = unbounded;
       while (low < high) {
         const CORBA::ULong middle = low + (high - low + 1) / 2;
         if (stream.checkInputOverrun(1, middle))
@@ -67,7 +72,7 @@ namespace RTC
     CORBA::Boolean onRequest(omni::omniInterceptors::serverReceiveRequest_T::info_T& info)
     {
       const std::uint64_t left = octetsLeft(info.giop_s);
-      if (left <= readAhead)
+      if (left <= readAhead || left == unbounded)
         return 1;
       const Endpoint me = endpointOf(info.myaddress());
       const Endpoint peer = endpointOf(info.peeraddress());
@@ -81,22 +86,50 @@ namespace RTC
       // A new request on a connection ends the one watched on it before.
       if (auto it = watched.find(fd); it != watched.end())
         forget(it);
+      // The ORB would answer a refused request only after reading its whole
+      // body: closing the connection refuses it at once.
       if (inFlight + left > limits.inFlight) {
-        const std::uint64_t budget = limits.inFlight, used = inFlight;
+        const std::uint64_t used = inFlight;
         lock.unlock();
         shutdown(fd, SHUT_RDWR);
         logger().warn("refused a request of " + std::to_string(left) + " octets from " + peer.first + ": with the " +
                       std::to_string(used) + " octets already arriving it would exceed corba.memory.in_flight (" +
-                      std::to_string(budget) + ")");
+                      std::to_string(limits.inFlight) + ")");
         throw CORBA::NO_RESOURCES(0, CORBA::COMPLETED_NO);
       }
       inFlight += left;
       Watched& w = watched[fd];
+      w.request = &info.giop_s;
       w.inode = progress->inode;
       w.peer = peer.first;
       w.declared = left;
       w.whole = progress->received - progress->unread + left - readAhead;
       w.samples = {{Clock::now(), progress->received}};
+      return 1;
+    }
+
+    // A request answered has arrived whole, whatever its octets said (a
+    // compressed one is smaller on the wire than it declares).
+    void answered(const omni::GIOP_S& request)
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      for (auto it = watched.begin(); it != watched.end();) {
+        const auto next = std::next(it);
+        if (it->second.request == &request)
+          forget(it);
+        it = next;
+      }
+    }
+
+    CORBA::Boolean onReply(omni::omniInterceptors::serverSendReply_T::info_T& info)
+    {
+      answered(info.giop_s);
+      return 1;
+    }
+
+    CORBA::Boolean onException(omni::omniInterceptors::serverSendException_T::info_T& info)
+    {
+      answered(info.giop_s);
       return 1;
     }
 
@@ -137,8 +170,11 @@ namespace RTC
   {
     {
       std::lock_guard<std::mutex> lock(mutex);
-      if (!installed)
+      if (!installed) {
         omniORB::getInterceptors()->serverReceiveRequest.add(onRequest);
+        omniORB::getInterceptors()->serverSendReply.add(onReply);
+        omniORB::getInterceptors()->serverSendException.add(onException);
+      }
       installed = true;
       active = true;
       limits = requestLimits;
