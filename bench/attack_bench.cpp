@@ -6,6 +6,7 @@
 // client's worst and median call time, the component's RSS, threads and open
 // sockets (peak during the attack, and 3 s after it), and when the attackers
 // were dropped.  Usage: attack_bench [stalled connections] [flood connections]
+// [first words of the one attack to run]
 #include "ChildProcess.h"
 #include "GridMapClient.h"
 #include "KorventProcess.h"
@@ -150,8 +151,12 @@ namespace
   }
 
   // One attack on a fresh component; `window` bounds how long it is watched.
-  void attack(const char* title, const std::vector<std::string>& attackerArgs, std::chrono::seconds window)
+  std::string only;  // runs only the attack whose title starts so, if set
+
+  void attack(const std::string& title, const std::vector<std::string>& attackerArgs, std::chrono::seconds window)
   {
+    if (title.rfind(only, 0) != 0)
+      return;
     RunningKorvent korvent;
     const pid_t pid = korvent.process->pid();
     korvent.service->setGridMap(32, 32, makeMap(std::vector<CORBA::Octet>(1024, 7)));
@@ -198,7 +203,7 @@ namespace
     std::this_thread::sleep_for(3s);
     const Figures after = Figures::of(pid);
 
-    std::printf("%s\n", title);
+    std::printf("%s\n", title.c_str());
     std::printf("  good client during the attack (%.1f s): %s\n", attackMs / 1000.0, goodDuring.c_str());
     if (floodEnd >= 0)
       std::printf("  burst took %.0f ms; a fresh client was served %.0f ms after it\n", floodEnd, freshServed);
@@ -219,11 +224,12 @@ int main(int argc, char** argv)
 {
   const std::string stalled = argc > 1 ? argv[1] : "64";
   const std::string flood = argc > 2 ? argv[2] : "3000";
-  attack(("stalled requests: " + stalled + " x (250 MiB declared, 1 MiB sent)").c_str(),
+  only = argc > 3 ? argv[3] : "";
+  attack("stalled requests: " + stalled + " x (250 MiB declared, 1 MiB sent)",
          {"stall", stalled, std::to_string(250u << 20), std::to_string(1u << 20)}, 30s);
-  attack(("stalled requests within the memory budget: " + stalled + " x (8 MiB declared, 1 MiB sent)").c_str(),
+  attack("stalled requests within the memory budget: " + stalled + " x (8 MiB declared, 1 MiB sent)",
          {"stall", stalled, std::to_string(8u << 20), std::to_string(1u << 20)}, 30s);
-  attack(("connection flood: " + flood + " x 64 octets of garbage").c_str(), {"flood", flood}, 60s);
+  attack("connection flood: " + flood + " x 64 octets of garbage", {"flood", flood}, 60s);
   attack("near-complete bodies: 6 x (250 MiB declared, 249 MiB sent)",
          {"stall", "6", std::to_string(250u << 20), std::to_string(249u << 20)}, 60s);
   return 0;

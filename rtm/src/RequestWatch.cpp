@@ -12,7 +12,6 @@
 
 #include <deque>
 #include <map>
-#include <sys/socket.h>
 #include <vector>
 
 namespace RTC
@@ -91,7 +90,7 @@ namespace RTC
       if (inFlight + left > limits.inFlight) {
         const std::uint64_t used = inFlight;
         lock.unlock();
-        shutdown(fd, SHUT_RDWR);
+        abortConnection(fd);
         logger().warn("refused a request of " + std::to_string(left) + " octets from " + peer.first + ": with the " +
                       std::to_string(used) + " octets already arriving it would exceed corba.memory.in_flight (" +
                       std::to_string(limits.inFlight) + ")");
@@ -154,7 +153,7 @@ namespace RTC
         const auto [since, before] = w.samples.front();
         const double seconds = std::chrono::duration<double>(now - since).count();
         if (now - since >= limits.grace && static_cast<double>(progress->received - before) < limits.minRate * seconds) {
-          shutdown(it->first, SHUT_RDWR);
+          abortConnection(it->first);
           warnings.push_back("dropped a request of " + std::to_string(w.declared) + " octets from " + w.peer + ": " +
                              std::to_string(progress->received - before) + " octets arrived in the last " +
                              std::to_string(seconds).substr(0, 4) + " s, below corba.request.min_rate");

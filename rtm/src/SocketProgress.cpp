@@ -74,6 +74,15 @@ namespace RTC
     return peers;
   }
 
+  void abortConnection(int fd)
+  {
+    // Connecting a TCP socket to an unspecified address dissolves its
+    // connection with a reset.
+    sockaddr unspecified{};
+    unspecified.sa_family = AF_UNSPEC;
+    connect(fd, &unspecified, sizeof unspecified);
+  }
+
   std::optional<SocketProgress> progressOf(int fd)
   {
     struct stat status{};

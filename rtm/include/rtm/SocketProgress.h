@@ -26,6 +26,12 @@ namespace RTC
   // or not they closed their end: what holds a descriptor here.
   std::set<Endpoint> peersOn(unsigned port);
 
+  // Resets the connection on `fd` without closing the descriptor, which its
+  // owner still holds: its reads and writes fail from then on, even while
+  // the peer keeps sending (a read shut down with shutdown() would still
+  // return what arrives).
+  void abortConnection(int fd);
+
   // Progress of the socket on `fd`; nothing if `fd` is no TCP socket.
   std::optional<SocketProgress> progressOf(int fd);
 }
