@@ -88,12 +88,12 @@ namespace RTC
       // The ORB would answer a refused request only after reading its whole
       // body: closing the connection refuses it at once.
       if (inFlight + left > limits.inFlight) {
-        const std::uint64_t used = inFlight;
+        const std::uint64_t used = inFlight, budget = limits.inFlight;
         lock.unlock();
         abortConnection(fd);
         logger().warn("refused a request of " + std::to_string(left) + " octets from " + peer.first + ": with the " +
                       std::to_string(used) + " octets already arriving it would exceed corba.memory.in_flight (" +
-                      std::to_string(limits.inFlight) + ")");
+                      std::to_string(budget) + ")");
         throw CORBA::NO_RESOURCES(0, CORBA::COMPLETED_NO);
       }
       inFlight += left;
