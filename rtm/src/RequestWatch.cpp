@@ -86,7 +86,9 @@ namespace RTC
       if (auto it = watched.find(fd); it != watched.end())
         forget(it);
       // The ORB would answer a refused request only after reading its whole
-      // body: closing the connection refuses it at once.
+      // body: resetting the connection refuses it at once, and the ORB's
+      // next read of the body fails before any servant is called (an
+      // exception thrown from here would leak the ORB's request object).
       if (inFlight + left > limits.inFlight) {
         const std::uint64_t used = inFlight, budget = limits.inFlight;
         lock.unlock();
@@ -94,7 +96,7 @@ namespace RTC
         logger().warn("refused a request of " + std::to_string(left) + " octets from " + peer.first + ": with the " +
                       std::to_string(used) + " octets already arriving it would exceed corba.memory.in_flight (" +
                       std::to_string(budget) + ")");
-        throw CORBA::NO_RESOURCES(0, CORBA::COMPLETED_NO);
+        return 1;
       }
       inFlight += left;
       Watched& w = watched[fd];
