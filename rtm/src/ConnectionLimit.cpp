@@ -1,7 +1,7 @@
 #include "rtm/ConnectionLimit.h"
 
 #include "rtm/OrbAddress.h"
-#include "rtm/SocketProgress.h"
+#include "rtm/SocketTable.h"
 
 #include <omniORB4/CORBA.h>
 #include <omniORB4/omniInterceptors.h>
@@ -25,6 +25,16 @@ namespace RTC
     std::set<Endpoint> admitted;     // peers let in whose connection may still be open
     Clock::time_point lastLook;      // when it was last asked which of them are
 
+    // Peers connected to the local `port` right now, as the kernel lists them.
+    std::set<Endpoint> connectedPeers(unsigned port)
+    {
+      std::set<Endpoint> peers;
+      for (const TcpSocket& socket : tcpSockets())
+        if (socket.localPort == port && socket.heldOpen())
+          peers.insert({withoutMappedPrefix(socket.remoteHost), socket.remotePort});
+      return peers;
+    }
+
     std::size_t admittedFrom(const std::string& host)
     {
       return static_cast<std::size_t>(std::count_if(admitted.begin(), admitted.end(),
@@ -42,15 +52,15 @@ namespace RTC
       const std::string host = hostKey(peer.first);
       std::unique_lock<std::mutex> lock(mutex);
       // Which of them are still open is asked only when a limit seems
-      // reached, and at most every 20 ms: asking costs a look at every
-      // descriptor, thousands in a flood, and the ORB accepts the next
+      // reached, and at most every 20 ms: the kernel's table lists thousands
+      // of sockets in a flood, and the ORB accepts the next
       // connection only once this one is decided.  A place freed is seen
       // within those 20 ms.
       if ((admitted.size() >= limit || admittedFrom(host) >= perHostLimit) &&
           Clock::now() - lastLook >= std::chrono::milliseconds(20)) {
         lastLook = Clock::now();
         lock.unlock();
-        const std::set<Endpoint> open = peersOn(me.second);
+        const std::set<Endpoint> open = connectedPeers(me.second);
         lock.lock();
         for (auto it = admitted.begin(); it != admitted.end();)
           it = open.count(*it) ? std::next(it) : admitted.erase(it);

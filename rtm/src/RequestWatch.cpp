@@ -11,6 +11,7 @@
 #include <omniORB4/internal/GIOP_S.h>
 
 #include <deque>
+#include <unistd.h>
 #include <map>
 #include <vector>
 
@@ -29,6 +30,7 @@ namespace RTC
     struct Watched
     {
       const omni::GIOP_S* request = nullptr;
+      int fd = -1;                  // a descriptor of the watch's own: the ORB may close its one any time
       unsigned long inode = 0;
       std::string peer;
       std::uint64_t declared = 0;   // octets still to come when the header was read
@@ -41,11 +43,12 @@ namespace RTC
     bool active = false;
     RequestLimits limits;
     std::uint64_t inFlight = 0;         // sum of `declared` below
-    std::map<int, Watched> watched;     // by descriptor
+    std::map<unsigned long, Watched> watched;  // by socket inode
 
-    void forget(std::map<int, Watched>::iterator it)
+    void forget(std::map<unsigned long, Watched>::iterator it)
     {
       inFlight -= it->second.declared;
+      close(it->second.fd);
       watched.erase(it);
     }
 
@@ -75,16 +78,21 @@ namespace RTC
         return 1;
       const Endpoint me = endpointOf(info.myaddress());
       const Endpoint peer = endpointOf(info.peeraddress());
-      const int fd = socketBetween(me.second, peer);
+      const int fd = duplicateSocketBetween(me.second, peer);
       const std::optional<SocketProgress> progress = fd >= 0 ? progressOf(fd) : std::nullopt;
-      if (!progress)
+      if (!progress) {
+        if (fd >= 0)
+          close(fd);
         return 1;
+      }
       std::unique_lock<std::mutex> lock(mutex);
-      if (!active)
-        return 1;
       // A new request on a connection ends the one watched on it before.
-      if (auto it = watched.find(fd); it != watched.end())
+      if (auto it = watched.find(progress->inode); it != watched.end())
         forget(it);
+      if (!active) {
+        close(fd);
+        return 1;
+      }
       // The ORB would answer a refused request only after reading its whole
       // body: resetting the connection refuses it at once, and the ORB's
       // next read of the body fails before any servant is called (an
@@ -93,14 +101,16 @@ namespace RTC
         const std::uint64_t used = inFlight, budget = limits.inFlight;
         lock.unlock();
         abortConnection(fd);
+        close(fd);
         logger().warn("refused a request of " + std::to_string(left) + " octets from " + peer.first + ": with the " +
                       std::to_string(used) + " octets already arriving it would exceed corba.memory.in_flight (" +
                       std::to_string(budget) + ")");
         return 1;
       }
       inFlight += left;
-      Watched& w = watched[fd];
+      Watched& w = watched[progress->inode];
       w.request = &info.giop_s;
+      w.fd = fd;
       w.inode = progress->inode;
       w.peer = peer.first;
       w.declared = left;
@@ -143,9 +153,9 @@ namespace RTC
       for (auto it = watched.begin(); it != watched.end();) {
         const auto next = std::next(it);
         Watched& w = it->second;
-        const std::optional<SocketProgress> progress = progressOf(it->first);
-        if (!progress || progress->inode != w.inode || progress->received >= w.whole) {
-          forget(it);  // closed, or arrived whole
+        const std::optional<SocketProgress> progress = progressOf(w.fd);
+        if (!progress || !progress->established || progress->received >= w.whole) {
+          forget(it);  // closed at either end, or arrived whole
           it = next;
           continue;
         }
@@ -155,7 +165,7 @@ namespace RTC
         const auto [since, before] = w.samples.front();
         const double seconds = std::chrono::duration<double>(now - since).count();
         if (now - since >= limits.grace && static_cast<double>(progress->received - before) < limits.minRate * seconds) {
-          abortConnection(it->first);
+          abortConnection(w.fd);
           warnings.push_back("dropped a request of " + std::to_string(w.declared) + " octets from " + w.peer + ": " +
                              std::to_string(progress->received - before) + " octets arrived in the last " +
                              std::to_string(seconds).substr(0, 4) + " s, below corba.request.min_rate");
@@ -193,8 +203,8 @@ namespace RTC
     thread_.join();
     std::lock_guard<std::mutex> lock(mutex);
     active = false;
-    watched.clear();
-    inFlight = 0;
+    while (!watched.empty())
+      forget(watched.begin());
   }
 
   void RequestWatch::run()

@@ -1,77 +1,60 @@
 #include "rtm/SocketProgress.h"
 
-#include <arpa/inet.h>
-#include <cstdlib>
+#include "rtm/SocketTable.h"
+
+#include <cstdio>
 #include <dirent.h>
-#include <functional>
+#include <fcntl.h>
 #include <linux/sockios.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace RTC
 {
   namespace
   {
-    Endpoint endpointOf(const sockaddr_storage& address)
-    {
-      char text[INET6_ADDRSTRLEN] = "";
-      if (address.ss_family == AF_INET) {
-        const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
-        inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
-        return {text, ntohs(v4.sin_port)};
-      }
-      if (address.ss_family == AF_INET6) {
-        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
-        inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
-        return {withoutMappedPrefix(text), ntohs(v6.sin6_port)};
-      }
-      return {};
-    }
-
-    // Calls `visit` with each connected socket of this process and its two
-    // ends, until it returns false.
-    void forEachConnection(const std::function<bool(int, const Endpoint&, const Endpoint&)>& visit)
+    // The descriptor of this process that holds socket `inode`, or -1.  Only
+    // the names in /proc are read: no other thread's descriptor is touched.
+    int descriptorOf(unsigned long inode)
     {
       DIR* fds = opendir("/proc/self/fd");
       if (!fds)
-        return;
+        return -1;
+      int found = -1;
+      const std::string wanted = "socket:[" + std::to_string(inode) + "]";
       while (dirent* entry = readdir(fds)) {
-        const int fd = std::atoi(entry->d_name);
-        sockaddr_storage local{}, remote{};
-        socklen_t localSize = sizeof local, remoteSize = sizeof remote;
-        if (entry->d_name[0] == '.' || getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
-            getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &remoteSize) != 0)
-          continue;
-        if (!visit(fd, endpointOf(local), endpointOf(remote)))
+        char target[64];
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0 && wanted == std::string(target, static_cast<std::size_t>(n))) {
+          found = std::atoi(entry->d_name);
           break;
+        }
       }
       closedir(fds);
+      return found;
     }
   }
 
-  int socketBetween(unsigned port, const Endpoint& peer)
+  int duplicateSocketBetween(unsigned port, const Endpoint& peer)
   {
-    int found = -1;
-    forEachConnection([&](int fd, const Endpoint& local, const Endpoint& remote) {
-      if (local.second == port && remote == peer)
-        found = fd;
-      return found < 0;
-    });
-    return found;
-  }
-
-  std::set<Endpoint> peersOn(unsigned port)
-  {
-    std::set<Endpoint> peers;
-    forEachConnection([&](int, const Endpoint& local, const Endpoint& remote) {
-      if (local.second == port)
-        peers.insert(remote);
-      return true;
-    });
-    return peers;
+    for (const TcpSocket& socket : tcpSockets()) {
+      if (socket.localPort != port || socket.remotePort != peer.second ||
+          withoutMappedPrefix(socket.remoteHost) != peer.first || !socket.heldOpen())
+        continue;
+      const int fd = descriptorOf(socket.inode);
+      const int copy = fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+      const std::optional<SocketProgress> progress = copy >= 0 ? progressOf(copy) : std::nullopt;
+      if (progress && progress->inode == socket.inode)
+        return copy;
+      if (copy >= 0)
+        close(copy);
+    }
+    return -1;
   }
 
   void abortConnection(int fd)
@@ -93,6 +76,6 @@ namespace RTC
         getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || ioctl(fd, SIOCINQ, &unread) != 0)
       return std::nullopt;
     return SocketProgress{static_cast<unsigned long>(status.st_ino), info.tcpi_bytes_received,
-                          static_cast<std::size_t>(unread > 0 ? unread : 0)};
+                          static_cast<std::size_t>(unread > 0 ? unread : 0), info.tcpi_state == 1 /* established */};
   }
 }

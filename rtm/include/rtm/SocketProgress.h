@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <set>
 
 namespace RTC
 {
@@ -16,20 +15,18 @@ namespace RTC
     unsigned long inode = 0;  // tells the socket apart from a later one on the same descriptor
     std::uint64_t received = 0;  // octets the kernel received from the peer, ever
     std::size_t unread = 0;      // of those, octets not read by this process yet
+    bool established = false;    // neither end has closed or reset it
   };
 
-  // The descriptor of this process's TCP socket between the local `port`
-  // and `peer`, or -1.
-  int socketBetween(unsigned port, const Endpoint& peer);
+  // A descriptor of its own (the caller closes it) for this process's TCP
+  // connection between the local `port` and `peer`, or -1.  Call from the
+  // thread serving that connection, so that its descriptor stays open.
+  int duplicateSocketBetween(unsigned port, const Endpoint& peer);
 
-  // Peers of this process's sockets connected to the local `port`, whether
-  // or not they closed their end: what holds a descriptor here.
-  std::set<Endpoint> peersOn(unsigned port);
-
-  // Resets the connection on `fd` without closing the descriptor, which its
-  // owner still holds: its reads and writes fail from then on, even while
-  // the peer keeps sending (a read shut down with shutdown() would still
-  // return what arrives).
+  // Resets the connection on `fd` without closing any descriptor of it:
+  // reads and writes on all of them fail from then on, even while the peer
+  // keeps sending (a read shut down with shutdown() would still return what
+  // arrives).
   void abortConnection(int fd);
 
   // Progress of the socket on `fd`; nothing if `fd` is no TCP socket.
