@@ -71,6 +71,12 @@ namespace
 
     pid_t pid() const { return korvent_->process->pid(); }
 
+    // The warning may come a moment after the connection it is about closed.
+    bool logSays(const std::string& text)
+    {
+      return waitFor([&] { return korvent_->process->errorOutput().find(text) != std::string::npos; }, 20s);
+    }
+
     // The connected client gets the map as it was stored.
     void expectServed()
     {
@@ -109,7 +115,7 @@ TEST_F(FairService, StalledRequestsHoldOnlyTheirOwnConnectionsAndAreDropped)
   // More stalled requests than the ORB's pool of threads once had room for.
   // A window long enough that none is dropped before the checks below.
   constexpr int limit = 40;
-  constexpr auto window = 10s;
+  constexpr auto window = 30s;
   start({"-o", "corba.max_connections:" + std::to_string(limit), "-o",
          "corba.max_connections_per_host:" + std::to_string(limit), "-o",
          "corba.request.grace:" + std::to_string(window.count())});
@@ -127,7 +133,7 @@ TEST_F(FairService, StalledRequestsHoldOnlyTheirOwnConnectionsAndAreDropped)
   EXPECT_EQ(FreshCall::Refused, freshGetGridMap(address_, 5s)) << "a client beyond the limit was left waiting";
 
   EXPECT_TRUE(stalled.lineStarting("all dropped", window * 3 + 30s)) << stalled.dropped << " of " << held << " dropped";
-  EXPECT_NE(std::string::npos, korvent_->process->errorOutput().find("corba.request.min_rate"));
+  EXPECT_TRUE(logSays("corba.request.min_rate"));
   expectResourcesBack();
   EXPECT_EQ(FreshCall::Answered, freshGetGridMap(address_, 10s)) << "a new client is not served after the attack";
 }
@@ -158,7 +164,7 @@ TEST_F(FairService, FloodOfGarbageConnectionsEndsQuickly)
   Attacker flood({"flood", korvent_->serviceIor, "2000"});
   ASSERT_TRUE(flood.lineStarting("flooded ", 120s)) << flood.process->errorOutput();
   // A place freed is seen within moments, not at once.
-  EXPECT_TRUE(waitFor([&] { return freshGetGridMap(address_, 2s) == FreshCall::Answered; }, 20s))
+  EXPECT_TRUE(waitFor([&] { return freshGetGridMap(address_, 2s) == FreshCall::Answered; }, 60s))
     << "a new client is not served after the flood";
   expectResourcesBack();
 }
@@ -174,7 +180,7 @@ TEST_F(FairService, RequestsBeyondTheMemoryBudgetAreRefusedAtTheirHeader)
   ASSERT_EQ("1", first->lineStarting("sent ", 30s).value_or("none"));
   Attacker second(request);
   EXPECT_TRUE(second.lineStarting("all dropped", 20s)) << "the request over the budget was let in";
-  EXPECT_NE(std::string::npos, korvent_->process->errorOutput().find("corba.memory.in_flight"));
+  EXPECT_TRUE(logSays("corba.memory.in_flight"));
   expectServed();
   EXPECT_FALSE(first->lineStarting("dropped", 1s)) << "the request within the budget was dropped";
 
