@@ -21,17 +21,16 @@ namespace RTC
   {
     using Clock = std::chrono::steady_clock;
 
-    // The ORB reads a request's start in one buffer of at most this size:
-    // smaller requests have arrived whole when their header is read, and
-    // the last octets of a larger one may already be read when it is
-    // watched.  Stalls within them are left to the whole-request timeout.
+    // The ORB may have read up to this much of a request ahead of what it
+    // has unmarshalled: requests no larger are not watched, nor the last
+    // octets of a larger one.  Stalls there are left to the whole-request
+    // timeout.
     constexpr std::uint64_t readAhead = 64 * 1024;
 
     struct Watched
     {
       const omni::GIOP_S* request = nullptr;
       int fd = -1;                  // a descriptor of the watch's own: the ORB may close its one any time
-      unsigned long inode = 0;
       std::string peer;
       std::uint64_t declared = 0;   // octets still to come when the header was read
       std::uint64_t whole = 0;      // the socket's received count once they all came
@@ -111,7 +110,6 @@ namespace RTC
       Watched& w = watched[progress->inode];
       w.request = &info.giop_s;
       w.fd = fd;
-      w.inode = progress->inode;
       w.peer = peer.first;
       w.declared = left;
       w.whole = progress->received - progress->unread + left - readAhead;

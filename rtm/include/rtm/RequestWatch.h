@@ -18,8 +18,8 @@ namespace RTC
 
   // Holds incoming requests too large to arrive in one read to the limits
   // above: a request whose declared size would take the octets in flight
-  // over the budget has its connection closed at its header, and one whose
-  // octets stop arriving at the minimum rate is disconnected, which frees
+  // over the budget has its connection reset at its header, and one whose
+  // octets stop arriving at the minimum rate has it reset then, which frees
   // its thread and buffer.  The ORB has neither limit: a request only ends
   // at its whole-request timeout.  Install after ORB_init, before the POA
   // is activated; one at a time.
