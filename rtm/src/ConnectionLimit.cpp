@@ -1,11 +1,13 @@
 #include "rtm/ConnectionLimit.h"
 
+#include "rtm/OrbAddress.h"
 #include "rtm/SocketTable.h"
 
 #include <omniORB4/CORBA.h>
 #include <omniORB4/omniInterceptors.h>
 
-#include <cstdlib>
+#include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <string>
@@ -15,36 +17,13 @@ namespace RTC
 {
   namespace
   {
-    // One end of a connection: numeric host, port.
-    using Endpoint = std::pair<std::string, unsigned>;
+    using Clock = std::chrono::steady_clock;
 
-    std::mutex mutex;                // guards the two below
+    std::mutex mutex;                // guards the four below
     std::size_t limit = 0;
+    std::size_t perHostLimit = 0;
     std::set<Endpoint> admitted;     // peers let in whose connection may still be open
-
-    // "giop:tcp:127.0.0.1:5000" or "giop:ssl:[::1]:5000", as the ORB names
-    // addresses: "giop:", the transport, then host and port.
-    Endpoint endpointOf(const char* address)
-    {
-      std::string text = address ? address : "";
-      if (text.rfind("giop:", 0) == 0) {
-        const std::size_t transportEnd = text.find(':', 5);
-        if (transportEnd != std::string::npos)
-          text = text.substr(transportEnd + 1);
-      }
-      const std::size_t colon = text.rfind(':');
-      if (colon == std::string::npos)
-        return {text, 0};
-      std::string host = text.substr(0, colon);
-      if (host.size() > 1 && host.front() == '[' && host.back() == ']')
-        host = host.substr(1, host.size() - 2);
-      return {host, static_cast<unsigned>(std::strtoul(text.c_str() + colon + 1, nullptr, 10))};
-    }
-
-    std::string withoutMappedPrefix(const std::string& host)
-    {
-      return host.rfind("::ffff:", 0) == 0 ? host.substr(7) : host;
-    }
+    Clock::time_point lastLook;      // when it was last asked which of them are
 
     // Peers connected to the local `port` right now, as the kernel lists them.
     std::set<Endpoint> connectedPeers(unsigned port)
@@ -56,6 +35,12 @@ namespace RTC
       return peers;
     }
 
+    std::size_t admittedFrom(const std::string& host)
+    {
+      return static_cast<std::size_t>(std::count_if(admitted.begin(), admitted.end(),
+                                                     [&](const Endpoint& e) { return hostKey(e.first) == host; }));
+    }
+
     // Counts the connections this interceptor let in and that are still
     // open: the ORB may accept a burst of connections before it asks about
     // any of them, so counting every open socket would turn the whole burst
@@ -63,15 +48,30 @@ namespace RTC
     CORBA::Boolean admit(omni::omniInterceptors::serverAcceptConnection_T::info_T& info)
     {
       const Endpoint me = endpointOf(info.myaddress());
-      Endpoint peer = endpointOf(info.peeraddress());
-      peer.first = withoutMappedPrefix(peer.first);
-      const std::set<Endpoint> open = connectedPeers(me.second);
-      std::lock_guard<std::mutex> lock(mutex);
-      for (auto it = admitted.begin(); it != admitted.end();)
-        it = open.count(*it) ? std::next(it) : admitted.erase(it);
+      const Endpoint peer = endpointOf(info.peeraddress());
+      const std::string host = hostKey(peer.first);
+      std::unique_lock<std::mutex> lock(mutex);
+      // Which of them are still open is asked only when a limit seems
+      // reached, and at most every 20 ms: the kernel's table lists thousands
+      // of sockets in a flood, and the ORB accepts the next
+      // connection only once this one is decided.  A place freed is seen
+      // within those 20 ms.
+      if ((admitted.size() >= limit || admittedFrom(host) >= perHostLimit) &&
+          Clock::now() - lastLook >= std::chrono::milliseconds(20)) {
+        lastLook = Clock::now();
+        lock.unlock();
+        const std::set<Endpoint> open = connectedPeers(me.second);
+        lock.lock();
+        for (auto it = admitted.begin(); it != admitted.end();)
+          it = open.count(*it) ? std::next(it) : admitted.erase(it);
+      }
       if (admitted.size() >= limit) {
         info.reject = 1;
         info.why = "too many connections";
+      }
+      else if (admittedFrom(host) >= perHostLimit) {
+        info.reject = 1;
+        info.why = "too many connections from one host";
       }
       else {
         admitted.insert(peer);
@@ -80,11 +80,12 @@ namespace RTC
     }
   }
 
-  void limitIncomingConnections(std::size_t maximum)
+  void limitIncomingConnections(std::size_t maximum, std::size_t perHost)
   {
     std::lock_guard<std::mutex> lock(mutex);
     if (limit == 0)
       omniORB::getInterceptors()->serverAcceptConnection.add(admit);
     limit = maximum;
+    perHostLimit = perHost;
   }
 }

@@ -105,7 +105,11 @@ namespace RTC
       fail(programName_, error.what());
     }
     // Interceptors go in after ORB_init and before the POA lets calls in.
-    limitIncomingConnections(static_cast<std::size_t>(numericSetting(config_, "corba.max_connections")));
+    limitIncomingConnections(static_cast<std::size_t>(numericSetting(config_, "corba.max_connections")),
+                             static_cast<std::size_t>(numericSetting(config_, "corba.max_connections_per_host")));
+    requestWatch_ = std::make_unique<RequestWatch>(
+      RequestLimits{numericSetting(config_, "corba.request.min_rate"), secondsSetting(config_, "corba.request.grace"),
+                    static_cast<std::uint64_t>(numericSetting(config_, "corba.memory.in_flight"))});
     if (retainBuffers)
       memoryReleaser_ = std::make_unique<MemoryReleaser>(secondsSetting(config_, "manager.memory.release_after"));
 

@@ -44,9 +44,13 @@ namespace RTC
       "corba.endpoint", "",
       "corba.nameservers", "localhost",
       "corba.call_timeout", "5",
-      "corba.request_timeout", "60",
+      "corba.request_timeout", "600",
+      "corba.request.min_rate", "16384",
+      "corba.request.grace", "5",
+      "corba.memory.in_flight", "536870912",
       "corba.idle_timeout", "60",
       "corba.max_connections", "64",
+      "corba.max_connections_per_host", "16",
       "corba.max_threads", "16",
       "corba.compression.enable", "NO",
       "corba.compression.level", "1",
@@ -87,8 +91,12 @@ namespace RTC
     const NumericKey numericKeys[] = {
       {"corba.call_timeout", 0.1, 3600, false},
       {"corba.request_timeout", 1, 86400, false},
+      {"corba.request.min_rate", 1, 1e10, false},
+      {"corba.request.grace", 0.5, 3600, false},
+      {"corba.memory.in_flight", 1 << 20, 1e13, true},
       {"corba.idle_timeout", 2, 86400, true},
       {"corba.max_connections", 1, 65536, true},
+      {"corba.max_connections_per_host", 1, 65536, true},
       {"corba.max_threads", 2, 4096, true},
       {"corba.compression.level", 1, 9, true},
       {"corba.compression.min_bytes", 0, 1e9, true},
@@ -101,7 +109,8 @@ namespace RTC
     // Keys of the framework's own families that the runtime acts on.
     const char* const usedKeys[] = {
       "corba.args", "corba.endpoint", "corba.endpoints", "corba.nameservers", "corba.call_timeout",
-      "corba.request_timeout", "corba.idle_timeout", "corba.max_connections", "corba.max_threads",
+      "corba.request_timeout", "corba.request.min_rate", "corba.request.grace", "corba.memory.in_flight",
+      "corba.idle_timeout", "corba.max_connections", "corba.max_connections_per_host", "corba.max_threads",
       "corba.compression.enable", "corba.compression.level", "corba.compression.min_bytes", "corba.ssl.mode",
       "corba.ssl.endpoints", "corba.ssl.certificate", "corba.ssl.key_password", "corba.ssl.ca_file",
       "corba.ssl.verify", "corba.local.enable", "corba.local.folder", "corba.local.permission",
@@ -338,9 +347,15 @@ namespace RTC
     auto whole = [&](const char* key) { return static_cast<long>(numericSetting(config, key)); };
     // Every outgoing call, connection attempts included, ends within the
     // call timeout; a request must arrive whole within the request timeout;
-    // an idle connection is closed; threads serving connections are capped
-    // (one per connection up to the limit, a shared pool beyond it).
+    // an idle connection is closed.  Every connection let in has a thread of
+    // its own, so that one stalled half-way through a request holds that
+    // thread alone: were connections beyond some number served by a shared
+    // pool, as many stalled requests as the pool has threads would lock
+    // every later client out.  Twice the connection limit leaves room for
+    // connections of a burst not refused yet; the pool serves calls that
+    // arrive together on one connection, and connections beyond that room.
     const long threads = whole("corba.max_threads");
+    const long perConnection = 2 * whole("corba.max_connections") + 2;
     const long idle = whole("corba.idle_timeout");
     args.insert(args.end(), {
       "-ORBclientCallTimeOutPeriod", ms("corba.call_timeout"),
@@ -349,9 +364,12 @@ namespace RTC
       "-ORBserverCallTimeOutPeriod", ms("corba.request_timeout"),
       "-ORBinConScanPeriod", std::to_string(idle),
       "-ORBscanGranularity", std::to_string(std::min(5L, idle / 2)),
-      "-ORBthreadPerConnectionUpperLimit", std::to_string(threads),
-      "-ORBthreadPerConnectionLowerLimit", std::to_string(threads * 3 / 4),
-      "-ORBmaxServerThreadPoolSize", std::to_string(threads)});
+      "-ORBthreadPerConnectionUpperLimit", std::to_string(perConnection),
+      "-ORBthreadPerConnectionLowerLimit", std::to_string(perConnection - 1),
+      "-ORBmaxServerThreadPoolSize", std::to_string(threads),
+      // Threads left over from a burst of connections go within a second,
+      // not the ORB's default ten.
+      "-ORBidleThreadTimeout", "1"});
     if (isYes(config.getProperty("corba.compression.enable"))) {
       const std::vector<std::string> compression = compressionOrbOptions();
       args.insert(args.end(), compression.begin(), compression.end());

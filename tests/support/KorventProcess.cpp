@@ -4,6 +4,7 @@
 #include "NameServer.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -84,4 +85,18 @@ long procStatus(pid_t pid, const std::string& field)
     if (line.rfind(field + ":", 0) == 0)
       return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
   return -1;
+}
+
+long openSockets(pid_t pid)
+{
+  std::error_code error;
+  std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
+  if (error)
+    return -1;
+  long sockets = 0;
+  for (const std::filesystem::directory_entry& fd : fds) {
+    const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+    sockets += !error && target.rfind("socket:", 0) == 0 ? 1 : 0;
+  }
+  return sockets;
 }

@@ -48,4 +48,7 @@ struct RunningKorvent
 // sizes), or -1 when the process or the field is not there.
 long procStatus(pid_t pid, const std::string& field);
 
+// Sockets the process has open, or -1 when it is not there.
+long openSockets(pid_t pid);
+
 #endif // TESTS_SUPPORT_KORVENTPROCESS_H

@@ -1,5 +1,6 @@
 #include "RawGiop.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -174,13 +175,17 @@ IiopAddress iiopAddressOf(const std::string& ior)
   throw std::runtime_error("IOR has no IIOP profile");
 }
 
-int connectTcp(const std::string& host, int port)
+int connectTcp(const std::string& host, int port, const std::string& source)
 {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
-  if (fd < 0 || inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1 ||
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  const bool bound = source.empty() || (inet_pton(AF_INET, source.c_str(), &from.sin_addr) == 1 &&
+                                        bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0);
+  if (fd < 0 || !bound || inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1 ||
       connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     if (fd >= 0)
       close(fd);
@@ -228,6 +233,18 @@ bool sendAll(int fd, const std::string& bytes)
   return true;
 }
 
+bool sendFiller(int fd, std::size_t count)
+{
+  const std::string piece(1u << 20, '\x01');
+  for (std::size_t left = count; left > 0;) {
+    const std::size_t n = std::min(left, piece.size());
+    if (!sendAll(fd, piece.substr(0, n)))
+      return false;
+    left -= n;
+  }
+  return true;
+}
+
 bool closedByPeer(int fd, std::chrono::milliseconds timeout)
 {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -246,6 +263,24 @@ bool closedByPeer(int fd, std::chrono::milliseconds timeout)
     if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
       return true;
   }
+}
+
+FreshCall freshGetGridMap(const IiopAddress& address, std::chrono::milliseconds timeout)
+{
+  const int fd = connectTcp(address.host, address.port);
+  if (fd < 0)
+    return FreshCall::Refused;
+  FreshCall outcome = FreshCall::Refused;
+  if (sendAll(fd, getGridMapRequest(address.objectKey, 1))) {
+    pollfd p{fd, POLLIN, 0};
+    char head[4];
+    if (poll(&p, 1, static_cast<int>(timeout.count())) != 1)
+      outcome = FreshCall::Unanswered;
+    else if (recv(fd, head, sizeof head, MSG_WAITALL) == 4 && std::string(head, 4) == "GIOP")
+      outcome = FreshCall::Answered;
+  }
+  close(fd);
+  return outcome;
 }
 
 std::size_t pendingBytes(int fd)

@@ -17,8 +17,9 @@ struct IiopAddress
 };
 IiopAddress iiopAddressOf(const std::string& ior);
 
-// A connected TCP socket to host:port, or -1.
-int connectTcp(const std::string& host, int port);
+// A connected TCP socket to host:port, from the local address `source` if
+// one is given, or -1.
+int connectTcp(const std::string& host, int port, const std::string& source = "");
 
 // A complete getGridMap request (the reply carries the whole stored map).
 std::string getGridMapRequest(const std::string& objectKey, uint32_t requestId);
@@ -35,6 +36,10 @@ std::string connectRequest(const std::string& objectKey, uint32_t requestId, con
 // Writes all of `bytes`; false if the peer closed or the write failed.
 bool sendAll(int fd, const std::string& bytes);
 
+// Writes `count` filler octets in pieces, so that hundreds of MiB of body
+// need no buffer of that size; false if the peer closed or the write failed.
+bool sendFiller(int fd, std::size_t count);
+
 // True once the peer has closed the connection (end of stream or reset),
 // reading and discarding whatever arrives first; false at the timeout.
 bool closedByPeer(int fd, std::chrono::milliseconds timeout);
@@ -42,6 +47,11 @@ bool closedByPeer(int fd, std::chrono::milliseconds timeout);
 // The body of the next GIOP message, its fragments joined; throws
 // std::runtime_error if it does not arrive whole within the timeout.
 std::string readGiopMessageBody(int fd, std::chrono::milliseconds timeout);
+
+// What becomes of a getGridMap on a new connection: answered, refused (the
+// connection closed or could not be made), or still unanswered at the timeout.
+enum class FreshCall { Answered, Refused, Unanswered };
+FreshCall freshGetGridMap(const IiopAddress& address, std::chrono::milliseconds timeout);
 
 // Bytes waiting to be read on the socket.
 std::size_t pendingBytes(int fd);

@@ -8,6 +8,7 @@
 #include "rtm/NamingService.h"
 #include "rtm/OrbRuntime.h"
 #include "rtm/Properties.h"
+#include "rtm/RequestWatch.h"
 
 #include <condition_variable>
 #include <memory>
@@ -88,6 +89,7 @@ namespace RTC
     Properties config_;
     std::unique_ptr<MemoryReleaser> memoryReleaser_;
     std::unique_ptr<OrbRuntime> orb_;
+    std::unique_ptr<RequestWatch> requestWatch_;  // stopped before the ORB goes
     std::unique_ptr<NamingService> naming_;
     ModuleInitProc initProc_ = nullptr;
 

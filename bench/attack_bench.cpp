@@ -1,0 +1,236 @@
+// Attacks on a fresh KorventComp with its default limits, each while one
+// well-behaved client keeps asking for a 1 KiB map: connections that each
+// declare a 250 MiB setGridMap (then 8 MiB), send 1 MiB and go silent; a
+// flood of short connections carrying garbage; connections that each send
+// 249 of a declared 250 MiB and go silent.  Prints, per attack, the good
+// client's worst and median call time, the component's RSS, threads and open
+// sockets (peak during the attack, and 3 s after it), and when the attackers
+// were dropped.  Usage: attack_bench [stalled connections] [flood connections]
+// [first words of the one attack to run]
+#include "ChildProcess.h"
+#include "GridMapClient.h"
+#include "KorventProcess.h"
+#include "RawGiop.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace
+{
+  double msSince(Clock::time_point start)
+  {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  }
+
+  struct Figures
+  {
+    long rssKiB = 0, threads = 0, sockets = 0;
+
+    static Figures of(pid_t pid) { return {procStatus(pid, "VmRSS"), procStatus(pid, "Threads"), openSockets(pid)}; }
+    void keepPeak(const Figures& f)
+    {
+      rssKiB = std::max(rssKiB, f.rssKiB);
+      threads = std::max(threads, f.threads);
+      sockets = std::max(sockets, f.sockets);
+    }
+  };
+
+  // Calls getGridMap back to back, each call bounded, and keeps the times.
+  class GoodClient
+  {
+  public:
+    explicit GoodClient(Korvent_ptr service) : service_(Korvent::_duplicate(service))
+    {
+      omniORB::setClientCallTimeout(service_, 10000);
+      thread_ = std::thread([this] { run(); });
+    }
+    ~GoodClient()
+    {
+      stop_ = true;
+      thread_.join();
+    }
+
+    void restart()
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      times_.clear();
+      failures_ = 0;
+    }
+
+    // "worst / median ms, failures"
+    std::string summary()
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::vector<double> times = times_;
+      if (times.empty())
+        return "no call answered, " + std::to_string(failures_) + " failed";
+      std::sort(times.begin(), times.end());
+      char text[96];
+      std::snprintf(text, sizeof text, "%zu calls, worst %.1f ms, median %.2f ms, %d failed", times.size(),
+                    times.back(), times[times.size() / 2], failures_);
+      return text;
+    }
+
+  private:
+    void run()
+    {
+      while (!stop_) {
+        const Clock::time_point start = Clock::now();
+        bool answered = true;
+        try {
+          RTC::TimedOctetSeq map;
+          CORBA::Short width = 0, height = 0;
+          service_->getGridMap(width, height, map);
+        }
+        catch (const CORBA::SystemException&) {
+          answered = false;
+        }
+        const double ms = msSince(start);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (answered)
+          times_.push_back(ms);
+        else
+          ++failures_;
+        if (!answered)
+          std::this_thread::sleep_for(10ms);
+      }
+    }
+
+    Korvent_var service_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<double> times_;
+    int failures_ = 0;
+    std::thread thread_;
+  };
+
+  std::string dropSummary(std::vector<long> drops, long attackers)
+  {
+    if (drops.empty())
+      return "none of " + std::to_string(attackers) + " dropped";
+    std::sort(drops.begin(), drops.end());
+    char text[128];
+    std::snprintf(text, sizeof text, "%zu of %ld dropped, first %.1f s, median %.1f s, last %.1f s", drops.size(),
+                  attackers, drops.front() / 1000.0, drops[drops.size() / 2] / 1000.0, drops.back() / 1000.0);
+    return text;
+  }
+
+  // New clients tried once a second during an attack: answered, refused at
+  // once, or left without an answer.
+  struct FreshTally
+  {
+    int answered = 0, refused = 0, unanswered = 0;
+    Clock::time_point next = Clock::now();
+
+    void maybeTry(const IiopAddress& address)
+    {
+      if (Clock::now() < next)
+        return;
+      next = Clock::now() + 1s;
+      switch (freshGetGridMap(address, 2s)) {
+        case FreshCall::Answered: ++answered; break;
+        case FreshCall::Refused: ++refused; break;
+        case FreshCall::Unanswered: ++unanswered; break;
+      }
+    }
+  };
+
+  void printFigures(const char* when, const Figures& f)
+  {
+    std::printf("  %-7s RSS %8ld kB  threads %4ld  sockets %5ld\n", when, f.rssKiB, f.threads, f.sockets);
+  }
+
+  // One attack on a fresh component; `window` bounds how long it is watched.
+  std::string only;  // runs only the attack whose title starts so, if set
+
+  void attack(const std::string& title, const std::vector<std::string>& attackerArgs, std::chrono::seconds window)
+  {
+    if (title.rfind(only, 0) != 0)
+      return;
+    RunningKorvent korvent;
+    const pid_t pid = korvent.process->pid();
+    korvent.service->setGridMap(32, 32, makeMap(std::vector<CORBA::Octet>(1024, 7)));
+    const IiopAddress address = iiopAddressOf(korvent.serviceIor);
+    GoodClient good(korvent.service);
+    std::this_thread::sleep_for(1s);
+    const Figures idle = Figures::of(pid);
+    good.restart();
+
+    std::vector<std::string> argv{ATTACKER_PATH, attackerArgs[0], korvent.serviceIor};
+    argv.insert(argv.end(), attackerArgs.begin() + 1, attackerArgs.end());
+    ChildProcess attacker(argv);
+    const Clock::time_point start = Clock::now();
+    Figures peak = idle;
+    std::vector<long> drops;
+    long attackers = 0;
+    double floodEnd = -1, freshServed = -1;
+    FreshTally fresh;
+    while (Clock::now() - start < window) {
+      peak.keepPeak(Figures::of(pid));
+      if (attackers > 0)
+        fresh.maybeTry(address);
+      std::optional<std::string> line = attacker.readLine(100ms);
+      if (!line)
+        continue;
+      if (line->rfind("sent ", 0) == 0)
+        attackers = std::atol(line->c_str() + 5);
+      else if (line->rfind("dropped ", 0) == 0)
+        drops.push_back(std::atol(line->c_str() + 8));
+      else if (line->rfind("flooded ", 0) == 0) {
+        floodEnd = msSince(start);
+        const Clock::time_point burstEnd = Clock::now();
+        while (freshGetGridMap(address, 2s) != FreshCall::Answered && Clock::now() - burstEnd < 20s)
+          peak.keepPeak(Figures::of(pid));
+        freshServed = msSince(burstEnd);
+        break;
+      }
+      if (*line == "all dropped")
+        break;
+    }
+    const double attackMs = msSince(start);
+    const std::string goodDuring = good.summary();
+    attacker.stop(SIGKILL, 10s);
+    std::this_thread::sleep_for(3s);
+    const Figures after = Figures::of(pid);
+
+    std::printf("%s\n", title.c_str());
+    std::printf("  good client during the attack (%.1f s): %s\n", attackMs / 1000.0, goodDuring.c_str());
+    if (floodEnd >= 0)
+      std::printf("  burst took %.0f ms; a fresh client was served %.0f ms after it\n", floodEnd, freshServed);
+    else
+      std::printf("  attackers: %ld open once sent; %s\n  new clients while they were held: %d answered, "
+                  "%d refused at once, %d unanswered after 2 s\n", attackers,
+                  dropSummary(drops, std::atol(attackerArgs[1].c_str())).c_str(), fresh.answered, fresh.refused,
+                  fresh.unanswered);
+    printFigures("idle", idle);
+    printFigures("peak", peak);
+    printFigures("after", after);
+    std::fflush(stdout);
+    korvent.process->stop(SIGTERM, 30s);
+  }
+}
+
+int main(int argc, char** argv)
+{
+  const std::string stalled = argc > 1 ? argv[1] : "64";
+  const std::string flood = argc > 2 ? argv[2] : "3000";
+  only = argc > 3 ? argv[3] : "";
+  attack("stalled requests: " + stalled + " x (250 MiB declared, 1 MiB sent)",
+         {"stall", stalled, std::to_string(250u << 20), std::to_string(1u << 20)}, 30s);
+  attack("stalled requests within the memory budget: " + stalled + " x (8 MiB declared, 1 MiB sent)",
+         {"stall", stalled, std::to_string(8u << 20), std::to_string(1u << 20)}, 30s);
+  attack("connection flood: " + flood + " x 64 octets of garbage", {"flood", flood}, 60s);
+  attack("near-complete bodies: 6 x (250 MiB declared, 249 MiB sent)",
+         {"stall", "6", std::to_string(250u << 20), std::to_string(249u << 20)}, 60s);
+  return 0;
+}

@@ -1,0 +1,44 @@
+#ifndef RTM_REQUESTWATCH_H
+#define RTM_REQUESTWATCH_H
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+namespace RTC
+{
+  struct RequestLimits
+  {
+    double minRate = 0;                    // octets per second a large request must keep arriving at
+    std::chrono::milliseconds grace{0};    // the window over which that rate is measured
+    std::uint64_t inFlight = 0;            // declared octets of large requests still arriving, all connections
+  };
+
+  // Holds incoming requests too large to arrive in one read to the limits
+  // above: a request whose declared size would take the octets in flight
+  // over the budget has its connection reset at its header, and one whose
+  // octets stop arriving at the minimum rate has it reset then, which frees
+  // its thread and buffer.  The ORB has neither limit: a request only ends
+  // at its whole-request timeout.  Install after ORB_init, before the POA
+  // is activated; one at a time.
+  class RequestWatch
+  {
+  public:
+    explicit RequestWatch(const RequestLimits& limits);
+    ~RequestWatch();
+    RequestWatch(const RequestWatch&) = delete;
+    RequestWatch& operator=(const RequestWatch&) = delete;
+
+  private:
+    void run();
+
+    std::mutex mutex_;  // guards stop_
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;
+  };
+}
+
+#endif // RTM_REQUESTWATCH_H

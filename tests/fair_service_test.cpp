@@ -1,0 +1,193 @@
+// Stalled, flooding and greedy clients against the real KorventComp: a
+// client already served stays served, the stored map stays as it was, and
+// sockets and threads come back once the attackers are gone.
+#include "ChildProcess.h"
+#include "GridMapClient.h"
+#include "KorventProcess.h"
+#include "RawGiop.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+  constexpr auto grace = 2s;
+
+  // The attacker program; its lines read as they come.
+  struct Attacker
+  {
+    explicit Attacker(const std::vector<std::string>& args)
+    {
+      std::vector<std::string> argv{ATTACKER_PATH};
+      argv.insert(argv.end(), args.begin(), args.end());
+      process = std::make_unique<ChildProcess>(argv);
+    }
+
+    // Reads lines until one starts with `prefix`; the rest of that line.
+    std::optional<std::string> lineStarting(const std::string& prefix, std::chrono::milliseconds timeout)
+    {
+      const auto end = std::chrono::steady_clock::now() + timeout;
+      while (std::chrono::steady_clock::now() < end) {
+        std::optional<std::string> line = process->readLine(100ms);
+        if (line && line->rfind(prefix, 0) == 0)
+          return line->substr(prefix.size());
+        dropped += line && line->rfind("dropped", 0) == 0 ? 1 : 0;
+      }
+      return std::nullopt;
+    }
+
+    std::unique_ptr<ChildProcess> process;
+    int dropped = 0;
+  };
+
+  class FairService : public ::testing::Test
+  {
+  protected:
+    void start(const std::vector<std::string>& extraArgs)
+    {
+      std::vector<std::string> args{"-o", "corba.request.grace:" + std::to_string(grace.count())};
+      args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+      korvent_ = std::make_unique<RunningKorvent>(args);
+      korvent_->service->setGridMap(32, 32, makeMap(map_));
+      address_ = iiopAddressOf(korvent_->serviceIor);
+      expectServed();  // the good client's connection is open from here on
+      idleSockets_ = openSockets(pid());
+      idleThreads_ = procStatus(pid(), "Threads");
+    }
+
+    void TearDown() override
+    {
+      if (!korvent_)
+        return;
+      expectServed();
+      std::optional<int> status = korvent_->process->stop(SIGTERM, 30s);
+      EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << korvent_->process->errorOutput();
+    }
+
+    pid_t pid() const { return korvent_->process->pid(); }
+
+    // The warning may come a moment after the connection it is about closed.
+    bool logSays(const std::string& text)
+    {
+      return waitFor([&] { return korvent_->process->errorOutput().find(text) != std::string::npos; }, 20s);
+    }
+
+    // The connected client gets the map as it was stored.
+    void expectServed()
+    {
+      RTC::TimedOctetSeq got;
+      CORBA::Short width = 0, height = 0;
+      try {
+        korvent_->service->getGridMap(width, height, got);
+      }
+      catch (const CORBA::SystemException& e) {
+        ADD_FAILURE() << "the connected client was not served: " << e._name();
+        return;
+      }
+      EXPECT_EQ(map_, octetsOf(got));
+      EXPECT_EQ(32, width);
+    }
+
+    void expectResourcesBack()
+    {
+      // A few for the ORB's own bookkeeping beside the idle figures.
+      EXPECT_TRUE(waitFor([&] { return openSockets(pid()) <= idleSockets_ + 2; }, 20s))
+        << openSockets(pid()) << " sockets open, " << idleSockets_ << " when idle";
+      EXPECT_TRUE(waitFor([&] { return procStatus(pid(), "Threads") <= idleThreads_ + 4; }, 20s))
+        << procStatus(pid(), "Threads") << " threads, " << idleThreads_ << " when idle";
+    }
+
+    const std::vector<CORBA::Octet> map_ = std::vector<CORBA::Octet>(1024, 7);
+    std::unique_ptr<RunningKorvent> korvent_;
+    IiopAddress address_;
+    long idleSockets_ = 0;
+    long idleThreads_ = 0;
+  };
+}
+
+TEST_F(FairService, StalledRequestsHoldOnlyTheirOwnConnectionsAndAreDropped)
+{
+  // More stalled requests than the ORB's pool of threads once had room for.
+  // A window long enough that none is dropped before the checks below.
+  constexpr int limit = 40;
+  constexpr auto window = 30s;
+  start({"-o", "corba.max_connections:" + std::to_string(limit), "-o",
+         "corba.max_connections_per_host:" + std::to_string(limit), "-o",
+         "corba.request.grace:" + std::to_string(window.count())});
+  // 8 MiB each: all of them together stay within the memory budget.
+  Attacker stalled({"stall", korvent_->serviceIor, std::to_string(limit), std::to_string(8u << 20),
+                    std::to_string(1u << 20)});
+  std::optional<std::string> sent = stalled.lineStarting("sent ", 60s);
+  ASSERT_TRUE(sent) << stalled.process->errorOutput();
+  const int held = std::atoi(sent->c_str());
+  EXPECT_GE(held, limit - 4) << "stalled connections let in";
+
+  // With every place taken, the connected client is served, and a new
+  // client is turned away at once rather than left waiting.
+  expectServed();
+  EXPECT_EQ(FreshCall::Refused, freshGetGridMap(address_, 5s)) << "a client beyond the limit was left waiting";
+
+  EXPECT_TRUE(stalled.lineStarting("all dropped", window * 3 + 30s)) << stalled.dropped << " of " << held << " dropped";
+  EXPECT_TRUE(logSays("corba.request.min_rate"));
+  expectResourcesBack();
+  EXPECT_EQ(FreshCall::Answered, freshGetGridMap(address_, 10s)) << "a new client is not served after the attack";
+}
+
+TEST_F(FairService, OneHostCannotTakeEveryConnection)
+{
+  constexpr int perHost = 4;
+  start({"-o", "corba.max_connections_per_host:" + std::to_string(perHost)});
+  // Both source addresses are the loopback's: one host.  The connected
+  // client holds one of its places already.
+  std::vector<int> sockets;
+  int kept = 0;
+  for (const char* source : {"127.0.0.1", "127.0.0.2", "127.0.0.1", "127.0.0.2", "127.0.0.2", "127.0.0.1"}) {
+    const int fd = connectTcp(address_.host, address_.port, source);
+    ASSERT_GE(fd, 0) << source;
+    sockets.push_back(fd);
+    kept += closedByPeer(fd, 1s) ? 0 : 1;
+  }
+  EXPECT_EQ(perHost - 1, kept);
+  for (int fd : sockets)
+    close(fd);
+  EXPECT_TRUE(waitFor([&] { return freshGetGridMap(address_, 2s) == FreshCall::Answered; }, 20s));
+}
+
+TEST_F(FairService, FloodOfGarbageConnectionsEndsQuickly)
+{
+  start({});
+  Attacker flood({"flood", korvent_->serviceIor, "2000"});
+  ASSERT_TRUE(flood.lineStarting("flooded ", 120s)) << flood.process->errorOutput();
+  // A place freed is seen within moments, not at once.
+  EXPECT_TRUE(waitFor([&] { return freshGetGridMap(address_, 2s) == FreshCall::Answered; }, 60s))
+    << "a new client is not served after the flood";
+  expectResourcesBack();
+}
+
+TEST_F(FairService, RequestsBeyondTheMemoryBudgetAreRefusedAtTheirHeader)
+{
+  // Room for one 40 MiB request in flight, not two; no silent one is
+  // dropped for its rate while the test runs.
+  start({"-o", "corba.memory.in_flight:" + std::to_string(64u << 20), "-o", "corba.request.grace:600"});
+  const std::vector<std::string> request{"stall", korvent_->serviceIor, "1", std::to_string(40u << 20),
+                                         std::to_string(1u << 20)};
+  auto first = std::make_unique<Attacker>(request);
+  ASSERT_EQ("1", first->lineStarting("sent ", 30s).value_or("none"));
+  Attacker second(request);
+  EXPECT_TRUE(second.lineStarting("all dropped", 20s)) << "the request over the budget was let in";
+  EXPECT_TRUE(logSays("corba.memory.in_flight"));
+  expectServed();
+  EXPECT_FALSE(first->lineStarting("dropped", 1s)) << "the request within the budget was dropped";
+
+  // Once the first connection is gone, its octets are free again.
+  first.reset();
+  EXPECT_TRUE(waitFor([&] {
+    Attacker third(request);
+    return third.lineStarting("sent ", 30s).value_or("none") == "1" && !third.lineStarting("dropped", 1s);
+  }, 30s));
+}
