@@ -62,8 +62,8 @@ const unsigned char* MapTileRenderer::row(int shown) const
 std::string MapTileRenderer::whole() const
 {
   if (colouring_ == Colouring::Grey)
-    return mapio::encodeQuickPng(map_, nullptr, "map.png");
-  return mapio::encodeQuickPng(mapio::flippedRows(map_), &occupancyColours(), "map.png");
+    return mapio::encodeQuickPng(map_, nullptr, false, "map.png");
+  return mapio::encodeQuickPng(map_, &occupancyColours(), true, "map.png");
 }
 
 std::string MapTileRenderer::tile(int level, int x, int y) const
@@ -94,5 +94,5 @@ std::string MapTileRenderer::tile(int level, int x, int y) const
   for (char& pixel : pixels)
     pixel = static_cast<char>(valueOf_[static_cast<unsigned char>(pixel)]);
   const mapio::GridMapView image{static_cast<short>(columns), static_cast<short>(rows), pixels};
-  return mapio::encodeQuickPng(image, colouring_ == Colouring::Grey ? nullptr : &occupancyColours(), "tile");
+  return mapio::encodeQuickPng(image, colouring_ == Colouring::Grey ? nullptr : &occupancyColours(), false, "tile");
 }

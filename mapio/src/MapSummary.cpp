@@ -8,78 +8,77 @@
 
 namespace mapio
 {
-namespace
-{
-
-  void add(MapSummary::Counts& counts, unsigned char occupancy, std::size_t cells)
+  namespace
   {
-    switch (occupancy) {
-      case OccupancyCodec::freeCell: counts.free += cells; break;
-      case OccupancyCodec::occupiedCell: counts.occupied += cells; break;
-      case OccupancyCodec::unknownCell: counts.unknown += cells; break;
-      default: counts.other += cells; break;
+    void add(MapSummary::Counts& counts, unsigned char occupancy, std::size_t cells)
+    {
+      switch (occupancy) {
+        case OccupancyCodec::freeCell: counts.free += cells; break;
+        case OccupancyCodec::occupiedCell: counts.occupied += cells; break;
+        case OccupancyCodec::unknownCell: counts.unknown += cells; break;
+        default: counts.other += cells; break;
+      }
+    }
+
+    std::string hex(std::uint32_t value)
+    {
+      char text[9];
+      std::snprintf(text, sizeof text, "%08x", value);
+      return text;
+    }
+
+    std::string countsText(const MapSummary::Counts& counts, bool withOther)
+    {
+      return "free " + std::to_string(counts.free) + ", occupied " + std::to_string(counts.occupied) +
+             ", unknown " + std::to_string(counts.unknown) +
+             (withOther ? ", other " + std::to_string(counts.other) : "");
+    }
+
+    std::string countsJson(const MapSummary::Counts& counts, bool withOther)
+    {
+      return "{\"free\": " + std::to_string(counts.free) + ", \"occupied\": " + std::to_string(counts.occupied) +
+             ", \"unknown\": " + std::to_string(counts.unknown) +
+             (withOther ? ", \"other\": " + std::to_string(counts.other) : "") + "}";
     }
   }
 
-  std::string hex(std::uint32_t value)
+  MapSummary::MapSummary(GridMapView map)
+    : width(map.width),
+      height(map.height),
+      bytes(map.cells.size()),
+      sizeAgrees(map.sizeAgrees()),
+      crc32(crc32Of(map.cells.data(), map.cells.size()))
   {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", value);
-    return text;
+    std::array<std::size_t, 256> histogram{};
+    for (char cell : map.cells)
+      ++histogram[static_cast<unsigned char>(cell)];
+    const OccupancyCodec greyCodec{MapMetadata{}};
+    for (unsigned value = 0; value < 256; ++value) {
+      add(asOccupancy, static_cast<unsigned char>(value), histogram[value]);
+      add(asGrey, greyCodec.occupancyOf(static_cast<unsigned char>(value)), histogram[value]);
+    }
   }
 
-  std::string countsText(const MapSummary::Counts& counts, bool withOther)
+  std::string MapSummary::text() const
   {
-    return "free " + std::to_string(counts.free) + ", occupied " + std::to_string(counts.occupied) +
-           ", unknown " + std::to_string(counts.unknown) +
-           (withOther ? ", other " + std::to_string(counts.other) : "");
+    return "width       " + std::to_string(width) + "\n" +
+           "height      " + std::to_string(height) + "\n" +
+           "bytes       " + std::to_string(bytes) + (sizeAgrees ? " (= width x height)" : " (NOT width x height)") + "\n" +
+           "crc32       " + hex(crc32) + "\n" +
+           "occupancy   " + countsText(asOccupancy, true) + "  (values 0 / 100 / 255)\n" +
+           "grey image  " + countsText(asGrey, false) + "  (trinary, default thresholds)\n";
   }
 
-  std::string countsJson(const MapSummary::Counts& counts, bool withOther)
+  std::string MapSummary::json() const
   {
-    return "{\"free\": " + std::to_string(counts.free) + ", \"occupied\": " + std::to_string(counts.occupied) +
-           ", \"unknown\": " + std::to_string(counts.unknown) +
-           (withOther ? ", \"other\": " + std::to_string(counts.other) : "") + "}";
+    return "{" + jsonMembers() + "}\n";
   }
-}
 
-MapSummary::MapSummary(GridMapView map)
-  : width(map.width),
-    height(map.height),
-    bytes(map.cells.size()),
-    sizeAgrees(map.sizeAgrees()),
-    crc32(mapio::crc32Of(map.cells.data(), map.cells.size()))
-{
-  std::array<std::size_t, 256> histogram{};
-  for (char cell : map.cells)
-    ++histogram[static_cast<unsigned char>(cell)];
-  const OccupancyCodec greyCodec{mapio::MapMetadata{}};
-  for (unsigned value = 0; value < 256; ++value) {
-    add(asOccupancy, static_cast<unsigned char>(value), histogram[value]);
-    add(asGrey, greyCodec.occupancyOf(static_cast<unsigned char>(value)), histogram[value]);
+  std::string MapSummary::jsonMembers() const
+  {
+    return "\"width\": " + std::to_string(width) + ", \"height\": " + std::to_string(height) +
+           ", \"bytes\": " + std::to_string(bytes) + ", \"size_agrees\": " + (sizeAgrees ? "true" : "false") +
+           ", \"crc32\": \"" + hex(crc32) + "\", \"occupancy\": " + countsJson(asOccupancy, true) +
+           ", \"grey\": " + countsJson(asGrey, false);
   }
-}
-
-std::string MapSummary::text() const
-{
-  return "width       " + std::to_string(width) + "\n" +
-         "height      " + std::to_string(height) + "\n" +
-         "bytes       " + std::to_string(bytes) + (sizeAgrees ? " (= width x height)" : " (NOT width x height)") + "\n" +
-         "crc32       " + hex(crc32) + "\n" +
-         "occupancy   " + countsText(asOccupancy, true) + "  (values 0 / 100 / 255)\n" +
-         "grey image  " + countsText(asGrey, false) + "  (trinary, default thresholds)\n";
-}
-
-std::string MapSummary::json() const
-{
-  return "{" + jsonMembers() + "}\n";
-}
-
-std::string MapSummary::jsonMembers() const
-{
-  return "\"width\": " + std::to_string(width) + ", \"height\": " + std::to_string(height) +
-         ", \"bytes\": " + std::to_string(bytes) + ", \"size_agrees\": " + (sizeAgrees ? "true" : "false") +
-         ", \"crc32\": \"" + hex(crc32) + "\", \"occupancy\": " + countsJson(asOccupancy, true) +
-         ", \"grey\": " + countsJson(asGrey, false);
-}
 }

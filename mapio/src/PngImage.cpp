@@ -147,8 +147,9 @@ namespace mapio
 
   namespace
   {
+    // A negative row stride has libpng read the rows from the last one up.
     std::string writePng(GridMapView map, png_uint_32 format, png_uint_32 flags, const Palette* palette,
-                         const std::string& where)
+                         png_int_32 rowStride, const std::string& where)
     {
       png_image image;
       std::memset(&image, 0, sizeof image);
@@ -160,10 +161,10 @@ namespace mapio
       image.colormap_entries = palette ? 256 : 0;
       const void* colours = palette ? palette->data() : nullptr;
       png_alloc_size_t size = 0;
-      if (!png_image_write_to_memory(&image, nullptr, &size, 0, map.cells.data(), 0, colours))
+      if (!png_image_write_to_memory(&image, nullptr, &size, 0, map.cells.data(), rowStride, colours))
         throw MapError(std::string("cannot encode PNG: ") + image.message, where);
       std::string bytes(size, '\0');
-      if (!png_image_write_to_memory(&image, &bytes[0], &size, 0, map.cells.data(), 0, colours))
+      if (!png_image_write_to_memory(&image, &bytes[0], &size, 0, map.cells.data(), rowStride, colours))
         throw MapError(std::string("cannot encode PNG: ") + image.message, where);
       bytes.resize(size);
       return bytes;
@@ -172,12 +173,14 @@ namespace mapio
 
   std::string encodePng(GridMapView map, const std::string& where)
   {
-    return writePng(map, PNG_FORMAT_GRAY, 0, nullptr, where);
+    return writePng(map, PNG_FORMAT_GRAY, 0, nullptr, 0, where);
   }
 
-  std::string encodeQuickPng(GridMapView map, const Palette* palette, const std::string& where)
+  std::string encodeQuickPng(GridMapView map, const Palette* palette, bool bottomRowFirst, const std::string& where)
   {
     static_assert(sizeof(RgbColour) == 3, "libpng reads the palette as packed RGB triples");
-    return writePng(map, palette ? PNG_FORMAT_RGB_COLORMAP : PNG_FORMAT_GRAY, PNG_IMAGE_FLAG_FAST, palette, where);
+    const png_int_32 rowStride = bottomRowFirst ? -static_cast<png_int_32>(map.width) : 0;
+    return writePng(map, palette ? PNG_FORMAT_RGB_COLORMAP : PNG_FORMAT_GRAY, PNG_IMAGE_FLAG_FAST, palette, rowStride,
+                    where);
   }
 }

@@ -21,13 +21,14 @@ namespace mapio
 
   // For images made on request, where time counts more than size: the same
   // PNG compressed with libpng's fast setting, or, with a palette, an
-  // indexed PNG that shows each cell value in its palette colour.
+  // indexed PNG that shows each cell value in its palette colour; with
+  // `bottomRowFirst`, the map's last row is the image's top one.
   struct RgbColour
   {
     unsigned char red, green, blue;
   };
   using Palette = std::array<RgbColour, 256>;
-  std::string encodeQuickPng(GridMapView map, const Palette* palette, const std::string& where);
+  std::string encodeQuickPng(GridMapView map, const Palette* palette, bool bottomRowFirst, const std::string& where);
 }
 
 #endif // MAPIO_PNGIMAGE_H
