@@ -1,7 +1,9 @@
 #ifndef RTM_CDRCODEC_H
 #define RTM_CDRCODEC_H
 
-#include <omniORB4/CORBA.h>
+// omniidl declares Any operators at global scope: a data type's header must
+// come before this one for repositoryIdOf to find them.
+#include <BasicDataType.hh>
 
 #include <string>
 
