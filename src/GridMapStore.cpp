@@ -48,8 +48,8 @@ void GridMapStore::replace(const void* octets, std::size_t length,
       std::lock_guard<std::mutex> spareLock(spare_->mutex);
       spare_->currentLength = length;
     }
-    if (observer_)
-      observer_(current_);
+    for (const auto& observer : observers_)
+      observer.second(current_);
   }
   // 'retired' is released here, outside the lock; if no reader holds it, it
   // becomes the spare at once.
@@ -63,10 +63,23 @@ void GridMapStore::continueVersionsFrom(std::uint64_t last)
   current_ = publishable(std::move(restarted));
 }
 
-void GridMapStore::setObserver(Observer observer)
+GridMapStore::ObserverHandle GridMapStore::addObserver(Observer observer)
 {
   std::lock_guard<std::mutex> lock(currentMutex_);
-  observer_ = std::move(observer);
+  observers_.emplace_back(nextHandle_, std::move(observer));
+  return nextHandle_++;
+}
+
+void GridMapStore::removeObserver(ObserverHandle handle)
+{
+  Observer removed;  // destroyed outside the lock
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  for (auto it = observers_.begin(); it != observers_.end(); ++it)
+    if (it->first == handle) {
+      removed = std::move(it->second);
+      observers_.erase(it);
+      return;
+    }
 }
 
 std::unique_ptr<GridMapSnapshot> GridMapStore::takeSpare(std::size_t length)

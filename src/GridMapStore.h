@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 // A rectangle of cells, in the map's row-major layout.
 struct CellRectangle
@@ -58,11 +60,14 @@ public:
   // counting across restarts; only before the first replace.
   void continueVersionsFrom(std::uint64_t last);
 
-  // Called with each snapshot replace() publishes, in the order they are
-  // published: on the replacing thread, under the store's lock, so it must
-  // only hand the snapshot on.  An empty function removes the observer.
+  // Each observer is called with each snapshot replace() publishes, in the
+  // order they are published: on the replacing thread, under the store's
+  // lock, so it must only hand the snapshot on.  Removing an observer waits
+  // for a call to it in progress.
   using Observer = std::function<void(const Snapshot&)>;
-  void setObserver(Observer observer);
+  using ObserverHandle = std::uint64_t;
+  ObserverHandle addObserver(Observer observer);
+  void removeObserver(ObserverHandle handle);
 
 private:
   // Shared with the deleters of published snapshots, which may outlive the
@@ -80,7 +85,8 @@ private:
   std::shared_ptr<SpareSlot> spare_;
   mutable std::mutex currentMutex_;  // guards the pointer and the observer, never a copy
   Snapshot current_;
-  Observer observer_;
+  std::vector<std::pair<ObserverHandle, Observer>> observers_;
+  ObserverHandle nextHandle_ = 1;
 };
 
 #endif // GRIDMAPSTORE_H

@@ -148,7 +148,7 @@ TEST_F(DurableMap, RestartServesTheLastMapAndTheStoreWinsOverTheStartupMap)
 
 TEST_F(DurableMap, DamagedStoreFileStopsStartAndIsLeftAlone)
 {
-  mapio::writeStoreFile(storePath(), 4, 1, "good");
+  mapio::writeStoreFile(storePath(), 4, 1, "good", 1);
   const std::string good = fileContent(storePath());
   const std::vector<std::pair<std::string, std::string>> damaged{
     {good.substr(0, good.size() - 1), "truncated"},

@@ -115,16 +115,24 @@ TEST(GridMapStore, FailedReplacementLeavesTheStoreAsItWas)
   EXPECT_EQ(22, store.current()->mapHeight);
 }
 
-TEST(GridMapStore, ObserverSeesEveryPublishedSnapshotInOrderUntilRemoved)
+TEST(GridMapStore, ObserversSeeEveryPublishedSnapshotInOrderUntilRemoved)
 {
   GridMapStore store;
   std::vector<std::string> seen;
-  store.setObserver([&seen](const GridMapStore::Snapshot& snapshot) { seen.push_back(snapshot->mapBytes); });
+  std::vector<std::uint64_t> versions;
+  const auto first =
+      store.addObserver([&seen](const GridMapStore::Snapshot& snapshot) { seen.push_back(snapshot->mapBytes); });
   store.replace("one", 3, 3, 1);
+  const auto second =
+      store.addObserver([&versions](const GridMapStore::Snapshot& snapshot) { versions.push_back(snapshot->version); });
   store.replace("two", 3, 3, 1);
   EXPECT_EQ(seen, (std::vector<std::string>{"one", "two"}));
-  store.setObserver(nullptr);
+  store.removeObserver(first);
   store.replace("three", 5, 5, 1);
   EXPECT_EQ(seen.size(), 2u);
-  EXPECT_EQ(store.current()->mapBytes, "three");
+  EXPECT_EQ(versions, (std::vector<std::uint64_t>{2, 3}));
+  store.removeObserver(second);
+  store.replace("four", 4, 4, 1);
+  EXPECT_EQ(versions.size(), 2u);
+  EXPECT_EQ(store.current()->mapBytes, "four");
 }
