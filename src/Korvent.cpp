@@ -17,6 +17,7 @@ namespace
     "max_instance",      "1",
     "language",          "C++",
     "lang_type",         "compile",
+    "port.mapChanged",   "DataOutPort: TimedULongSeq, one event per stored map",
     ""
   };
 }
@@ -24,10 +25,14 @@ namespace
 Korvent_::Korvent_(RTC::Manager* manager)
   : RTC::DataFlowComponentBase(manager),
     servicePort("KorventPV"),
-    mapService()
+    mapService(),
+    changeEvent(),
+    changePort("mapChanged", changeEvent),
+    announcer(processGridMap(), changePort)
 {
   servicePort.registerProvider("Korvent", "Korvent", mapService);
   registerPort(servicePort);
+  registerOutPort("mapChanged", changePort);
 }
 
 Korvent_::~Korvent_()

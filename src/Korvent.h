@@ -4,11 +4,15 @@
 #include <rtm/CorbaPort.h>
 #include <rtm/DataFlowComponentBase.h>
 #include <rtm/Manager.h>
+#include <rtm/OutPort.h>
 
 #include "KorventSVC_impl.h"
+#include "MapChangeAnnouncer.h"
 
 // The grid-map component: one service port, "KorventPV", providing the
-// Korvent interface.  All of its life cycle is the framework's default.
+// Korvent interface, and one data port, "mapChanged", announcing each map
+// stored (see MapChangeAnnouncer).  All of its life cycle is the
+// framework's default.
 class Korvent_ : public RTC::DataFlowComponentBase
 {
 public:
@@ -18,6 +22,9 @@ public:
 private:
   RTC::CorbaPort servicePort;
   KorventSVC_impl mapService;
+  RTC::TimedULongSeq changeEvent;
+  RTC::OutPort<RTC::TimedULongSeq> changePort;
+  MapChangeAnnouncer announcer;  // after the port it writes to, so it stops first
 };
 
 void registerKorventFactory(RTC::Manager* manager);

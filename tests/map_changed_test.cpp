@@ -1,0 +1,122 @@
+// KorventComp's "mapChanged" port: one event per stored map, the latest
+// handed to a late subscriber at once, versions kept across restarts.
+#include "ConnectorProfiles.h"
+#include "GridMapClient.h"
+#include "KorventProcess.h"
+#include "TemporaryFolder.h"
+
+#include "mapio/Checksum.h"
+
+#include <rtm/InPort.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+  const char* ulongSeq = "IDL:RTC/TimedULongSeq:1.0";
+
+  // An InPort of the test process's own, connected to the component's "mapChanged".
+  class Listener
+  {
+  public:
+    explicit Listener(RTC::RTObject_ptr component) : port_("listener", event_)
+    {
+      port_.activate(clientOrb(), clientPoa());
+      RTC::PortService_var changes = portNamed(component, "mapChanged");
+      RTC::PortService_var mine = port_.getPortRef();
+      RTC::ConnectorProfile profile = dataPortConnector(mine, changes, ulongSeq);
+      connected_ = mine->connect(profile);
+    }
+    ~Listener()
+    {
+      port_.disconnect_all();
+      port_.deactivate();
+      port_.waitReleased();
+    }
+
+    RTC::ReturnCode_t connected() const { return connected_; }
+
+    // The next event, or an empty one when none arrives within 20 s.
+    RTC::TimedULongSeq next()
+    {
+      if (!port_.waitNew(20s) || !port_.read())
+        return RTC::TimedULongSeq();
+      return event_;
+    }
+
+  private:
+    RTC::TimedULongSeq event_;
+    RTC::InPort<RTC::TimedULongSeq> port_;
+    RTC::ReturnCode_t connected_ = RTC::RTC_ERROR;
+  };
+
+  void store(RunningKorvent& korvent, short width, short height, const std::string& cells)
+  {
+    korvent.service->setGridMap(width, height, makeMap({cells.begin(), cells.end()}));  // answers false by convention
+  }
+
+  void expectEvent(const RTC::TimedULongSeq& event, CORBA::ULong version, CORBA::ULong width, CORBA::ULong height,
+                   const std::string& cells)
+  {
+    ASSERT_EQ(event.data.length(), 9u);
+    EXPECT_EQ(event.data[0], version);
+    EXPECT_EQ(event.data[1], width);
+    EXPECT_EQ(event.data[2], height);
+    EXPECT_EQ(event.data[3], cells.size());
+    EXPECT_EQ(event.data[4], mapio::crc32Of(cells.data(), cells.size()));
+    EXPECT_EQ(event.data[5], 0u);
+    EXPECT_EQ(event.data[6], 0u);
+    EXPECT_EQ(event.data[7], width);
+    EXPECT_EQ(event.data[8], height);
+  }
+
+  TEST(MapChanged, LateSubscriberGetsTheCurrentEventAtOnceThenEachNewMap)
+  {
+    RunningKorvent korvent;
+    store(korvent, 3, 2, "abcdef");
+    store(korvent, 4, 1, "wxyz");
+    const auto before = std::chrono::system_clock::now() - 60s;
+
+    Listener listener(korvent.rtc);
+    ASSERT_EQ(listener.connected(), RTC::RTC_OK);
+    const RTC::TimedULongSeq latest = listener.next();
+    expectEvent(latest, 2, 4, 1, "wxyz");
+    EXPECT_GT(static_cast<std::int64_t>(latest.tm.sec), std::chrono::system_clock::to_time_t(before));
+
+    store(korvent, -2, 3, std::string("\0\1\2", 3));  // sizes travel as their 16-bit pattern
+    expectEvent(listener.next(), 3, 0xfffe, 3, std::string("\0\1\2", 3));
+
+    RTC::PortService_var changes = portNamed(korvent.rtc, "mapChanged");
+    RTC::PortProfile_var profile = changes->get_port_profile();
+    bool typed = false;
+    for (CORBA::ULong i = 0; i < profile->properties.length(); ++i) {
+      const char* value = nullptr;
+      if (std::string(profile->properties[i].name.in()) == "dataport.data_type" && (profile->properties[i].value >>= value))
+        typed = std::string(value) == ulongSeq;
+    }
+    EXPECT_TRUE(typed);
+  }
+
+  TEST(MapChanged, VersionsContinueAcrossARestartWithTheDurableMap)
+  {
+    TemporaryFolder folder;
+    const std::vector<std::string> durable{"-o", "korvent.map.store:" + folder / "map.store"};
+    {
+      RunningKorvent first(durable);
+      store(first, 2, 1, "ab");
+      store(first, 2, 1, "cd");
+      store(first, 3, 1, "efg");
+      ASSERT_TRUE(first.process->stop(SIGTERM, 20s));
+    }
+    RunningKorvent second(durable);
+    Listener listener(second.rtc);
+    ASSERT_EQ(listener.connected(), RTC::RTC_OK);
+    expectEvent(listener.next(), 3, 3, 1, "efg");
+    store(second, 1, 1, "h");
+    expectEvent(listener.next(), 4, 1, 1, "h");
+  }
+}
