@@ -22,17 +22,6 @@ namespace
     return CORBA::is_nil(object) ? RTC::RTObject::_nil() : RTC::RTObject::_narrow(object);
   }
 
-  RTC::PortService_ptr portNamed(RTC::RTObject_ptr component, const std::string& name)
-  {
-    RTC::PortServiceList_var ports = component->get_ports();
-    for (CORBA::ULong i = 0; i < ports->length(); ++i) {
-      RTC::PortProfile_var profile = ports[i]->get_port_profile();
-      if (name == profile->name.in())
-        return RTC::PortService::_duplicate(ports[i]);
-    }
-    return RTC::PortService::_nil();
-  }
-
   CORBA::ULong connectorCount(RTC::PortService_ptr port)
   {
     RTC::ConnectorProfileList_var connectors = port->get_connector_profiles();
@@ -59,8 +48,8 @@ namespace
       }, 20s)) << korvent_->errorOutput() << consumer_->errorOutput();
       RTC::RTObject_var korvent = componentAt(names_, korventName());
       consumerRtc_ = componentAt(names_, consumerName);
-      provider_ = portNamed(korvent, "Korvent0.KorventPV");
-      consumerPort_ = portNamed(consumerRtc_, "MapConsumer0.MapUser");
+      provider_ = portNamed(korvent, "KorventPV");
+      consumerPort_ = portNamed(consumerRtc_, "MapUser");
       ASSERT_FALSE(CORBA::is_nil(provider_));
       ASSERT_FALSE(CORBA::is_nil(consumerPort_));
       RTC::ExecutionContextList_var contexts = consumerRtc_->get_owned_contexts();
