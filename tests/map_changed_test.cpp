@@ -1,5 +1,6 @@
 // KorventComp's "mapChanged" port: one event per stored map, the latest
 // handed to a late subscriber at once, versions kept across restarts.
+#include "ChildProcess.h"
 #include "ConnectorProfiles.h"
 #include "GridMapClient.h"
 #include "KorventProcess.h"
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <sys/wait.h>
 
 using namespace std::chrono_literals;
 
@@ -118,5 +121,32 @@ namespace
     expectEvent(listener.next(), 3, 3, 1, "efg");
     store(second, 1, 1, "h");
     expectEvent(listener.next(), 4, 1, 1, "h");
+  }
+
+  TEST(MapChanged, KorventMapWatchPrintsEachChangeAndFetchesIt)
+  {
+    RunningKorvent korvent;
+    TemporaryFolder folder;
+    store(korvent, 2, 2, "abcd");
+    CORBA::String_var ior = clientOrb()->object_to_string(korvent.rtc);
+    ChildProcess watch({KORVENT_MAP_PATH, "--ior", ior.in(), "watch", "--get", folder / "map.raw"});
+    const std::string crc = [] {
+      char text[9];
+      std::snprintf(text, sizeof text, "%08x", mapio::crc32Of("abcd", 4));
+      return std::string(text);
+    }();
+    std::optional<std::string> line = watch.readLine(20s);
+    ASSERT_TRUE(line) << watch.errorOutput();
+    EXPECT_EQ(line->rfind("version 1, 2 x 2, 4 bytes, CRC " + crc + ", stored 20", 0), 0u) << *line;
+    EXPECT_EQ(watch.readLine(20s).value_or(""), "fetched 2 x 2, 4 bytes into " + folder / "map.raw");
+    store(korvent, 3, 1, "xyz");
+    line = watch.readLine(20s);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->rfind("version 2, 3 x 1, 3 bytes, CRC ", 0), 0u) << *line;
+    EXPECT_EQ(watch.readLine(20s).value_or(""), "fetched 3 x 1, 3 bytes into " + folder / "map.raw");
+    const std::optional<int> status = watch.stop(SIGINT, 20s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << watch.errorOutput();
+    EXPECT_EQ(korvent.process->running(), true);
   }
 }

@@ -88,3 +88,8 @@ mapio::GridMapView viewOf(const korvent::GridMap& map)
 {
   return {map.width(), map.height(), std::string_view(reinterpret_cast<const char*>(map.data()), map.size())};
 }
+
+std::string KorventConnection::componentReference() const
+{
+  return client_->componentReference();
+}

@@ -32,6 +32,7 @@ public:
 
   void setGridMap(const mapio::GridMap& map);
   korvent::GridMap getGridMap();
+  std::string componentReference() const;
 
 private:
   std::optional<korvent::Client> client_;

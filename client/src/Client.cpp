@@ -1,9 +1,10 @@
 #include "korvent/Client.h"
 
+#include "CallFailure.h"
+
 #include <Korvent.hh>
 #include <RTC.hh>
 #include <omniORB4/Naming.hh>
-#include <omniORB4/minorCode.h>
 
 #include <algorithm>
 #include <limits>
@@ -16,52 +17,6 @@ namespace korvent
 {
   namespace
   {
-    // Who a failing call went to, so that a failure names the right culprit.
-    enum class Peer { NameService, Component, MapService };
-
-    std::string raiseLimitHint(const ClientOptions& options)
-    {
-      return "; raise the limit on both ends: -ORBgiopMaxMsgSize <bytes> in KorventComp's corba.args"
-             " (rtc.conf or -o) and " + options.maxMessageSetting;
-    }
-
-    std::string ownLimit(const ClientOptions& options)
-    {
-      return options.programName + "'s message size limit of " + std::to_string(omniORB::giopMaxMsgSize()) +
-             " bytes";
-    }
-
-    // `what` names the peer or the operation that failed.
-    [[noreturn]] void fail(const CORBA::SystemException& error, Peer peer, const std::string& what,
-                           const std::string& where, const ClientOptions& options, std::chrono::milliseconds timeout)
-    {
-      const char* minorName = error.NP_minorString();
-      const std::string said = std::string(error._name()) + " (" +
-                               (minorName ? std::string(minorName) : "minor " + std::to_string(error.minor())) + ")";
-      const CORBA::ULong minor = error.minor();
-      if (CORBA::TIMEOUT::_downcast(&error) ||
-          (CORBA::TRANSIENT::_downcast(&error) && minor == omni::TRANSIENT_CallTimedout))
-        throw CallTimedOut((peer == Peer::NameService ? "cannot reach the name service: " : what + ": ") +
-                           "no answer within " + std::to_string(timeout.count()) + " ms; " + options.timeoutSetting +
-                           " sets how long to wait", where);
-      if (CORBA::MARSHAL::_downcast(&error) &&
-          (minor == omni::MARSHAL_MessageSizeExceedLimit || minor == omni::MARSHAL_MessageSizeExceedLimitOnClient))
-        throw MapTooLarge("the message exceeds " + ownLimit(options) + raiseLimitHint(options), where);
-      if (CORBA::MARSHAL::_downcast(&error) && minor == omni::MARSHAL_MessageSizeExceedLimitOnServer)
-        throw MapTooLarge("the message exceeds KorventComp's message size limit" + raiseLimitHint(options), where);
-      const bool unreachable = CORBA::TRANSIENT::_downcast(&error) || CORBA::COMM_FAILURE::_downcast(&error) ||
-                               CORBA::OBJECT_NOT_EXIST::_downcast(&error) || CORBA::INV_OBJREF::_downcast(&error);
-      if (unreachable && peer == Peer::NameService)
-        throw NameServiceUnreachable("cannot reach the name service", where);
-      if (peer == Peer::Component && (unreachable || CORBA::BAD_OPERATION::_downcast(&error) ||
-                                      CORBA::BAD_PARAM::_downcast(&error)))
-        throw ComponentNotFound(what + " does not answer (" + said + "); it may have stopped, or serve over TLS"
-                                " only to clients with a trusted certificate", where);
-      if (unreachable)
-        throw CommunicationError(what + " failed: the component does not answer (" + said + ")", where);
-      throw CommunicationError(what + " failed: " + said, where);
-    }
-
     CORBA::ORB_ptr processOrb(const ClientOptions& options)
     {
       // omniORB keeps one ORB per process; a second ORB_init returns it as
@@ -153,6 +108,7 @@ namespace korvent
     std::chrono::milliseconds timeout;
     std::string where;
     bool named = false;  // found through a name service
+    RTC::RTObject_var component;
     Korvent_var service;
 
     Impl(const ClientOptions& given, std::string location)
@@ -222,7 +178,7 @@ namespace korvent
   {
     if (CORBA::is_nil(object))
       throw ComponentNotFound("the reference is nil", where);
-    RTC::RTObject_var component = bounded<RTC::RTObject>(object, timeout);
+    component = bounded<RTC::RTObject>(object, timeout);
     std::optional<std::string> ior;
     try {
       RTC::PortServiceList_var ports = component->get_ports();
@@ -250,6 +206,12 @@ namespace korvent
   Client::Client(Client&&) noexcept = default;
   Client& Client::operator=(Client&&) noexcept = default;
   Client::~Client() = default;
+
+  std::string Client::componentReference() const
+  {
+    CORBA::String_var ior = impl_->orb->object_to_string(impl_->component);
+    return ior.in();
+  }
 
   std::string Client::defaultComponentName()
   {

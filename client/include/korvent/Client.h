@@ -129,6 +129,10 @@ namespace korvent
     void setMap(std::int16_t width, std::int16_t height, const std::uint8_t* data, std::size_t size);
     GridMap getMap();
 
+    // The component's own reference ("IOR:..."), for reaching its other
+    // ports, such as "mapChanged".
+    std::string componentReference() const;
+
   private:
     struct Impl;
     explicit Client(std::unique_ptr<Impl> impl);
