@@ -1,5 +1,6 @@
 // KorventComp's "mapChanged" port: one event per stored map, the latest
 // handed to a late subscriber at once, versions kept across restarts.
+#include "ChangeListener.h"
 #include "ChildProcess.h"
 #include "ConnectorProfiles.h"
 #include "GridMapClient.h"
@@ -7,8 +8,6 @@
 #include "TemporaryFolder.h"
 
 #include "mapio/Checksum.h"
-
-#include <rtm/InPort.h>
 
 #include <gtest/gtest.h>
 
@@ -21,41 +20,6 @@ using namespace std::chrono_literals;
 namespace
 {
   const char* ulongSeq = "IDL:RTC/TimedULongSeq:1.0";
-
-  // An InPort of the test process's own, connected to the component's "mapChanged".
-  class Listener
-  {
-  public:
-    explicit Listener(RTC::RTObject_ptr component) : port_("listener", event_)
-    {
-      port_.activate(clientOrb(), clientPoa());
-      RTC::PortService_var changes = portNamed(component, "mapChanged");
-      RTC::PortService_var mine = port_.getPortRef();
-      RTC::ConnectorProfile profile = dataPortConnector(mine, changes, ulongSeq);
-      connected_ = mine->connect(profile);
-    }
-    ~Listener()
-    {
-      port_.disconnect_all();
-      port_.deactivate();
-      port_.waitReleased();
-    }
-
-    RTC::ReturnCode_t connected() const { return connected_; }
-
-    // The next event, or an empty one when none arrives within 20 s.
-    RTC::TimedULongSeq next()
-    {
-      if (!port_.waitNew(20s) || !port_.read())
-        return RTC::TimedULongSeq();
-      return event_;
-    }
-
-  private:
-    RTC::TimedULongSeq event_;
-    RTC::InPort<RTC::TimedULongSeq> port_;
-    RTC::ReturnCode_t connected_ = RTC::RTC_ERROR;
-  };
 
   void store(RunningKorvent& korvent, short width, short height, const std::string& cells)
   {
@@ -84,7 +48,7 @@ namespace
     store(korvent, 4, 1, "wxyz");
     const auto before = std::chrono::system_clock::now() - 60s;
 
-    Listener listener(korvent.rtc);
+    ChangeListener listener(korvent.rtc);
     ASSERT_EQ(listener.connected(), RTC::RTC_OK);
     const RTC::TimedULongSeq latest = listener.next();
     expectEvent(latest, 2, 4, 1, "wxyz");
@@ -116,7 +80,7 @@ namespace
       ASSERT_TRUE(first.process->stop(SIGTERM, 20s));
     }
     RunningKorvent second(durable);
-    Listener listener(second.rtc);
+    ChangeListener listener(second.rtc);
     ASSERT_EQ(listener.connected(), RTC::RTC_OK);
     expectEvent(listener.next(), 3, 3, 1, "efg");
     store(second, 1, 1, "h");
