@@ -2,6 +2,8 @@
 // (TimedLong) writes 1, 2, 3, ... every 20 ms; every value read on "in"
 // (TimedLong) is printed as "in <value>"; "text" is a TimedString InPort
 // that nothing reads.  The component's IOR is printed first.
+#include "ComponentHost.h"
+
 #include <rtm/DataFlowComponentBase.h>
 #include <rtm/InPort.h>
 #include <rtm/Manager.h>
@@ -9,7 +11,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -82,22 +83,11 @@ namespace
 
   void initHost(RTC::Manager* manager)
   {
-    RTC::Properties profile(hostProfile);
-    manager->registerFactory(profile, createHost, destroyHost);
-    RTC::RTObject_impl* component = manager->createComponent("DataHost");
-    if (!component)
-      std::abort();
-    RTC::RTObject_var reference = component->getObjRef();
-    CORBA::String_var ior = manager->getORB()->object_to_string(reference);
-    std::cout << ior.in() << std::endl;
+    createAndPrintComponent(manager, hostProfile, createHost, destroyHost);
   }
 }
 
 int main(int argc, char** argv)
 {
-  RTC::Manager* manager = RTC::Manager::init(argc, argv);
-  manager->setModuleInitProc(initHost);
-  manager->activateManager();
-  manager->runManager(false);
-  return 0;
+  return runComponentHost(argc, argv, initHost);
 }
