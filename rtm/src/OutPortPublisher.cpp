@@ -89,11 +89,15 @@ namespace RTC
       catch (const CORBA::Exception&) {
         failed = true;
       }
+      lock.lock();
       if (failed) {
+        // A port stopping this publisher has dropped the connection already.
+        if (state->stopping)
+          return;
+        lock.unlock();
         state->lost();
         return;
       }
-      lock.lock();
     }
   }
 }
