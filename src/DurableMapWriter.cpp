@@ -16,12 +16,12 @@ DurableMapWriter::DurableMapWriter(GridMapStore& store, const std::string& path,
     retryInterval_(retryInterval),
     thread_([this] { run(); })
 {
-  store_.setObserver([this](const GridMapStore::Snapshot& snapshot) { offer(snapshot); });
+  observing_ = store_.addObserver([this](const GridMapStore::Snapshot& snapshot) { offer(snapshot); });
 }
 
 DurableMapWriter::~DurableMapWriter()
 {
-  store_.setObserver(nullptr);
+  store_.removeObserver(observing_);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -45,7 +45,7 @@ std::string DurableMapWriter::write(const GridMapSnapshot& snapshot) const
 {
   try {
     mapio::writeStoreFile(path_, static_cast<short>(snapshot.mapWidth), static_cast<short>(snapshot.mapHeight),
-                          snapshot.bytes());
+                          snapshot.bytes(), snapshot.version);
     return "";
   }
   catch (const mapio::MapError& error) {

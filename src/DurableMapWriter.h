@@ -35,6 +35,7 @@ private:
   std::string write(const GridMapSnapshot& snapshot) const;
 
   GridMapStore& store_;
+  GridMapStore::ObserverHandle observing_ = 0;
   const std::string path_;
   const std::chrono::milliseconds retryInterval_;
   std::mutex mutex_;  // guards pending_ and stopping_

@@ -93,10 +93,23 @@ void GridMapStore::continueVersionsFrom(std::uint64_t last)
   current_ = std::move(restarted);
 }
 
-void GridMapStore::setObserver(Observer observer)
+GridMapStore::ObserverHandle GridMapStore::addObserver(Observer observer)
 {
   std::lock_guard<std::mutex> lock(currentMutex_);
-  observer_ = std::move(observer);
+  observers_.emplace_back(nextHandle_, std::move(observer));
+  return nextHandle_++;
+}
+
+void GridMapStore::removeObserver(ObserverHandle handle)
+{
+  Observer removed;  // destroyed outside the lock
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  for (auto it = observers_.begin(); it != observers_.end(); ++it)
+    if (it->first == handle) {
+      removed = std::move(it->second);
+      observers_.erase(it);
+      return;
+    }
 }
 
 GridMapStore::Snapshot GridMapStore::publishLocked(std::shared_ptr<GridMapSnapshot> next)
@@ -105,8 +118,8 @@ GridMapStore::Snapshot GridMapStore::publishLocked(std::shared_ptr<GridMapSnapsh
   next->version = current_->version + 1;
   next->storedAt = std::chrono::system_clock::now();
   Snapshot retired = std::exchange(current_, std::move(next));
-  if (observer_)
-    observer_(current_);
+  for (const auto& observer : observers_)
+    observer.second(current_);
   return retired;
 }
 

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Holds the current map.  A new version is built completely outside the
 // lock and published with one pointer swap; readers keep the snapshot they
@@ -50,11 +52,14 @@ public:
   // counting across restarts; only before the first replace.
   void continueVersionsFrom(std::uint64_t last);
 
-  // Called with each snapshot the store publishes, in the order they are
-  // published: on the writing thread, under the store's lock, so it must
-  // only hand the snapshot on.  An empty function removes the observer.
+  // Each observer is called with each snapshot the store publishes, in the
+  // order they are published: on the writing thread, under the store's
+  // lock, so it must only hand the snapshot on.  Removing an observer waits
+  // for a call to it in progress.
   using Observer = std::function<void(const Snapshot&)>;
-  void setObserver(Observer observer);
+  using ObserverHandle = std::uint64_t;
+  ObserverHandle addObserver(Observer observer);
+  void removeObserver(ObserverHandle handle);
 
 private:
   // Shared with the deleters of published buffers, which may outlive the
@@ -74,9 +79,10 @@ private:
   Snapshot publishLocked(std::shared_ptr<GridMapSnapshot> next);
 
   std::shared_ptr<SpareSlot> spare_;
-  mutable std::mutex currentMutex_;  // guards the pointer and the observer, never a copy
+  mutable std::mutex currentMutex_;  // guards the pointer and the observers, never a copy
   Snapshot current_;
-  Observer observer_;
+  std::vector<std::pair<ObserverHandle, Observer>> observers_;
+  ObserverHandle nextHandle_ = 1;
 };
 
 #endif // GRIDMAPSTORE_H

@@ -17,6 +17,7 @@ namespace
     "max_instance",      "1",
     "language",          "C++",
     "lang_type",         "compile",
+    "port.mapChanged",   "DataOutPort: TimedULongSeq, one event per stored map",
     ""
   };
 }
@@ -25,11 +26,15 @@ Korvent_::Korvent_(RTC::Manager* manager)
   : RTC::DataFlowComponentBase(manager),
     servicePort("KorventPV"),
     mapService(),
-    regionService()
+    regionService(),
+    changeEvent(),
+    changePort("mapChanged", changeEvent),
+    announcer(processGridMap(), changePort)
 {
   servicePort.registerProvider("Korvent", "Korvent", mapService);
   servicePort.registerProvider("KorventRegion", "KorventRegion", regionService);
   registerPort(servicePort);
+  registerOutPort("mapChanged", changePort);
 }
 
 Korvent_::~Korvent_()

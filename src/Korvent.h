@@ -4,13 +4,17 @@
 #include <rtm/CorbaPort.h>
 #include <rtm/DataFlowComponentBase.h>
 #include <rtm/Manager.h>
+#include <rtm/OutPort.h>
 
 #include "KorventRegionSVC_impl.h"
 #include "KorventSVC_impl.h"
+#include "MapChangeAnnouncer.h"
 
 // The grid-map component: one service port, "KorventPV", providing the
 // Korvent interface (the whole map) and the KorventRegion interface
-// (rectangles of the same map).  All of its life cycle is the framework's default.
+// (rectangles of the same map), and one data port, "mapChanged", announcing
+// each map stored (see MapChangeAnnouncer).  All of its life cycle is the
+// framework's default.
 class Korvent_ : public RTC::DataFlowComponentBase
 {
 public:
@@ -21,6 +25,9 @@ private:
   RTC::CorbaPort servicePort;
   KorventSVC_impl mapService;
   KorventRegionSVC_impl regionService;
+  RTC::TimedULongSeq changeEvent;
+  RTC::OutPort<RTC::TimedULongSeq> changePort;
+  MapChangeAnnouncer announcer;  // after the port it writes to, so it stops first
 };
 
 void registerKorventFactory(RTC::Manager* manager);

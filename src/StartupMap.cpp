@@ -19,13 +19,18 @@ std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& confi
   // A store file that exists but is damaged stops start-up: starting empty
   // would overwrite the user's map with the next set.
   std::optional<mapio::GridMap> map;
-  if (!storePath.empty())
-    map = mapio::readStoreFile(storePath);
+  GridMapStore& store = processGridMap();
+  if (!storePath.empty()) {
+    if (std::optional<mapio::StoredMap> stored = mapio::readStoreFile(storePath)) {
+      // The map keeps the version it had when the last process stored it.
+      store.continueVersionsFrom(stored->version - 1);
+      map = std::move(*stored);
+    }
+  }
   const bool fromStore = map.has_value();
   if (!map && !loadPath.empty())
     map = mapio::readMapFile(loadPath, occupancy == "yes");
 
-  GridMapStore& store = processGridMap();
   if (map)
     store.replace(map->cells.data(), map->cells.size(), map->width, map->height);
   if (storePath.empty())

@@ -148,7 +148,7 @@ TEST_F(DurableMap, RestartServesTheLastMapAndTheStoreWinsOverTheStartupMap)
 
 TEST_F(DurableMap, DamagedStoreFileStopsStartAndIsLeftAlone)
 {
-  mapio::writeStoreFile(storePath(), 4, 1, "good");
+  mapio::writeStoreFile(storePath(), 4, 1, "good", 1);
   const std::string good = fileContent(storePath());
   auto flipped = [&](std::size_t at) {
     std::string bytes = good;

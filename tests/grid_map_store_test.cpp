@@ -121,18 +121,26 @@ TEST(GridMapStore, FailedReplacementLeavesTheStoreAsItWas)
   EXPECT_EQ(22, store.current()->mapHeight);
 }
 
-TEST(GridMapStore, ObserverSeesEveryPublishedSnapshotInOrderUntilRemoved)
+TEST(GridMapStore, ObserversSeeEveryPublishedSnapshotInOrderUntilRemoved)
 {
   GridMapStore store;
   std::vector<std::string> seen;
-  store.setObserver([&seen](const GridMapStore::Snapshot& snapshot) { seen.emplace_back(snapshot->bytes()); });
+  std::vector<std::uint64_t> versions;
+  const auto first =
+      store.addObserver([&seen](const GridMapStore::Snapshot& snapshot) { seen.emplace_back(snapshot->bytes()); });
   store.replace("one", 3, 3, 1);
+  const auto second =
+      store.addObserver([&versions](const GridMapStore::Snapshot& snapshot) { versions.push_back(snapshot->version); });
   store.replace("two", 3, 3, 1);
   EXPECT_EQ(seen, (std::vector<std::string>{"one", "two"}));
-  store.setObserver(nullptr);
+  store.removeObserver(first);
   store.replace("three", 5, 5, 1);
   EXPECT_EQ(seen.size(), 2u);
-  EXPECT_EQ(store.current()->bytes(), "three");
+  EXPECT_EQ(versions, (std::vector<std::uint64_t>{2, 3}));
+  store.removeObserver(second);
+  store.replace("four", 4, 4, 1);
+  EXPECT_EQ(versions.size(), 2u);
+  EXPECT_EQ(store.current()->bytes(), "four");
 }
 
 namespace
@@ -254,9 +262,10 @@ TEST(GridMapStore, ObserverSeesRegionWritesWithTheirRectangle)
   GridMapStore store;
   store.replace(patterned(40 * 30).data(), 40 * 30, 40, 30);
   std::vector<CellRectangle> seen;
-  store.setObserver([&seen](const GridMapStore::Snapshot& snapshot) { seen.push_back(snapshot->changed); });
+  const auto observer =
+      store.addObserver([&seen](const GridMapStore::Snapshot& snapshot) { seen.push_back(snapshot->changed); });
   store.writeRegion({3, 4, 2, 1}, "ab", 2);
-  store.setObserver(nullptr);
+  store.removeObserver(observer);
   ASSERT_EQ(1u, seen.size());
   EXPECT_EQ(3, seen[0].x);
   EXPECT_EQ(4, seen[0].y);

@@ -82,7 +82,7 @@ namespace
   };
 }
 
-TEST_F(KorventComp, ProfileCarriesTheTableAndOneProvidedPort)
+TEST_F(KorventComp, ProfileCarriesTheTableAProvidedPortAndTheChangePort)
 {
   RTC::ComponentProfile_var profile = rtc_->get_component_profile();
   EXPECT_STREQ("Korvent0", profile->instance_name);
@@ -99,9 +99,9 @@ TEST_F(KorventComp, ProfileCarriesTheTableAndOneProvidedPort)
   for (const auto& [key, value] : table)
     EXPECT_EQ(std::optional<std::string>(value), stringProperty(profile->properties, key)) << key;
 
-  ASSERT_EQ(1u, profile->port_profiles.length());
+  ASSERT_EQ(2u, profile->port_profiles.length());
   RTC::PortServiceList_var ports = rtc_->get_ports();
-  ASSERT_EQ(1u, ports->length());
+  ASSERT_EQ(2u, ports->length());
   RTC::PortProfile_var port = ports[0]->get_port_profile();
   EXPECT_STREQ("Korvent0.KorventPV", port->name);
   EXPECT_EQ(std::optional<std::string>("CorbaPort"), stringProperty(port->properties, "port.port_type"));
@@ -114,6 +114,16 @@ TEST_F(KorventComp, ProfileCarriesTheTableAndOneProvidedPort)
   EXPECT_EQ(RTC::PROVIDED, port->interfaces[1].polarity);
   EXPECT_TRUE(port->owner->_is_equivalent(rtc_));
   EXPECT_TRUE(port->port_ref->_is_equivalent(ports[0]));
+
+  RTC::PortProfile_var changes = ports[1]->get_port_profile();
+  EXPECT_STREQ("Korvent0.mapChanged", changes->name);
+  EXPECT_EQ(0u, changes->interfaces.length());
+  const std::pair<const char*, const char*> dataPort[] = {
+    {"port.port_type", "DataOutPort"}, {"dataport.data_type", "IDL:RTC/TimedULongSeq:1.0"},
+    {"dataport.interface_type", "corba_cdr"}, {"dataport.dataflow_type", "push"},
+    {"dataport.subscription_type", "flush,new,periodic"}};
+  for (const auto& [key, value] : dataPort)
+    EXPECT_EQ(std::optional<std::string>(value), stringProperty(changes->properties, key)) << key;
 }
 
 TEST_F(KorventComp, SdoOperationsAnswerWithTheirDefaults)

@@ -256,26 +256,45 @@ TEST(StoreFile, RoundTripsAnyMapIncludingNegativeSizes)
   const std::string path = folder / "store";
   EXPECT_FALSE(readStoreFile(path).has_value());
   const GridMap odd = gridOf(-32768, 32767, std::string("\x00\x01\xff", 3));
-  writeStoreFile(path, odd.width, odd.height, odd.cells);
-  const std::optional<GridMap> read = readStoreFile(path);
+  writeStoreFile(path, odd.width, odd.height, odd.cells, 0x123456789aULL);
+  const std::optional<StoredMap> read = readStoreFile(path);
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(read->width, -32768);
   EXPECT_EQ(read->height, 32767);
   EXPECT_EQ(read->cells, odd.cells);
+  EXPECT_EQ(read->version, 0x123456789aULL);
   EXPECT_EQ(folder.entries(), std::vector<std::string>{"store"});
+}
+
+TEST(StoreFile, ReadsTheFirstFormatAsVersionOneOfTheMap)
+{
+  // Format 1 as earlier releases wrote it: 28-byte header, no map version.
+  std::string bytes("KVNTMAP\0", 8);
+  bytes += std::string("\x01\x00\x00\x00" "\x02\x00\x01\x00" "\x02\x00\x00\x00\x00\x00\x00\x00", 16);
+  const std::uint32_t crc = crc32Of("ab", 2, crc32Of(bytes.data() + 8, 16));
+  for (int i = 0; i < 4; ++i)
+    bytes.push_back(static_cast<char>((crc >> (8 * i)) & 0xff));
+  bytes += "ab";
+  const StoredMap map = decodeStoreFile(bytes, "old");
+  EXPECT_EQ(map.width, 2);
+  EXPECT_EQ(map.height, 1);
+  EXPECT_EQ(map.cells, "ab");
+  EXPECT_EQ(map.version, 1u);
+  bytes[29] ^= 1;  // a cell
+  EXPECT_EQ(errorOf([&] { decodeStoreFile(bytes, "old"); }), "map store file is corrupt: checksum mismatch (old)");
 }
 
 TEST(StoreFile, RefusesTruncatedCorruptAndForeignFiles)
 {
   TemporaryFolder folder;
   const std::string path = folder / "store";
-  writeStoreFile(path, 16, 16, everyValue().cells);
+  writeStoreFile(path, 16, 16, everyValue().cells, 7);
   const std::string good = fileContent(path);
-  ASSERT_EQ(good.size(), 28u + 256u);
+  ASSERT_EQ(good.size(), 36u + 256u);
 
   writeFile(path, good.substr(0, good.size() - 1));
   EXPECT_EQ(errorOf([&] { readStoreFile(path); }), "map store file is truncated: 255 of 256 cells present (" + path + ")");
-  writeFile(path, good.substr(0, 20));
+  writeFile(path, good.substr(0, 30));
   EXPECT_EQ(errorOf([&] { readStoreFile(path); }), "map store file is truncated: header incomplete (" + path + ")");
   std::string flipped = good;
   flipped[100] ^= 0x01;
@@ -284,6 +303,10 @@ TEST(StoreFile, RefusesTruncatedCorruptAndForeignFiles)
   std::string widened = good;
   widened[12] ^= 0x01;  // width: covered by the checksum too
   writeFile(path, widened);
+  EXPECT_EQ(errorOf([&] { readStoreFile(path); }), "map store file is corrupt: checksum mismatch (" + path + ")");
+  std::string renumbered = good;
+  renumbered[24] ^= 0x01;  // and so is the map version
+  writeFile(path, renumbered);
   EXPECT_EQ(errorOf([&] { readStoreFile(path); }), "map store file is corrupt: checksum mismatch (" + path + ")");
   writeFile(path, "P5\n1 1\n255\n\x00");
   EXPECT_EQ(errorOf([&] { readStoreFile(path); }), "not a map store file (wrong magic number) (" + path + ")");

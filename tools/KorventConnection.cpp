@@ -102,6 +102,11 @@ mapio::GridMapView viewOf(const korvent::GridMap& map)
   return {map.width(), map.height(), std::string_view(reinterpret_cast<const char*>(map.data()), map.size())};
 }
 
+std::string KorventConnection::componentReference() const
+{
+  return client_->componentReference();
+}
+
 mapio::GridMapView viewOf(const korvent::Region& region)
 {
   // A region lies inside the map, so its sizes fit the map's 16 bits.

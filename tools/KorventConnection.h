@@ -37,6 +37,7 @@ public:
   // stored map; returns the new version.
   std::uint64_t setRegion(int x, int y, const mapio::GridMap& cells);
   korvent::Region getRegion(int x, int y, int width, int height);
+  std::string componentReference() const;
 
 private:
   std::optional<korvent::Client> client_;

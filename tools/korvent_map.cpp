@@ -1,5 +1,6 @@
 // korvent-map: stores a map file as the grid map of a running KorventComp,
 // fetches the stored map into a file, or describes it.
+#include "ChangeWatch.h"
 #include "KorventConnection.h"
 
 #include "mapio/MapError.h"
@@ -11,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <climits>
@@ -38,6 +40,29 @@ namespace
     "occupancy values (0 free, 100 occupied, 255 unknown), bottom row first,\n"
     "converted with the YAML's mode, negate and thresholds (defaults for a bare\n"
     "image: trinary, 0.65, 0.196); get --occupancy converts back.\n";
+
+  volatile std::sig_atomic_t interrupted = 0;
+
+  // One line per change until Ctrl-C (or SIGTERM); with `file`, the map
+  // fetched into it after each.
+  void watchChanges(KorventConnection& korvent, const std::string& file)
+  {
+    std::signal(SIGINT, [](int) { interrupted = 1; });
+    std::signal(SIGTERM, [](int) { interrupted = 1; });
+    ChangeWatch watch(korvent.componentReference());
+    while (!interrupted) {
+      const std::optional<RTC::TimedULongSeq> event = watch.next(std::chrono::milliseconds(200));
+      if (!event)
+        continue;
+      std::cout << describeChange(*event) << std::endl;
+      if (file.empty())
+        continue;
+      const korvent::GridMap fetched = korvent.getGridMap();
+      mapio::writeMapFile(file, viewOf(fetched), mapio::MapWriteOptions());
+      std::cout << "fetched " << fetched.width() << " x " << fetched.height() << ", " << fetched.size()
+                << " bytes into " << file << std::endl;
+    }
+  }
 
   // Transfers at least this large report their time and rate.
   constexpr std::size_t progressThreshold = std::size_t(4) << 20;
@@ -200,6 +225,10 @@ int main(int argc, char** argv)
   get->add_option("--origin", origin, "x,y,yaw of the lower-left cell, for a YAML")
     ->delimiter(',')->expected(3)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 
+  std::string watchFile;
+  CLI::App* watch = app.add_subcommand("watch", "print one line per stored map (version, size, CRC, time) until Ctrl-C");
+  watch->add_option("--get", watchFile, "fetch the map into this file after each change");
+
   bool json = false;
   CLI::App* info = app.add_subcommand("info", "describe the stored map");
   info->add_flag("--json", json, "one JSON object instead of text");
@@ -272,6 +301,10 @@ int main(int argc, char** argv)
                   << mode << " cannot express; written as the nearest one (" << file << ")" << std::endl;
       std::cout << "fetched " << map.width << " x " << map.height << ", " << map.cells.size() << " bytes into "
                 << file << (written.imagePath.empty() ? "" : " and " + written.imagePath) << std::endl;
+    }
+    else if (watch->parsed()) {
+      KorventConnection korvent(connection);
+      watchChanges(korvent, watchFile);
     }
     else {
       KorventConnection korvent(connection);

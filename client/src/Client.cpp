@@ -138,7 +138,7 @@ namespace korvent
   {
     if (CORBA::is_nil(object))
       throw ComponentNotFound("the reference is nil", where);
-    RTC::RTObject_var component = bounded<RTC::RTObject>(object, timeout);
+    component = bounded<RTC::RTObject>(object, timeout);
     std::optional<std::string> ior;
     std::optional<std::string> regionIor;
     try {
@@ -220,6 +220,12 @@ namespace korvent
     }
     impl->findService(object);
     return Client(std::move(impl));
+  }
+
+  std::string Client::componentReference() const
+  {
+    CORBA::String_var ior = impl_->orb->object_to_string(impl_->component);
+    return ior.in();
   }
 
   void Client::setMap(std::int16_t width, std::int16_t height, const std::uint8_t* data, std::size_t size)

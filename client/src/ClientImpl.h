@@ -31,6 +31,7 @@ namespace korvent
     std::chrono::milliseconds timeout;
     std::string where;
     bool named = false;  // found through a name service
+    RTC::RTObject_var component;
     Korvent_var service;
     KorventRegion_var region;  // nil when the component offers no region service
 

@@ -14,10 +14,13 @@ namespace mapio
   namespace
   {
     const std::string magic("KVNTMAP\0", 8);
-    constexpr std::uint32_t version = 1;
-    constexpr std::size_t headerSize = 28;
+    constexpr std::uint32_t format = 2;
     constexpr std::size_t checkedFrom = 8;
-    constexpr std::size_t checksumAt = 24;
+
+    // Where the two formats differ: the checksum follows the map version,
+    // which format 1 does not have.
+    constexpr std::size_t checksumAt(std::uint64_t fileFormat) { return fileFormat == 1 ? 24 : 32; }
+    constexpr std::size_t headerSize(std::uint64_t fileFormat) { return checksumAt(fileFormat) + 4; }
 
     void putLittle(std::string& out, std::uint64_t value, int bytes)
     {
@@ -33,51 +36,58 @@ namespace mapio
       return value;
     }
 
-    std::uint32_t checksumOf(const std::string& header, const char* cells, std::size_t count)
+    std::uint32_t checksumOf(const std::string& header, std::uint64_t fileFormat, const char* cells,
+                             std::size_t count)
     {
-      const std::uint32_t ofHeader = crc32Of(header.data() + checkedFrom, checksumAt - checkedFrom);
+      const std::uint32_t ofHeader = crc32Of(header.data() + checkedFrom, checksumAt(fileFormat) - checkedFrom);
       return crc32Of(cells, count, ofHeader);
     }
 
-    std::string storeHeaderOf(short width, short height, std::string_view cells)
+    std::string storeHeaderOf(short width, short height, std::string_view cells, std::uint64_t mapVersion)
     {
       std::string bytes = magic;
-      putLittle(bytes, version, 4);
+      putLittle(bytes, format, 4);
       putLittle(bytes, static_cast<std::uint16_t>(width), 2);
       putLittle(bytes, static_cast<std::uint16_t>(height), 2);
       putLittle(bytes, cells.size(), 8);
-      putLittle(bytes, checksumOf(bytes, cells.data(), cells.size()), 4);
+      putLittle(bytes, mapVersion, 8);
+      putLittle(bytes, checksumOf(bytes, format, cells.data(), cells.size()), 4);
       return bytes;
     }
   }
 
-  GridMap decodeStoreFile(const std::string& bytes, const std::string& where)
+  StoredMap decodeStoreFile(const std::string& bytes, const std::string& where)
   {
     if (bytes.size() < magic.size() || bytes.compare(0, magic.size(), magic) != 0)
       throw MapError("not a map store file (wrong magic number)", where);
-    if (bytes.size() < headerSize)
+    if (bytes.size() < headerSize(1))
       throw MapError("map store file is truncated: header incomplete", where);
-    const std::uint64_t fileVersion = getLittle(bytes, 8, 4);
-    if (fileVersion != version)
-      throw MapError("map store file has version " + std::to_string(fileVersion) +
-                     ", this program reads version " + std::to_string(version), where);
+    const std::uint64_t fileFormat = getLittle(bytes, 8, 4);
+    if (fileFormat != 1 && fileFormat != format)
+      throw MapError("map store file has version " + std::to_string(fileFormat) +
+                     ", this program reads versions 1 and " + std::to_string(format), where);
+    const std::size_t headerBytes = headerSize(fileFormat);
+        if (bytes.size() < headerBytes)
+      throw MapError("map store file is truncated: header incomplete", where);
     const std::uint64_t count = getLittle(bytes, 16, 8);
-    if (bytes.size() - headerSize < count)
-      throw MapError("map store file is truncated: " + std::to_string(bytes.size() - headerSize) +
+    if (bytes.size() - headerBytes < count)
+      throw MapError("map store file is truncated: " + std::to_string(bytes.size() - headerBytes) +
                      " of " + std::to_string(count) + " cells present", where);
-    if (bytes.size() - headerSize > count)
+    if (bytes.size() - headerBytes > count)
       throw MapError("map store file is corrupt: bytes after the last cell", where);
-    if (checksumOf(bytes, bytes.data() + headerSize, count) != getLittle(bytes, checksumAt, 4))
+    if (checksumOf(bytes, fileFormat, bytes.data() + headerBytes, count) != getLittle(bytes, checksumAt(fileFormat), 4))
       throw MapError("map store file is corrupt: checksum mismatch", where);
 
-    GridMap map;
+    StoredMap map;
+    if (fileFormat != 1)
+      map.version = getLittle(bytes, 24, 8);
     map.width = static_cast<short>(static_cast<std::uint16_t>(getLittle(bytes, 12, 2)));
     map.height = static_cast<short>(static_cast<std::uint16_t>(getLittle(bytes, 14, 2)));
-    map.cells.assign(bytes, headerSize, count);
+    map.cells.assign(bytes, headerBytes, count);
     return map;
   }
 
-  std::optional<GridMap> readStoreFile(const std::string& path)
+  std::optional<StoredMap> readStoreFile(const std::string& path)
   {
     struct stat status;
     if (::stat(path.c_str(), &status) != 0 && errno == ENOENT)
@@ -85,9 +95,10 @@ namespace mapio
     return decodeStoreFile(readFileBytes(path), path);
   }
 
-  void writeStoreFile(const std::string& path, short width, short height, std::string_view cells)
+  void writeStoreFile(const std::string& path, short width, short height, std::string_view cells,
+                      std::uint64_t mapVersion)
   {
-    const std::string header = storeHeaderOf(width, height, cells);
+    const std::string header = storeHeaderOf(width, height, cells, mapVersion);
     AtomicFile file(path);
     file.write(header.data(), header.size());
     file.write(cells.data(), cells.size());

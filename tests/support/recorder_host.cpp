@@ -3,6 +3,8 @@
 // component's IOR is printed first.  With RECORDER_FAIL_EXECUTE=1 the first
 // on_execute after each activation fails; with RECORDER_FAIL_EXECUTE=throw
 // it throws a plain C++ exception instead.
+#include "ComponentHost.h"
+
 #include <rtm/DataFlowComponentBase.h>
 #include <rtm/Manager.h>
 
@@ -85,22 +87,11 @@ namespace
 
   void initRecorder(RTC::Manager* manager)
   {
-    RTC::Properties profile(recorderProfile);
-    manager->registerFactory(profile, createRecorder, destroyRecorder);
-    RTC::RTObject_impl* component = manager->createComponent("Recorder");
-    if (!component)
-      std::abort();
-    RTC::RTObject_var reference = component->getObjRef();
-    CORBA::String_var ior = manager->getORB()->object_to_string(reference);
-    std::cout << ior.in() << std::endl;
+    createAndPrintComponent(manager, recorderProfile, createRecorder, destroyRecorder);
   }
 }
 
 int main(int argc, char** argv)
 {
-  RTC::Manager* manager = RTC::Manager::init(argc, argv);
-  manager->setModuleInitProc(initRecorder);
-  manager->activateManager();
-  manager->runManager(false);
-  return 0;
+  return runComponentHost(argc, argv, initRecorder);
 }

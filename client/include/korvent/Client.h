@@ -175,6 +175,10 @@ namespace korvent
     std::uint64_t setRegion(int x, int y, int width, int height, const std::uint8_t* data, std::size_t size,
                             std::optional<std::uint64_t> expected = std::nullopt);
 
+    // The component's own reference ("IOR:..."), for reaching its other
+    // ports, such as "mapChanged".
+    std::string componentReference() const;
+
   private:
     struct Impl;
     explicit Client(std::unique_ptr<Impl> impl);

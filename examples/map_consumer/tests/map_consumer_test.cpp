@@ -22,17 +22,6 @@ namespace
     return CORBA::is_nil(object) ? RTC::RTObject::_nil() : RTC::RTObject::_narrow(object);
   }
 
-  RTC::PortService_ptr portNamed(RTC::RTObject_ptr component, const std::string& name)
-  {
-    RTC::PortServiceList_var ports = component->get_ports();
-    for (CORBA::ULong i = 0; i < ports->length(); ++i) {
-      RTC::PortProfile_var profile = ports[i]->get_port_profile();
-      if (name == profile->name.in())
-        return RTC::PortService::_duplicate(ports[i]);
-    }
-    return RTC::PortService::_nil();
-  }
-
   CORBA::ULong connectorCount(RTC::PortService_ptr port)
   {
     RTC::ConnectorProfileList_var connectors = port->get_connector_profiles();
@@ -59,8 +48,8 @@ namespace
       }, 20s)) << korvent_->errorOutput() << consumer_->errorOutput();
       RTC::RTObject_var korvent = componentAt(names_, korventName());
       consumerRtc_ = componentAt(names_, consumerName);
-      provider_ = portNamed(korvent, "Korvent0.KorventPV");
-      consumerPort_ = portNamed(consumerRtc_, "MapConsumer0.MapUser");
+      provider_ = portNamed(korvent, "KorventPV");
+      consumerPort_ = portNamed(consumerRtc_, "MapUser");
       ASSERT_FALSE(CORBA::is_nil(provider_));
       ASSERT_FALSE(CORBA::is_nil(consumerPort_));
       RTC::ExecutionContextList_var contexts = consumerRtc_->get_owned_contexts();
@@ -130,4 +119,27 @@ TEST_F(MapConsumerExample, ConnectedThroughTheProvidersPortFetchesOnActivationUn
   EXPECT_EQ(0u, connectorCount(provider_));
   EXPECT_EQ(0u, connectorCount(consumerPort_));
   EXPECT_EQ("map_consumer: not connected", activationReport());
+}
+
+TEST_F(MapConsumerExample, FetchesOncePerAnnouncedVersionWhileActive)
+{
+  storeMap(3, 3);
+  RTC::ConnectorProfile service = corbaPortConnector(consumerPort_, provider_);
+  ASSERT_EQ(RTC::RTC_OK, consumerPort_->connect(service));
+  RTC::RTObject_var korvent = componentAt(names_, korventName());
+  RTC::PortService_var changes = portNamed(korvent, "mapChanged");
+  RTC::PortService_var listener = portNamed(consumerRtc_, "mapChanged");
+  RTC::ConnectorProfile events = dataPortConnector(changes, listener, "IDL:RTC/TimedULongSeq:1.0");
+  ASSERT_EQ(RTC::RTC_OK, changes->connect(events));
+
+  ASSERT_EQ(RTC::RTC_OK, context_->activate_component(consumerRtc_));
+  EXPECT_EQ(consumer_->readLine(20s).value_or("(none)"), "map_consumer: map 3 x 3, 9 bytes");  // on activation
+  // The event retained from before the connection, then each new map.
+  EXPECT_EQ(consumer_->readLine(20s).value_or("(none)"), "map_consumer: version 1, map 3 x 3, 9 bytes");
+  storeMap(4, 2);
+  EXPECT_EQ(consumer_->readLine(20s).value_or("(none)"), "map_consumer: version 2, map 4 x 2, 8 bytes");
+  storeMap(1, 1);
+  EXPECT_EQ(consumer_->readLine(20s).value_or("(none)"), "map_consumer: version 3, map 1 x 1, 1 bytes");
+  EXPECT_EQ(RTC::RTC_OK, context_->deactivate_component(consumerRtc_));
+  EXPECT_FALSE(consumer_->readLine(1s).has_value());  // nothing more without a change
 }

@@ -3,29 +3,39 @@
 
 #include "mapio/GridMap.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace mapio
 {
-  // The durable map file: a 28-byte header, then the cells.
+  // The durable map file: a header, then the cells.
   //   0  magic "KVNTMAP\0"        8 bytes
-  //   8  version, 1               u32
+  //   8  format, 2 (or 1)         u32
   //  12  width, height            two i16
   //  16  cell count               u64
-  //  24  CRC-32 of bytes 8..23 followed by the cells   u32
-  // All numbers little-endian.
+  //  24  map version              u64 (format 2 only)
+  //  32  CRC-32 of bytes 8..31 followed by the cells   u32 (at 24 in format 1)
+  // All numbers little-endian.  Format 1 files (28-byte header, no map
+  // version) are still read, as version 1 of the map.
+
+  // A map read back from the store file, with the version it was stored under.
+  struct StoredMap : GridMap
+  {
+    std::uint64_t version = 1;
+  };
 
   // The map in `bytes`; throws MapError naming `where` for anything
   // short of a complete, intact store file.
-  GridMap decodeStoreFile(const std::string& bytes, const std::string& where);
+  StoredMap decodeStoreFile(const std::string& bytes, const std::string& where);
 
   // Nothing if no file exists at `path`, else as decodeStoreFile.
-  std::optional<GridMap> readStoreFile(const std::string& path);
+  std::optional<StoredMap> readStoreFile(const std::string& path);
 
-  // Replaces the file crash-safely.  Throws MapError.
-  void writeStoreFile(const std::string& path, short width, short height, std::string_view cells);
+  // Replaces the file crash-safely, in format 2.  Throws MapError.
+  void writeStoreFile(const std::string& path, short width, short height, std::string_view cells,
+                      std::uint64_t mapVersion);
 }
 
 #endif // MAPIO_STOREFILE_H

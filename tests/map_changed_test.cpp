@@ -1,0 +1,116 @@
+// KorventComp's "mapChanged" port: one event per stored map, the latest
+// handed to a late subscriber at once, versions kept across restarts.
+#include "ChangeListener.h"
+#include "ChildProcess.h"
+#include "ConnectorProfiles.h"
+#include "GridMapClient.h"
+#include "KorventProcess.h"
+#include "TemporaryFolder.h"
+
+#include "mapio/Checksum.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/wait.h>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+  const char* ulongSeq = "IDL:RTC/TimedULongSeq:1.0";
+
+  void store(RunningKorvent& korvent, short width, short height, const std::string& cells)
+  {
+    korvent.service->setGridMap(width, height, makeMap({cells.begin(), cells.end()}));  // answers false by convention
+  }
+
+  void expectEvent(const RTC::TimedULongSeq& event, CORBA::ULong version, CORBA::ULong width, CORBA::ULong height,
+                   const std::string& cells)
+  {
+    ASSERT_EQ(event.data.length(), 9u);
+    EXPECT_EQ(event.data[0], version);
+    EXPECT_EQ(event.data[1], width);
+    EXPECT_EQ(event.data[2], height);
+    EXPECT_EQ(event.data[3], cells.size());
+    EXPECT_EQ(event.data[4], mapio::crc32Of(cells.data(), cells.size()));
+    EXPECT_EQ(event.data[5], 0u);
+    EXPECT_EQ(event.data[6], 0u);
+    EXPECT_EQ(event.data[7], width);
+    EXPECT_EQ(event.data[8], height);
+  }
+
+  TEST(MapChanged, LateSubscriberGetsTheCurrentEventAtOnceThenEachNewMap)
+  {
+    RunningKorvent korvent;
+    store(korvent, 3, 2, "abcdef");
+    store(korvent, 4, 1, "wxyz");
+    const auto before = std::chrono::system_clock::now() - 60s;
+
+    ChangeListener listener(korvent.rtc);
+    ASSERT_EQ(listener.connected(), RTC::RTC_OK);
+    const RTC::TimedULongSeq latest = listener.next();
+    expectEvent(latest, 2, 4, 1, "wxyz");
+    EXPECT_GT(static_cast<std::int64_t>(latest.tm.sec), std::chrono::system_clock::to_time_t(before));
+
+    store(korvent, -2, 3, std::string("\0\1\2", 3));  // sizes travel as their 16-bit pattern
+    expectEvent(listener.next(), 3, 0xfffe, 3, std::string("\0\1\2", 3));
+
+    RTC::PortService_var changes = portNamed(korvent.rtc, "mapChanged");
+    RTC::PortProfile_var profile = changes->get_port_profile();
+    bool typed = false;
+    for (CORBA::ULong i = 0; i < profile->properties.length(); ++i) {
+      const char* value = nullptr;
+      if (std::string(profile->properties[i].name.in()) == "dataport.data_type" && (profile->properties[i].value >>= value))
+        typed = std::string(value) == ulongSeq;
+    }
+    EXPECT_TRUE(typed);
+  }
+
+  TEST(MapChanged, VersionsContinueAcrossARestartWithTheDurableMap)
+  {
+    TemporaryFolder folder;
+    const std::vector<std::string> durable{"-o", "korvent.map.store:" + folder / "map.store"};
+    {
+      RunningKorvent first(durable);
+      store(first, 2, 1, "ab");
+      store(first, 2, 1, "cd");
+      store(first, 3, 1, "efg");
+      ASSERT_TRUE(first.process->stop(SIGTERM, 20s));
+    }
+    RunningKorvent second(durable);
+    ChangeListener listener(second.rtc);
+    ASSERT_EQ(listener.connected(), RTC::RTC_OK);
+    expectEvent(listener.next(), 3, 3, 1, "efg");
+    store(second, 1, 1, "h");
+    expectEvent(listener.next(), 4, 1, 1, "h");
+  }
+
+  TEST(MapChanged, KorventMapWatchPrintsEachChangeAndFetchesIt)
+  {
+    RunningKorvent korvent;
+    TemporaryFolder folder;
+    store(korvent, 2, 2, "abcd");
+    CORBA::String_var ior = clientOrb()->object_to_string(korvent.rtc);
+    ChildProcess watch({KORVENT_MAP_PATH, "--ior", ior.in(), "watch", "--get", folder / "map.raw"});
+    const std::string crc = [] {
+      char text[9];
+      std::snprintf(text, sizeof text, "%08x", mapio::crc32Of("abcd", 4));
+      return std::string(text);
+    }();
+    std::optional<std::string> line = watch.readLine(20s);
+    ASSERT_TRUE(line) << watch.errorOutput();
+    EXPECT_EQ(line->rfind("version 1, 2 x 2, 4 bytes, CRC " + crc + ", stored 20", 0), 0u) << *line;
+    EXPECT_EQ(watch.readLine(20s).value_or(""), "fetched 2 x 2, 4 bytes into " + folder / "map.raw");
+    store(korvent, 3, 1, "xyz");
+    line = watch.readLine(20s);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->rfind("version 2, 3 x 1, 3 bytes, CRC ", 0), 0u) << *line;
+    EXPECT_EQ(watch.readLine(20s).value_or(""), "fetched 3 x 1, 3 bytes into " + folder / "map.raw");
+    const std::optional<int> status = watch.stop(SIGINT, 20s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << watch.errorOutput();
+    EXPECT_EQ(korvent.process->running(), true);
+  }
+}
