@@ -316,7 +316,7 @@ TEST(StoreFile, EveryTruncationAndEveryFlippedHeaderBitIsRefusedWithOneLine)
 {
   TemporaryFolder folder;
   const std::string path = folder / "store";
-  writeStoreFile(path, 16, 16, everyValue().cells);
+  writeStoreFile(path, 16, 16, everyValue().cells, 5);
   const std::string good = fileContent(path);
   ASSERT_EQ(decodeStoreFile(good, "s").cells, everyValue().cells);
 
@@ -329,11 +329,11 @@ TEST(StoreFile, EveryTruncationAndEveryFlippedHeaderBitIsRefusedWithOneLine)
   };
   for (std::size_t length = 0; length < good.size(); ++length)
     expectRefused(refusal(good.substr(0, length)),
-                  length < 8 ? "not a map store file" : length < 28 ? "map store file is truncated: header incomplete"
+                  length < 8 ? "not a map store file" : length < 36 ? "map store file is truncated: header incomplete"
                                                                    : "map store file is truncated: ",
                   "cut at " + std::to_string(length));
 
-  for (std::size_t at = 0; at < 28; ++at) {
+  for (std::size_t at = 0; at < 36; ++at) {
     for (int bit = 0; bit < 8; ++bit) {
       std::string flipped = good;
       flipped[at] = static_cast<char>(flipped[at] ^ (1 << bit));
@@ -346,7 +346,7 @@ TEST(StoreFile, EveryTruncationAndEveryFlippedHeaderBitIsRefusedWithOneLine)
       else if (at >= 16 && at < 24)  // the cell count: more or fewer than the file holds
         EXPECT_TRUE(error.rfind("map store file is truncated: 256 of ", 0) == 0 ||
                     error.rfind("map store file is corrupt: bytes after the last cell", 0) == 0) << what << ": " << error;
-      else  // width, height and the checksum itself
+      else  // width, height, the map's version and the checksum itself
         expectRefused(error, "map store file is corrupt: checksum mismatch", what);
     }
   }

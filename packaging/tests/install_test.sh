@@ -27,7 +27,8 @@ done
 
 # The README's example, exactly as written there.
 mkdir "$work/consumer"
-sed -n '/^```cpp$/,/^```$/{/^```/d;p}' "$readme" >"$work/consumer/main.cpp"
+# The first C++ block is the client example; later ones are fragments.
+awk '/^```cpp$/ { inside = 1; next } inside && /^```$/ { exit } inside' "$readme" >"$work/consumer/main.cpp"
 grep -q 'korvent::Client' "$work/consumer/main.cpp" || fail "no client example in $readme"
 cat >"$work/consumer/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.20)
