@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/wait.h>
 
 using namespace std::chrono_literals;
@@ -108,6 +109,43 @@ namespace
     ASSERT_TRUE(line);
     EXPECT_EQ(line->rfind("version 2, 3 x 1, 3 bytes, CRC ", 0), 0u) << *line;
     EXPECT_EQ(watch.readLine(20s).value_or(""), "fetched 3 x 1, 3 bytes into " + folder / "map.raw");
+
+    // Region writes and whole maps: the copy follows each, fetching only
+    // the rectangle when its version follows the last one applied.
+    auto storedNow = [&korvent] {
+      CORBA::Short width = 0, height = 0;
+      RTC::TimedOctetSeq map;
+      korvent.service->getGridMap(width, height, map);
+      const std::vector<CORBA::Octet> octets = octetsOf(map);
+      return std::string(octets.begin(), octets.end());
+    };
+    int regionsFetched = 0;
+    auto catchUp = [&] {
+      const std::string stored = storedNow();
+      while (fileContent(folder / "map.raw") != stored) {
+        const std::optional<std::string> next = watch.readLine(20s);
+        if (!next)
+          return false;
+        regionsFetched += next->rfind("fetched region ", 0) == 0;
+      }
+      return true;
+    };
+    std::srand(7);
+    for (int write = 0; write < 12; ++write) {
+      if (write % 6 == 0)
+        store(korvent, 300, 200, std::string(300 * 200, static_cast<char>('a' + write)));
+      else {
+        const int x = std::rand() % 290, y = std::rand() % 190, w = 1 + std::rand() % (300 - x),
+                  h = 1 + std::rand() % (200 - y);
+        KorventRegion::CellSeq patch(static_cast<CORBA::ULong>(w * h));
+        patch.length(static_cast<CORBA::ULong>(w * h));
+        for (CORBA::ULong i = 0; i < patch.length(); ++i)
+          patch[i] = static_cast<CORBA::Octet>(write + i);
+        korvent.region->setRegion(x, y, w, h, patch);
+      }
+      ASSERT_TRUE(catchUp()) << "the copy did not follow write " << write;
+    }
+    EXPECT_GE(regionsFetched, 5);
     const std::optional<int> status = watch.stop(SIGINT, 20s);
     ASSERT_TRUE(status);
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << watch.errorOutput();

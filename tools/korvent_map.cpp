@@ -2,6 +2,7 @@
 // fetches the stored map into a file, or describes it.
 #include "ChangeWatch.h"
 #include "KorventConnection.h"
+#include "MapFollower.h"
 
 #include "mapio/MapError.h"
 #include "mapio/MapFile.h"
@@ -43,13 +44,14 @@ namespace
 
   volatile std::sig_atomic_t interrupted = 0;
 
-  // One line per change until Ctrl-C (or SIGTERM); with `file`, the map
-  // fetched into it after each.
+  // One line per change until Ctrl-C (or SIGTERM); with `file`, a copy of
+  // the map kept in it, fetching only what each change touched.
   void watchChanges(KorventConnection& korvent, const std::string& file)
   {
     std::signal(SIGINT, [](int) { interrupted = 1; });
     std::signal(SIGTERM, [](int) { interrupted = 1; });
     ChangeWatch watch(korvent.componentReference());
+    MapFollower follower(korvent);
     while (!interrupted) {
       const std::optional<RTC::TimedULongSeq> event = watch.next(std::chrono::milliseconds(200));
       if (!event)
@@ -57,10 +59,9 @@ namespace
       std::cout << describeChange(*event) << std::endl;
       if (file.empty())
         continue;
-      const korvent::GridMap fetched = korvent.getGridMap();
-      mapio::writeMapFile(file, viewOf(fetched), mapio::MapWriteOptions());
-      std::cout << "fetched " << fetched.width() << " x " << fetched.height() << ", " << fetched.size()
-                << " bytes into " << file << std::endl;
+      const std::string fetched = follower.apply(*event);
+      mapio::writeMapFile(file, follower.copy(), mapio::MapWriteOptions());
+      std::cout << fetched << " into " << file << std::endl;
     }
   }
 

@@ -1,0 +1,36 @@
+#ifndef MAPFOLLOWER_H
+#define MAPFOLLOWER_H
+
+#include "KorventConnection.h"
+
+#include "mapio/GridMap.h"
+
+#include <BasicDataType.hh>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// A local copy of the stored map kept equal to it from change events: an
+// event that follows the last one applied fetches only its rectangle; the
+// first event, a whole-map change, a new size or a skipped version (events
+// coalesce when maps come quickly) fetch the whole map.
+class MapFollower
+{
+public:
+  explicit MapFollower(KorventConnection& korvent) : korvent_(korvent) {}
+
+  // Brings the copy up to `event`; returns what it fetched, for the log.
+  std::string apply(const RTC::TimedULongSeq& event);
+
+  const mapio::GridMap& copy() const { return copy_; }
+
+private:
+  std::string fetchWhole();
+
+  KorventConnection& korvent_;
+  mapio::GridMap copy_;
+  std::optional<std::uint32_t> lastVersion_;
+};
+
+#endif // MAPFOLLOWER_H
