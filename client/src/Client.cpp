@@ -228,6 +228,19 @@ namespace korvent
     return ior.in();
   }
 
+  std::optional<MapChange> Client::waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout)
+  {
+    Impl& impl = *impl_;
+    try {
+      if (!impl.changes)
+        impl.changes = std::make_unique<ChangeInbox>(impl.orb, impl.component, impl.timeout, impl.where);
+    }
+    catch (const CORBA::SystemException& error) {
+      impl.fail(error, Peer::Component, "the component's mapChanged port", impl.where);
+    }
+    return impl.changes->waitForOther(lastVersion, timeout);
+  }
+
   void Client::setMap(std::int16_t width, std::int16_t height, const std::uint8_t* data, std::size_t size)
   {
     const Impl& impl = *impl_;

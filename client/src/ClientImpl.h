@@ -2,6 +2,7 @@
 #define KORVENT_CLIENT_CLIENTIMPL_H
 
 #include "CallFailure.h"
+#include "ChangeInbox.h"
 #include "korvent/Client.h"
 
 #include <Korvent.hh>
@@ -34,6 +35,7 @@ namespace korvent
     RTC::RTObject_var component;
     Korvent_var service;
     KorventRegion_var region;  // nil when the component offers no region service
+    std::unique_ptr<ChangeInbox> changes;  // connected on the first wait for a change
 
     Impl(const ClientOptions& given, std::string location);
 

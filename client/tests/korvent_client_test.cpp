@@ -10,6 +10,7 @@
 #include <RTC.hh>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -148,6 +149,35 @@ TEST_F(KorventClient, ReadsAndWritesRegionsAndRefusalsSayWhy)
     EXPECT_NE(std::string::npos, refused.reason().find("300 x 260")) << refused.what();
   }
   EXPECT_EQ(written, client.version());
+}
+
+TEST_F(KorventClient, WaitsForChangesFromItsOwnInPort)
+{
+  start();
+  Client writer = Client::atNameServer(names_.address());
+  const std::vector<std::uint8_t> cells = pattern(40 * 30);
+  writer.setMap(40, 30, cells.data(), cells.size());
+
+  // A late joiner hears of the current map at once.
+  Client follower = Client::atNameServer(names_.address());
+  const std::optional<korvent::MapChange> first = follower.waitForChange(0, std::chrono::seconds(20));
+  ASSERT_TRUE(first);
+  EXPECT_EQ(1u, first->version);
+  EXPECT_EQ(40, first->width);
+  EXPECT_EQ(30, first->height);
+  EXPECT_EQ(cells.size(), first->bytes);
+  EXPECT_EQ(crc32(0, cells.data(), static_cast<uInt>(cells.size())), first->crc32);
+  EXPECT_FALSE(follower.waitForChange(first->version, std::chrono::milliseconds(300)));
+
+  const std::vector<std::uint8_t> patch(6, 1);
+  writer.setRegion(5, 7, 3, 2, patch.data(), patch.size());
+  const std::optional<korvent::MapChange> next = follower.waitForChange(first->version, std::chrono::seconds(20));
+  ASSERT_TRUE(next);
+  EXPECT_EQ(2u, next->version);
+  EXPECT_EQ(5, next->x);
+  EXPECT_EQ(7, next->y);
+  EXPECT_EQ(3, next->changedWidth);
+  EXPECT_EQ(2, next->changedHeight);
 }
 
 TEST_F(KorventClient, EachFailureHasItsOwnException)

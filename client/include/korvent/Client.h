@@ -107,6 +107,18 @@ namespace korvent
     std::vector<std::uint8_t> cells;
   };
 
+  // What the component's "mapChanged" port announced of a stored map.
+  struct MapChange
+  {
+    std::uint32_t version = 0;  // one more per change; may skip when changes come quickly
+    std::int16_t width = 0;
+    std::int16_t height = 0;
+    std::uint32_t bytes = 0;
+    std::uint32_t crc32 = 0;    // zlib's, of the cells
+    int x = 0, y = 0, changedWidth = 0, changedHeight = 0;  // the rectangle that changed
+    std::chrono::system_clock::time_point storedAt;
+  };
+
   // A map as the ORB received it.
   class GridMap
   {
@@ -178,6 +190,13 @@ namespace korvent
     // The component's own reference ("IOR:..."), for reaching its other
     // ports, such as "mapChanged".
     std::string componentReference() const;
+
+    // The newest announced change whose version is not `lastVersion` (pass
+    // 0 for any map), waiting up to `timeout` for one; nothing at the
+    // timeout.  The first call connects an InPort of this client's own to
+    // the component's "mapChanged" port, which sends the current map's
+    // announcement at once; it stays connected while the Client lives.
+    std::optional<MapChange> waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
 
   private:
     struct Impl;

@@ -1,0 +1,51 @@
+#ifndef KORVENT_CLIENT_CHANGEINBOX_H
+#define KORVENT_CLIENT_CHANGEINBOX_H
+
+#include "korvent/Client.h"
+
+#include <DataPort_OpenRTM.hh>
+#include <RTC.hh>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace korvent
+{
+  // An InPort of the client's own, connected to the component's
+  // "mapChanged" port: the component pushes each announced map to it, the
+  // newest first to a late joiner.  Disconnects and lets go of its servant
+  // when destroyed.
+  class ChangeInbox
+  {
+  public:
+    ChangeInbox(CORBA::ORB_ptr orb, RTC::RTObject_ptr component, std::chrono::milliseconds timeout,
+                const std::string& where);
+    ~ChangeInbox();
+    ChangeInbox(const ChangeInbox&) = delete;
+    ChangeInbox& operator=(const ChangeInbox&) = delete;
+
+    // The newest change whose version is not `lastVersion`, waiting for one
+    // up to `timeout`.
+    std::optional<MapChange> waitForOther(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
+
+    // Shared with the servant, which the ORB may still hold for a moment.
+    struct Latest
+    {
+      std::mutex mutex;
+      std::condition_variable arrived;
+      std::optional<MapChange> change;
+    };
+
+  private:
+    std::shared_ptr<Latest> latest_;
+    PortableServer::POA_var poa_;
+    PortableServer::ObjectId_var servantId_;
+    RTC::PortService_var port_;
+    std::string connectorId_;
+  };
+}
+
+#endif // KORVENT_CLIENT_CHANGEINBOX_H
