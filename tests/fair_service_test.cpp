@@ -50,7 +50,10 @@ namespace
   protected:
     void start(const std::vector<std::string>& extraArgs)
     {
-      std::vector<std::string> args{"-o", "corba.request.grace:" + std::to_string(grace.count())};
+      // The limits watch TCP: without the local socket, the well-behaved
+      // client of this host takes a TCP place like the attackers.
+      std::vector<std::string> args{"-o", "corba.request.grace:" + std::to_string(grace.count()), "-o",
+                                    "corba.local.enable:NO"};
       args.insert(args.end(), extraArgs.begin(), extraArgs.end());
       korvent_ = std::make_unique<RunningKorvent>(args);
       korvent_->service->setGridMap(32, 32, makeMap(map_));
@@ -130,7 +133,12 @@ TEST_F(FairService, StalledRequestsHoldOnlyTheirOwnConnectionsAndAreDropped)
   // With every place taken, the connected client is served, and a new
   // client is turned away at once rather than left waiting.
   expectServed();
-  EXPECT_EQ(FreshCall::Refused, freshGetGridMap(address_, 5s)) << "a client beyond the limit was left waiting";
+  // (A burst may have lost a few of its connections to the limit's view
+  // of the table, leaving a place free.)
+  const FreshCall fresh = freshGetGridMap(address_, 5s);
+  EXPECT_NE(FreshCall::Unanswered, fresh) << "a client beyond the limit was left waiting";
+  if (held + 1 >= limit)
+    EXPECT_EQ(FreshCall::Refused, fresh) << "a client beyond the limit was let in";
 
   EXPECT_TRUE(stalled.lineStarting("all dropped", window * 3 + 30s)) << stalled.dropped << " of " << held << " dropped";
   EXPECT_TRUE(logSays("corba.request.min_rate"));
@@ -141,8 +149,7 @@ TEST_F(FairService, StalledRequestsHoldOnlyTheirOwnConnectionsAndAreDropped)
 TEST_F(FairService, OneHostCannotTakeEveryConnection)
 {
   constexpr int perHost = 4;
-  // Without the local socket, the connected client comes over TCP too.
-  start({"-o", "corba.max_connections_per_host:" + std::to_string(perHost), "-o", "corba.local.enable:NO"});
+  start({"-o", "corba.max_connections_per_host:" + std::to_string(perHost)});
   // Both source addresses are the loopback's: one host.  The connected
   // client holds one of its places already.
   std::vector<int> sockets;
