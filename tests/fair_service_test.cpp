@@ -137,8 +137,9 @@ TEST_F(FairService, StalledRequestsHoldOnlyTheirOwnConnectionsAndAreDropped)
   // of the table, leaving a place free.)
   const FreshCall fresh = freshGetGridMap(address_, 5s);
   EXPECT_NE(FreshCall::Unanswered, fresh) << "a client beyond the limit was left waiting";
-  if (held + 1 >= limit)
+  if (held + 1 >= limit) {
     EXPECT_EQ(FreshCall::Refused, fresh) << "a client beyond the limit was let in";
+  }
 
   EXPECT_TRUE(stalled.lineStarting("all dropped", window * 3 + 30s)) << stalled.dropped << " of " << held << " dropped";
   EXPECT_TRUE(logSays("corba.request.min_rate"));
