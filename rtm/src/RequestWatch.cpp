@@ -37,12 +37,24 @@ namespace RTC
       std::deque<std::pair<Clock::time_point, std::uint64_t>> samples;  // received counts, oldest first
     };
 
-    std::mutex mutex;  // guards the five below
-    bool installed = false;
-    bool active = false;
-    RequestLimits limits;
-    std::uint64_t inFlight = 0;         // sum of `declared` below
-    std::map<unsigned long, Watched> watched;  // by socket inode
+    struct WatchState
+    {
+      std::mutex mutex;  // guards the five below
+      bool installed = false;
+      bool active = false;
+      RequestLimits limits;
+      std::uint64_t inFlight = 0;         // sum of `declared` below
+      std::map<unsigned long, Watched> watched;  // by socket inode
+    };
+    // The ORB's threads call the interceptors, and the watch's thread may
+    // still look, while exit handlers run: the state is never destroyed.
+    WatchState& state = *new WatchState;
+    std::mutex& mutex = state.mutex;
+    bool& installed = state.installed;
+    bool& active = state.active;
+    RequestLimits& limits = state.limits;
+    std::uint64_t& inFlight = state.inFlight;
+    std::map<unsigned long, Watched>& watched = state.watched;
 
     void forget(std::map<unsigned long, Watched>::iterator it)
     {
