@@ -133,13 +133,10 @@ TEST_F(FairService, StalledRequestsHoldOnlyTheirOwnConnectionsAndAreDropped)
   // With every place taken, the connected client is served, and a new
   // client is turned away at once rather than left waiting.
   expectServed();
-  // (A burst may have lost a few of its connections to the limit's view
-  // of the table, leaving a place free.)
-  const FreshCall fresh = freshGetGridMap(address_, 5s);
-  EXPECT_NE(FreshCall::Unanswered, fresh) << "a client beyond the limit was left waiting";
-  if (held + 1 >= limit) {
-    EXPECT_EQ(FreshCall::Refused, fresh) << "a client beyond the limit was let in";
-  }
+  // (Whether a place is left depends on how many of the burst's
+  // connections the limit's view of the table let in; exactly who is
+  // refused is the hostile peers test's business.)
+  EXPECT_NE(FreshCall::Unanswered, freshGetGridMap(address_, 5s)) << "a client beyond the limit was left waiting";
 
   EXPECT_TRUE(stalled.lineStarting("all dropped", window * 3 + 30s)) << stalled.dropped << " of " << held << " dropped";
   EXPECT_TRUE(logSays("corba.request.min_rate"));
