@@ -102,9 +102,10 @@ mapio::GridMapView viewOf(const korvent::GridMap& map)
   return {map.width(), map.height(), std::string_view(reinterpret_cast<const char*>(map.data()), map.size())};
 }
 
-std::string KorventConnection::componentReference() const
+std::optional<korvent::MapChange> KorventConnection::waitForChange(std::uint32_t lastVersion,
+                                                                   std::chrono::milliseconds timeout)
 {
-  return client_->componentReference();
+  return translated([&] { return client_->waitForChange(lastVersion, timeout); });
 }
 
 mapio::GridMapView viewOf(const korvent::Region& region)

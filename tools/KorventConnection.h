@@ -37,7 +37,8 @@ public:
   // stored map; returns the new version.
   std::uint64_t setRegion(int x, int y, const mapio::GridMap& cells);
   korvent::Region getRegion(int x, int y, int width, int height);
-  std::string componentReference() const;
+  // The newest announced change whose version is not `lastVersion`.
+  std::optional<korvent::MapChange> waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
 
 private:
   std::optional<korvent::Client> client_;

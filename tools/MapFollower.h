@@ -5,8 +5,6 @@
 
 #include "mapio/GridMap.h"
 
-#include <BasicDataType.hh>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,7 +19,7 @@ public:
   explicit MapFollower(KorventConnection& korvent) : korvent_(korvent) {}
 
   // Brings the copy up to `event`; returns what it fetched, for the log.
-  std::string apply(const RTC::TimedULongSeq& event);
+  std::string apply(const korvent::MapChange& change);
 
   const mapio::GridMap& copy() const { return copy_; }
 

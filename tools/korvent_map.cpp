@@ -1,6 +1,6 @@
 // korvent-map: stores a map file as the grid map of a running KorventComp,
 // fetches the stored map into a file, or describes it.
-#include "ChangeWatch.h"
+#include "ChangeLine.h"
 #include "KorventConnection.h"
 #include "MapFollower.h"
 
@@ -50,16 +50,17 @@ namespace
   {
     std::signal(SIGINT, [](int) { interrupted = 1; });
     std::signal(SIGTERM, [](int) { interrupted = 1; });
-    ChangeWatch watch(korvent.componentReference());
     MapFollower follower(korvent);
+    std::uint32_t seen = 0;
     while (!interrupted) {
-      const std::optional<RTC::TimedULongSeq> event = watch.next(std::chrono::milliseconds(200));
-      if (!event)
+      const std::optional<korvent::MapChange> change = korvent.waitForChange(seen, std::chrono::milliseconds(200));
+      if (!change)
         continue;
-      std::cout << describeChange(*event) << std::endl;
+      seen = change->version;
+      std::cout << describeChange(*change) << std::endl;
       if (file.empty())
         continue;
-      const std::string fetched = follower.apply(*event);
+      const std::string fetched = follower.apply(*change);
       mapio::writeMapFile(file, follower.copy(), mapio::MapWriteOptions());
       std::cout << fetched << " into " << file << std::endl;
     }
