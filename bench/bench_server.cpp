@@ -4,10 +4,10 @@
 // "--raw-unix <path>" first, the sink listens on that Unix-domain socket
 // and the last line is its path.
 #include "BareOrb.hh"
-#include "KorventSVC_impl.h"
+#include "service/KorventSVC_impl.h"
 #include "OrbServer.h"
 #include "RawSocket.h"
-#include "rtm/MemoryPolicy.h"
+#include "rtm/manager/MemoryPolicy.h"
 
 #include <iostream>
 #include <memory>

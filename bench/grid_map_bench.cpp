@@ -7,7 +7,7 @@
 #include "GridMapClient.h"
 #include "RawSocket.h"
 #include "TemporaryFolder.h"
-#include "rtm/MemoryPolicy.h"
+#include "rtm/manager/MemoryPolicy.h"
 
 #include <algorithm>
 #include <chrono>

@@ -12,9 +12,9 @@
 #include "TestCertificates.h"
 #include "TestNetwork.h"
 
-#include <rtm/Compression.h>
-#include <rtm/MemoryPolicy.h>
-#include <rtm/TransportSecurity.h>
+#include <rtm/orb/Compression.h>
+#include <rtm/manager/MemoryPolicy.h>
+#include <rtm/orb/TransportSecurity.h>
 
 #include <algorithm>
 #include <chrono>

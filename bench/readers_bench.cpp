@@ -4,7 +4,7 @@
 // snapshot it took, with no lock held.  Usage: readers_bench [seconds]
 #include "BenchServer.h"
 #include "GridMapClient.h"
-#include "rtm/MemoryPolicy.h"
+#include "rtm/manager/MemoryPolicy.h"
 
 #include <atomic>
 #include <chrono>

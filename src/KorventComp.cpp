@@ -1,13 +1,13 @@
 // KorventComp: hosts one Korvent component until the manager shuts down.
-#include "ExposureWarning.h"
-#include "Korvent.h"
-#include "MapHttpServer.h"
-#include "StartupMap.h"
+#include "service/ExposureWarning.h"
+#include "service/Korvent.h"
+#include "web/MapHttpServer.h"
+#include "store/StartupMap.h"
 
 
-#include <rtm/Logger.h>
-#include <rtm/ManagerConfig.h>
-#include <rtm/OrbRuntime.h>
+#include <rtm/util/Logger.h>
+#include <rtm/manager/ManagerConfig.h>
+#include <rtm/manager/OrbRuntime.h>
 
 // ACE's main wrapper only renames main on platforms whose ACE needs a
 // non-static object manager; on Linux ACE's object manager is static and

@@ -5,7 +5,7 @@
 #include "ConnectorProfiles.h"
 #include "GridMapClient.h"
 
-#include <rtm/CdrCodec.h>
+#include <rtm/dataports/CdrCodec.h>
 
 #include <RTC.hh>
 

@@ -1,5 +1,5 @@
 // The store file's writer on its own, against an in-process store.
-#include "DurableMapWriter.h"
+#include "store/DurableMapWriter.h"
 #include "TemporaryFolder.h"
 
 #include "mapio/StoreFile.h"

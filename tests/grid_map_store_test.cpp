@@ -1,5 +1,5 @@
-#include "GridMapStore.h"
-#include "RegionRefused.h"
+#include "store/GridMapStore.h"
+#include "store/RegionRefused.h"
 
 #include <gtest/gtest.h>
 

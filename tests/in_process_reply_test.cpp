@@ -2,8 +2,8 @@
 // call returned, when nothing keeps the stored map alive for it any more:
 // its reply must own its octets.
 #include "GridMapClient.h"
-#include "GridMapStore.h"
-#include "KorventSVC_impl.h"
+#include "store/GridMapStore.h"
+#include "service/KorventSVC_impl.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "KorventProcess.h"
 #include "NameServer.h"
 
-#include <rtm/CorbaPort.h>
+#include <rtm/ports/CorbaPort.h>
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,10 @@
 #include "KorventProcess.h"
 #include "NameServer.h"
 
-#include <rtm/CorbaConsumer.h>
-#include <rtm/CorbaPort.h>
-#include <rtm/Logger.h>
-#include <rtm/ManagerConfig.h>
+#include <rtm/ports/CorbaConsumer.h>
+#include <rtm/ports/CorbaPort.h>
+#include <rtm/util/Logger.h>
+#include <rtm/manager/ManagerConfig.h>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include <rtm/ManagerConfig.h>
-#include <rtm/Properties.h>
+#include <rtm/manager/ManagerConfig.h>
+#include <rtm/util/Properties.h>
 
 #include <gtest/gtest.h>
 

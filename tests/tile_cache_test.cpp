@@ -1,6 +1,6 @@
 // The web view's pyramid geometry and image cache, in process.
-#include "TileCache.h"
-#include "TilePyramid.h"
+#include "web/TileCache.h"
+#include "web/TilePyramid.h"
 
 #include <gtest/gtest.h>
 

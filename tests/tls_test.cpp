@@ -6,7 +6,7 @@
 #include "NameServer.h"
 #include "TestCertificates.h"
 
-#include <rtm/TransportSecurity.h>
+#include <rtm/orb/TransportSecurity.h>
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include "mapio/MapError.h"
 
-#include <rtm/Compression.h>
-#include <rtm/TransportSecurity.h>
+#include <rtm/orb/Compression.h>
+#include <rtm/orb/TransportSecurity.h>
 
 #include <algorithm>
 #include <cmath>

@@ -8,7 +8,7 @@
 #include "mapio/MapFile.h"
 #include "mapio/MapSummary.h"
 
-#include <rtm/MemoryPolicy.h>
+#include <rtm/manager/MemoryPolicy.h>
 
 #include <CLI/CLI.hpp>
 
@@ -165,7 +165,7 @@ int main(int argc, char** argv)
              "\n"
              "KorventComp's own keys: korvent.map.load (a map file loaded at start-up),\n"
              "korvent.map.load.occupancy (yes: load it as --occupancy would), korvent.map.store\n"
-             "(a file that keeps the latest map across restarts).  See the README's \"Maps\".");
+             "(a file that keeps the latest map across restarts).  See docs/maps-and-files.md.");
   app.require_subcommand(1);
   app.fallthrough();
   // A later option overrides an earlier one, so that scripts can append.

@@ -3,10 +3,10 @@
 
 #include <Korvent.hh>
 
-#include <rtm/CorbaPort.h>
-#include <rtm/DataFlowComponentBase.h>
-#include <rtm/InPort.h>
-#include <rtm/Manager.h>
+#include <rtm/ports/CorbaPort.h>
+#include <rtm/component/DataFlowComponentBase.h>
+#include <rtm/dataports/InPort.h>
+#include <rtm/manager/Manager.h>
 
 // Requires the Korvent interface on its port "MapUser".  Connected to a
 // KorventComp's "KorventPV", it fetches the map whenever it is activated and

@@ -7,7 +7,7 @@
 // process: the ports are corbaloc references to a closed port.
 #include "FuzzCheck.h"
 
-#include "rtm/ConnectorLimits.h"
+#include "rtm/ports/ConnectorLimits.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -3,7 +3,7 @@
 // is the command line after "-f <that file>".
 #include "FuzzCheck.h"
 
-#include "rtm/ManagerConfig.h"
+#include "rtm/manager/ManagerConfig.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #ifndef TESTS_SUPPORT_CHANGELISTENER_H
 #define TESTS_SUPPORT_CHANGELISTENER_H
 
-#include <rtm/InPort.h>
+#include <rtm/dataports/InPort.h>
 
 #include <RTC.hh>
 

@@ -1,6 +1,6 @@
 #include "ComponentHost.h"
 
-#include <rtm/RTObject.h>
+#include <rtm/component/RTObject.h>
 
 #include <cstdlib>
 #include <iostream>

@@ -1,7 +1,7 @@
 #ifndef TESTS_SUPPORT_COMPONENTHOST_H
 #define TESTS_SUPPORT_COMPONENTHOST_H
 
-#include <rtm/Manager.h>
+#include <rtm/manager/Manager.h>
 
 // For programs that host one test component in a real manager.
 // Registers the component type `profile` names ("implementation_id" first),

@@ -4,10 +4,10 @@
 // that nothing reads.  The component's IOR is printed first.
 #include "ComponentHost.h"
 
-#include <rtm/DataFlowComponentBase.h>
-#include <rtm/InPort.h>
-#include <rtm/Manager.h>
-#include <rtm/OutPort.h>
+#include <rtm/component/DataFlowComponentBase.h>
+#include <rtm/dataports/InPort.h>
+#include <rtm/manager/Manager.h>
+#include <rtm/dataports/OutPort.h>
 
 #include <atomic>
 #include <chrono>

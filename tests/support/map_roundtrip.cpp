@@ -8,8 +8,8 @@
 //                 [--compress LEVEL] [--ca FILE --cert FILE] [--timeout MS]
 #include "GridMapClient.h"
 
-#include <rtm/Compression.h>
-#include <rtm/TransportSecurity.h>
+#include <rtm/orb/Compression.h>
+#include <rtm/orb/TransportSecurity.h>
 
 #include <RTC.hh>
 

@@ -5,8 +5,8 @@
 // it throws a plain C++ exception instead.
 #include "ComponentHost.h"
 
-#include <rtm/DataFlowComponentBase.h>
-#include <rtm/Manager.h>
+#include <rtm/component/DataFlowComponentBase.h>
+#include <rtm/manager/Manager.h>
 
 #include <cstdlib>
 #include <iostream>

@@ -1,5 +1,5 @@
 // Serves one grid-map servant on a plain ORB and prints its IOR.
-#include "KorventSVC_impl.h"
+#include "service/KorventSVC_impl.h"
 #include "OrbServer.h"
 
 int main(int argc, char** argv)

@@ -1,0 +1,112 @@
+#include "rtm/dataports/OutPortBase.h"
+
+#include "rtm/util/Logger.h"
+#include "rtm/util/NVUtil.h"
+
+#include <optional>
+#include <vector>
+
+namespace RTC
+{
+  OutPortBase::OutPortBase(const char* name, const std::string& dataType)
+    : DataPortBase(name, "DataOutPort", dataType)
+  {
+  }
+
+  OutPortBase::~OutPortBase()
+  {
+    // Before the members go: a publisher ending now may still call back.
+    stopAll();
+  }
+
+  void OutPortBase::setRetainsLatest(bool retains)
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    retainsLatest_ = retains;
+    if (!retains)
+      latest_ = nullptr;
+  }
+
+  std::size_t OutPortBase::connectionCount() const
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return publishers_.size();
+  }
+
+  void OutPortBase::writeEncoded(Encoder encode)
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::optional<std::string> encoded[2];
+    for (auto& entry : publishers_) {
+      OutPortPublisher& publisher = *entry.second;
+      std::optional<std::string>& bytes = encoded[publisher.byteOrder() == ByteOrder::Big];
+      if (!bytes)
+        bytes = encode(publisher.byteOrder());
+      publisher.offer(*bytes);
+    }
+    if (retainsLatest_)
+      latest_ = std::move(encode);
+  }
+
+  ReturnCode_t OutPortBase::publishInterfaces(ConnectorProfile& profile)
+  {
+    // Push publishes nothing; a connection this port cannot serve is
+    // refused before the chain goes on.
+    DataConnection settings;
+    return readConnection(profile, settings);
+  }
+
+  ReturnCode_t OutPortBase::subscribeInterfaces(const ConnectorProfile& profile)
+  {
+    DataConnection settings;
+    if (const ReturnCode_t code = readConnection(profile, settings); code != RTC_OK)
+      return code;
+    const std::optional<std::string> ior = findString(profile.properties, "dataport.corba_cdr.inport_ior");
+    OpenRTM::InPortCdr_var consumer;
+    try {
+      if (ior && ior->compare(0, 4, "IOR:") == 0) {
+        CORBA::Object_var object = orb()->string_to_object(ior->c_str());
+        consumer = OpenRTM::InPortCdr::_unchecked_narrow(object);
+      }
+    }
+    catch (const CORBA::Exception&) {
+      consumer = OpenRTM::InPortCdr::_nil();
+    }
+    if (CORBA::is_nil(consumer)) {
+      logger().warn("port " + getName() + " refused a connection: it names no InPort to push to");
+      return BAD_PARAMETER;
+    }
+    const std::string id = profile.connector_id.in();
+    auto publisher = std::make_unique<OutPortPublisher>(consumer.in(), settings, [this, id] { disconnect(id.c_str()); });
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (latest_)
+      publisher->offer(latest_(settings.byteOrder));
+    publishers_[id] = std::move(publisher);
+    return RTC_OK;
+  }
+
+  void OutPortBase::unsubscribeInterfaces(const ConnectorProfile& profile)
+  {
+    std::unique_ptr<OutPortPublisher> gone;  // stopped outside the lock
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = publishers_.find(profile.connector_id.in());
+    if (found == publishers_.end())
+      return;
+    gone = std::move(found->second);
+    publishers_.erase(found);
+  }
+
+  void OutPortBase::onDeactivated()
+  {
+    stopAll();
+  }
+
+  void OutPortBase::stopAll()
+  {
+    std::map<std::string, std::unique_ptr<OutPortPublisher>> stopping;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping.swap(publishers_);
+    }
+  }
+}

@@ -1,0 +1,37 @@
+#ifndef KORVENT_H
+#define KORVENT_H
+
+#include <rtm/ports/CorbaPort.h>
+#include <rtm/component/DataFlowComponentBase.h>
+#include <rtm/manager/Manager.h>
+#include <rtm/dataports/OutPort.h>
+
+#include "service/KorventRegionSVC_impl.h"
+#include "service/KorventSVC_impl.h"
+#include "store/MapChangeAnnouncer.h"
+
+// The grid-map component: one service port, "KorventPV", providing the
+// Korvent interface (the whole map) and the KorventRegion interface
+// (rectangles of the same map), and one data port, "mapChanged", announcing
+// each map stored (see MapChangeAnnouncer).  All of its life cycle is the
+// framework's default.
+class Korvent_ : public RTC::DataFlowComponentBase
+{
+public:
+  explicit Korvent_(RTC::Manager* manager);
+  ~Korvent_() override;
+
+private:
+  RTC::CorbaPort servicePort;
+  KorventSVC_impl mapService;
+  KorventRegionSVC_impl regionService;
+  RTC::TimedULongSeq changeEvent;
+  RTC::OutPort<RTC::TimedULongSeq> changePort;
+  MapChangeAnnouncer announcer;  // after the port it writes to, so it stops first
+};
+
+void registerKorventFactory(RTC::Manager* manager);
+RTC::RTObject_impl* createKorvent(RTC::Manager* manager);
+void destroyKorvent(RTC::RTObject_impl* component);
+
+#endif // KORVENT_H

@@ -1,0 +1,96 @@
+#ifndef GRIDMAPSNAPSHOT_H
+#define GRIDMAPSNAPSHOT_H
+
+#include "store/CellRectangle.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One stored grid map.  A snapshot is never changed once it is published,
+// so readers use it without holding any lock.
+//
+// The cells are kept as square tiles that later versions share: a region
+// write copies only the tiles it touches and shares every other tile with
+// the version it started from.  A tile is a window into some buffer (the
+// whole map that was stored, or a tile-sized block of its own), so a map
+// stored whole is held once, in the buffer it arrived in.  The contiguous
+// whole map that whole-map readers need is that buffer for a map stored
+// whole, and for a version made by region writes it is joined from the
+// tiles by the first reader that asks, then shared by every later one; the
+// tiles are let go then, so that the version no longer keeps the buffers of
+// the versions before it, and later reads and writes copy from the joined
+// map.
+class GridMapSnapshot
+{
+public:
+  using Buffer = std::shared_ptr<const std::string>;
+  static constexpr int tileEdge = 256;
+
+  // The empty map, 0 x 0.
+  GridMapSnapshot();
+  // The map held in `whole`, which may be of any length: a map whose byte
+  // count is not width x height is served whole but has no regions.
+  GridMapSnapshot(Buffer whole, int width, int height);
+  // `previous` with `area` (already checked against it) replaced by `cells`,
+  // area.width x area.height octets, row-major.
+  GridMapSnapshot(const GridMapSnapshot& previous, const CellRectangle& area, const char* cells);
+  // The same map, sharing its memory, for a copy that is numbered anew.
+  GridMapSnapshot(const GridMapSnapshot& other);
+  GridMapSnapshot& operator=(const GridMapSnapshot&) = delete;
+
+  // The whole map, contiguous, valid while this snapshot is held.  The
+  // first call on a version made by region writes joins its tiles.
+  std::string_view bytes() const;
+  std::size_t size() const { return size_; }
+
+  // Whether cells can be addressed: the byte count is width x height.
+  bool rectangular() const { return rectangular_; }
+  // Throws RegionRefused unless `area` is non-empty and inside the map.
+  void checkRegion(const CellRectangle& area) const;
+  // Copies the cells of `area`, checked, row-major into `out`.
+  void copyRegion(const CellRectangle& area, char* out) const;
+
+  int mapWidth = 0;           // sign-extended from 16 bits
+  int mapHeight = 0;          // sign-extended from 16 bits
+  std::uint64_t version = 0;  // 0 before the first store, then one more per stored map
+  std::chrono::system_clock::time_point storedAt;  // when it was published; epoch for version 0
+  CellRectangle changed;  // what this version changed from the last: the whole map after a replace
+
+private:
+  struct Tile
+  {
+    std::shared_ptr<const char> origin;  // the tile's first cell, keeping its buffer alive
+    std::size_t stride = 0;              // octets from one of its rows to the next
+  };
+
+  // The whole map, if it is held contiguously already; else null.
+  Buffer joinedOrNull() const;
+  // Makes this snapshot's tiles `source`'s, over its joined map once it has one.
+  void shareTilesOf(const GridMapSnapshot& source);
+  void tileOver(const Buffer& whole);
+  void copyFromTiles(const CellRectangle& area, char* out) const;
+  int tileWidth(int column) const;
+  int tileHeight(int row) const;
+  Tile copiedTile(int column, int row, const CellRectangle& area, const char* cells) const;
+
+  std::size_t size_ = 0;
+  bool rectangular_ = true;
+  int tilesAcross_ = 0;
+  // Row by row of tiles; emptied once the map is joined.  Only joining
+  // writes it after construction, under the exclusive lock.
+  mutable std::vector<Tile> tiles_;
+  mutable std::shared_mutex tilesMutex_;
+  mutable std::once_flag joining_;
+  mutable Buffer whole_;  // set once, before joined_ turns true
+  mutable std::atomic<bool> joined_{false};
+};
+
+#endif // GRIDMAPSNAPSHOT_H

@@ -1,0 +1,153 @@
+#include "store/GridMapStore.h"
+
+#include "store/RegionRefused.h"
+
+#include <utility>
+
+namespace
+{
+  // Whether a buffer of `capacity` is worth keeping for maps of `length`.
+  bool worthKeeping(std::size_t capacity, std::size_t length)
+  {
+    return capacity <= 2 * length + (1u << 20);
+  }
+}
+
+GridMapStore::GridMapStore()
+  : spare_(std::make_shared<SpareSlot>()),
+    current_(std::make_shared<GridMapSnapshot>())
+{
+}
+
+GridMapStore::Snapshot GridMapStore::current() const
+{
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  return current_;
+}
+
+void GridMapStore::replace(const void* octets, std::size_t length,
+                           short width, short height)
+{
+  std::unique_ptr<std::string> buffer = takeSpare(length);
+  if (!buffer)
+    buffer = std::make_unique<std::string>();
+  if (length == 0)
+    buffer->clear();
+  else
+    buffer->assign(static_cast<const char*>(octets), length);
+  auto next = std::make_shared<GridMapSnapshot>(returnedToSpare(std::move(buffer)), width, height);
+
+  Snapshot retired;
+  {
+    std::lock_guard<std::mutex> lock(currentMutex_);
+    retired = publishLocked(std::move(next));
+    std::lock_guard<std::mutex> spareLock(spare_->mutex);
+    spare_->currentLength = length;
+    spare_->regionWrites = false;
+  }
+  // 'retired' is released here, outside the lock; if nothing else holds its
+  // buffer, the buffer becomes the spare at once.
+}
+
+std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* cells, std::size_t length,
+                                        std::optional<std::uint64_t> expected)
+{
+  for (;;) {
+    const Snapshot base = current();
+    if (expected && base->version != *expected)
+      throw RegionRefused(RegionRefused::Reason::StaleVersion,
+                          "the map is at version " + std::to_string(base->version) + ", not " +
+                              std::to_string(*expected),
+                          base->version);
+    base->checkRegion(area);
+    const std::size_t count = static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height);
+    if (length != count)
+      throw RegionRefused(RegionRefused::Reason::CellCountMismatch,
+                          std::to_string(length) + " cells sent for a region of " + std::to_string(count),
+                          base->version);
+
+    auto next = std::make_shared<GridMapSnapshot>(*base, area, static_cast<const char*>(cells));
+    Snapshot retired;
+    std::unique_ptr<std::string> unwanted;
+    {
+      std::lock_guard<std::mutex> lock(currentMutex_);
+      // Another write came first: build again on top of it, so that no
+      // write is lost and the expected version is checked against it.
+      if (current_ != base)
+        continue;
+      retired = publishLocked(next);
+      std::lock_guard<std::mutex> spareLock(spare_->mutex);
+      spare_->regionWrites = true;
+      unwanted = std::move(spare_->buffer);
+    }
+    // 'unwanted' and 'retired' are let go here, outside the lock.
+    return next->version;
+  }
+}
+
+void GridMapStore::continueVersionsFrom(std::uint64_t last)
+{
+  auto restarted = std::make_shared<GridMapSnapshot>(*current());
+  restarted->version = last;
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  current_ = std::move(restarted);
+}
+
+GridMapStore::ObserverHandle GridMapStore::addObserver(Observer observer)
+{
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  observers_.emplace_back(nextHandle_, std::move(observer));
+  return nextHandle_++;
+}
+
+void GridMapStore::removeObserver(ObserverHandle handle)
+{
+  Observer removed;  // destroyed outside the lock
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  for (auto it = observers_.begin(); it != observers_.end(); ++it)
+    if (it->first == handle) {
+      removed = std::move(it->second);
+      observers_.erase(it);
+      return;
+    }
+}
+
+GridMapStore::Snapshot GridMapStore::publishLocked(std::shared_ptr<GridMapSnapshot> next)
+{
+  // Numbered and stamped under the lock, so versions follow publication order.
+  next->version = current_->version + 1;
+  next->storedAt = std::chrono::system_clock::now();
+  Snapshot retired = std::exchange(current_, std::move(next));
+  for (const auto& observer : observers_)
+    observer.second(current_);
+  return retired;
+}
+
+std::unique_ptr<std::string> GridMapStore::takeSpare(std::size_t length)
+{
+  std::unique_ptr<std::string> spare;
+  {
+    std::lock_guard<std::mutex> lock(spare_->mutex);
+    spare = std::move(spare_->buffer);
+  }
+  if (spare && !worthKeeping(spare->capacity(), length))
+    spare.reset();  // freed here, outside the lock
+  return spare;
+}
+
+GridMapSnapshot::Buffer GridMapStore::returnedToSpare(std::unique_ptr<std::string> buffer) const
+{
+  std::shared_ptr<SpareSlot> slot = spare_;
+  return GridMapSnapshot::Buffer(buffer.release(), [slot](const std::string* retired) {
+    std::unique_ptr<std::string> owned(const_cast<std::string*>(retired));
+    std::lock_guard<std::mutex> lock(slot->mutex);
+    if (!slot->buffer && !slot->regionWrites && worthKeeping(owned->capacity(), slot->currentLength))
+      slot->buffer = std::move(owned);
+  });
+}
+
+GridMapStore& processGridMap()
+{
+  static GridMapStore gridMap;
+  return gridMap;
+}

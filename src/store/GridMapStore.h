@@ -1,0 +1,92 @@
+#ifndef GRIDMAPSTORE_H
+#define GRIDMAPSTORE_H
+
+#include "store/CellRectangle.h"
+#include "store/GridMapSnapshot.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Holds the current map.  A new version is built completely outside the
+// lock and published with one pointer swap; readers keep the snapshot they
+// took alive until they are done with it.
+//
+// A map stored whole lands in a buffer of its own.  Once no snapshot uses
+// a buffer any more it goes back to a one-place spare slot, and the next
+// whole-map store reuses it, so steady traffic of the same size allocates
+// nothing; a spare far larger than the current map is freed instead of
+// kept, so that one huge map does not stay resident after a small one
+// replaced it.  A region write copies only the tiles it touches (see
+// GridMapSnapshot); while region writes come, no spare is kept, since the
+// whole-map buffer it would hold is what they are there to avoid.
+class GridMapStore
+{
+public:
+  using Snapshot = std::shared_ptr<const GridMapSnapshot>;
+
+  GridMapStore();
+  GridMapStore(const GridMapStore&) = delete;
+  GridMapStore& operator=(const GridMapStore&) = delete;
+
+  // The current map; never null (empty, 0 x 0, before the first replace).
+  Snapshot current() const;
+
+  // Stores a copy of the octets with the two values under the next version.
+  // If memory runs out the exception leaves and the store is exactly as it was.
+  void replace(const void* octets, std::size_t length, short width, short height);
+
+  // Replaces the cells of `area` with `length` octets, row-major, and
+  // returns the new version; with `expected`, only while the map is at that
+  // version.  Throws RegionRefused, or bad_alloc, leaving the map as it was.
+  std::uint64_t writeRegion(const CellRectangle& area, const void* cells, std::size_t length,
+                            std::optional<std::uint64_t> expected = std::nullopt);
+
+  // Makes the next stored map's version `last` + 1, so that versions keep
+  // counting across restarts; only before the first replace.
+  void continueVersionsFrom(std::uint64_t last);
+
+  // Each observer is called with each snapshot the store publishes, in the
+  // order they are published: on the writing thread, under the store's
+  // lock, so it must only hand the snapshot on.  Removing an observer waits
+  // for a call to it in progress.
+  using Observer = std::function<void(const Snapshot&)>;
+  using ObserverHandle = std::uint64_t;
+  ObserverHandle addObserver(Observer observer);
+  void removeObserver(ObserverHandle handle);
+
+private:
+  // Shared with the deleters of published buffers, which may outlive the
+  // store when a reader still holds one at process exit.
+  struct SpareSlot
+  {
+    std::mutex mutex;
+    std::unique_ptr<std::string> buffer;
+    std::size_t currentLength = 0;  // of the published map; guarded by mutex
+    bool regionWrites = false;      // the last write was a region's; guarded by mutex
+  };
+
+  std::unique_ptr<std::string> takeSpare(std::size_t length);
+  GridMapSnapshot::Buffer returnedToSpare(std::unique_ptr<std::string> buffer) const;
+  // Numbers, stamps and publishes `next`; call with currentMutex_ held.
+  // Returns the snapshot it replaced, to be let go outside the lock.
+  Snapshot publishLocked(std::shared_ptr<GridMapSnapshot> next);
+
+  std::shared_ptr<SpareSlot> spare_;
+  mutable std::mutex currentMutex_;  // guards the pointer and the observers, never a copy
+  Snapshot current_;
+  std::vector<std::pair<ObserverHandle, Observer>> observers_;
+  ObserverHandle nextHandle_ = 1;
+};
+
+// The process's one map, shared by every servant, the web view, and what
+// loads it at start-up and keeps it durable.
+GridMapStore& processGridMap();
+
+#endif // GRIDMAPSTORE_H

@@ -1,0 +1,23 @@
+#ifndef STARTUPMAP_H
+#define STARTUPMAP_H
+
+#include "store/DurableMapWriter.h"
+
+#include <rtm/util/Properties.h>
+
+#include <memory>
+
+// Fills the process's store before the component serves it, from the
+// configuration's keys:
+//   korvent.map.store            file that always holds the latest map;
+//                                loaded when it exists, and kept from then on
+//   korvent.map.load             map file (YAML, PGM or PNG) loaded when no
+//                                store file exists
+//   korvent.map.load.occupancy   yes: load it as occupancy values (default no)
+// Returns the writer that keeps the store file, or null without one; the
+// temporary files of writers killed mid-write are removed first.
+// Throws mapio::MapError for a file that cannot be read or parsed, and for
+// a store file that is not complete and intact.
+std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& config);
+
+#endif // STARTUPMAP_H
