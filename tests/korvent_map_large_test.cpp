@@ -1,5 +1,5 @@
 // A map of about 283 MB through korvent-map and a real KorventComp, with the
-// configuration the README gives for large maps.
+// configuration docs/large-maps.md gives.
 #include "KorventMapTool.h"
 #include "KorventProcess.h"
 #include "NameServer.h"

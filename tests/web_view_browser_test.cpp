@@ -85,7 +85,7 @@ TEST(WebViewInBrowser, DrawsTheStoredMapAndFollowsANewOneWithoutReload)
   EXPECT_EQ(first.mismatched, 0);
   EXPECT_NE(browser.evaluate("document.getElementById('bar').innerText").get<std::string>().find("38,400"),
             std::string::npos);
-  // The README's picture comes from here.
+  // The picture in docs/web-view.md comes from here.
   if (const char* keep = std::getenv("KORVENT_WEB_SCREENSHOT"))
     std::ofstream(keep, std::ios::binary) << shot;
 
