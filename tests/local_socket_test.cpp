@@ -119,8 +119,7 @@ TEST(LocalSocket, AnotherLocalUserIsRefusedByThePermissions)
   const std::vector<std::string> args{"--ior", component.in(), "-ORBclientTransportRule", "* unix", "info"};
 
   EXPECT_TRUE(runKorventMapWith(args).succeeded());
-  const ToolOutcome other =
-      runKorventMapWith(args, {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
+  const ToolOutcome other = runKorventMapAsNobody(args, folder);
   EXPECT_TRUE(other.failedWithOneLine()) << other.err;
 }
 
