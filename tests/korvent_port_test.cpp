@@ -132,6 +132,47 @@ TEST_F(KorventPort, HandWrittenConsumerConnectsUsesAndDisconnects)
   ASSERT_TRUE(waitFor([&] { return consumer._refcount_value() <= 1; }, 20s));
 }
 
+TEST_F(KorventPort, EachServicePortMatchesItsConsumersInEitherOrder)
+{
+  RTC::CorbaConsumer<Korvent> map;
+  RTC::CorbaPort mapUser("MapUser");
+  ASSERT_TRUE(mapUser.registerConsumer("Korvent", "Korvent", map));
+  RTC::CorbaConsumer<KorventRegion> region;
+  RTC::CorbaPort regionUser("RegionUser");
+  ASSERT_TRUE(regionUser.registerConsumer("KorventRegion", "KorventRegion", region));
+  for (RTC::CorbaPort* port : {&mapUser, &regionUser}) {
+    port->setOwnerInstanceName("User0");
+    port->activate(clientOrb(), clientPoa());
+  }
+  RTC::PortService_var mapUserRef = mapUser.getPortRef();
+  RTC::PortService_var regionUserRef = regionUser.getPortRef();
+  CORBA::Object_var object = names_.resolve(korventName());
+  RTC::RTObject_var rtc = RTC::RTObject::_narrow(object);
+  RTC::PortService_var regionPort = portNamed(rtc, "KorventRegionPV");
+  ASSERT_FALSE(CORBA::is_nil(regionPort));
+
+  EXPECT_TRUE(toolMatchesInterfaces(provider_, mapUserRef));
+  EXPECT_TRUE(toolMatchesInterfaces(mapUserRef, provider_));
+  EXPECT_TRUE(toolMatchesInterfaces(regionPort, regionUserRef));
+  EXPECT_TRUE(toolMatchesInterfaces(regionUserRef, regionPort));
+  EXPECT_FALSE(toolMatchesInterfaces(regionPort, mapUserRef));
+
+  // Provider first, as the tool then connects: the consumer gets its object.
+  RTC::ConnectorProfile profile = corbaPortConnector(provider_, mapUserRef);
+  ASSERT_EQ(RTC::RTC_OK, provider_->connect(profile));
+  EXPECT_FALSE(CORBA::is_nil(Korvent_var(map._ptr())));
+  RTC::ConnectorProfile regionProfile = corbaPortConnector(regionPort, regionUserRef);
+  ASSERT_EQ(RTC::RTC_OK, regionPort->connect(regionProfile));
+  EXPECT_FALSE(CORBA::is_nil(KorventRegion_var(region._ptr())));
+  EXPECT_EQ(RTC::RTC_OK, provider_->disconnect(profile.connector_id));
+  EXPECT_EQ(RTC::RTC_OK, regionPort->disconnect(regionProfile.connector_id));
+
+  for (RTC::CorbaPort* port : {&mapUser, &regionUser}) {
+    port->deactivate();
+    port->waitReleased();
+  }
+}
+
 TEST_F(KorventPort, RuntimeConsumerPortSubscribesAndHonoursStrictness)
 {
   RTC::CorbaConsumer<Korvent> map;

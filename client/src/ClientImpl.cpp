@@ -71,12 +71,15 @@ namespace korvent
       return std::nullopt;
     }
 
-    bool providesKorvent(const RTC::PortProfile& profile)
+    // The whole map and its regions are served on ports of their own; a
+    // component of an older build serves both on one.
+    bool providesAMapService(const RTC::PortProfile& profile)
     {
-      for (CORBA::ULong i = 0; i < profile.interfaces.length(); ++i)
-        if (profile.interfaces[i].polarity == RTC::PROVIDED &&
-            std::string(profile.interfaces[i].type_name.in()) == "Korvent")
+      for (CORBA::ULong i = 0; i < profile.interfaces.length(); ++i) {
+        const std::string type = profile.interfaces[i].type_name.in();
+        if (profile.interfaces[i].polarity == RTC::PROVIDED && (type == "Korvent" || type == "KorventRegion"))
           return true;
+      }
       return false;
     }
   }
@@ -114,7 +117,7 @@ namespace korvent
   std::optional<RTC::ConnectorProfile> Client::Impl::askPort(RTC::PortService_ptr port)
   {
     RTC::PortProfile_var portProfile = port->get_port_profile();
-    if (!providesKorvent(portProfile.in()))
+    if (!providesAMapService(portProfile.in()))
       return std::nullopt;
     RTC::ConnectorProfile profile;
     profile.name = "korvent-client";
@@ -141,11 +144,13 @@ namespace korvent
     std::optional<std::string> regionIor;
     try {
       RTC::PortServiceList_var ports = component->get_ports();
-      for (CORBA::ULong i = 0; i < ports->length() && !ior; ++i) {
+      for (CORBA::ULong i = 0; i < ports->length() && !(ior && regionIor); ++i) {
         RTC::PortService_var port = bounded<RTC::PortService>(ports[i], timeout);
         if (const std::optional<RTC::ConnectorProfile> profile = askPort(port)) {
-          ior = providerIor(*profile, "Korvent");
-          regionIor = providerIor(*profile, "KorventRegion");
+          if (!ior)
+            ior = providerIor(*profile, "Korvent");
+          if (!regionIor)
+            regionIor = providerIor(*profile, "KorventRegion");
         }
       }
     }

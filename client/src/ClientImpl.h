@@ -52,7 +52,7 @@ namespace korvent
     CORBA::Object_ptr resolve(const std::string& rootUrl, const std::string& server, const std::string& name);
     void findService(CORBA::Object_ptr object);
     // The connector profile that publishes the port's providers, if it
-    // provides Korvent.
+    // provides Korvent or KorventRegion.
     std::optional<RTC::ConnectorProfile> askPort(RTC::PortService_ptr port);
   };
 }

@@ -26,15 +26,17 @@ Korvent_::Korvent_(RTC::Manager* manager)
   : RTC::DataFlowComponentBase(manager),
     servicePort("KorventPV"),
     mapService(),
+    regionPort("KorventRegionPV"),
     regionService(),
     changeEvent(),
     changePort("mapChanged", changeEvent),
     announcer(processGridMap(), changePort)
 {
   servicePort.registerProvider("Korvent", "Korvent", mapService);
-  servicePort.registerProvider("KorventRegion", "KorventRegion", regionService);
+  regionPort.registerProvider("KorventRegion", "KorventRegion", regionService);
   registerPort(servicePort);
   registerOutPort("mapChanged", changePort);
+  registerPort(regionPort);
 }
 
 Korvent_::~Korvent_()

@@ -10,11 +10,13 @@
 #include "service/KorventSVC_impl.h"
 #include "store/MapChangeAnnouncer.h"
 
-// The grid-map component: one service port, "KorventPV", providing the
-// Korvent interface (the whole map) and the KorventRegion interface
-// (rectangles of the same map), and one data port, "mapChanged", announcing
-// each map stored (see MapChangeAnnouncer).  All of its life cycle is the
-// framework's default.
+// The grid-map component: the service port "KorventPV", providing the
+// Korvent interface (the whole map) and nothing else, so that any consumer
+// of Korvent matches it in either connection order; the data port
+// "mapChanged", announcing each map stored (see MapChangeAnnouncer); and the
+// service port "KorventRegionPV", providing the KorventRegion interface
+// (rectangles of the same map).  All of its life cycle is the framework's
+// default.
 class Korvent_ : public RTC::DataFlowComponentBase
 {
 public:
@@ -24,6 +26,7 @@ public:
 private:
   RTC::CorbaPort servicePort;
   KorventSVC_impl mapService;
+  RTC::CorbaPort regionPort;
   KorventRegionSVC_impl regionService;
   RTC::TimedULongSeq changeEvent;
   RTC::OutPort<RTC::TimedULongSeq> changePort;

@@ -58,3 +58,18 @@ RTC::PortService_ptr portNamed(RTC::RTObject_ptr rtc, const std::string& name)
   }
   return RTC::PortService::_nil();
 }
+
+bool toolMatchesInterfaces(RTC::PortService_ptr first, RTC::PortService_ptr second)
+{
+  RTC::PortProfile_var from = first->get_port_profile();
+  RTC::PortProfile_var to = second->get_port_profile();
+  for (CORBA::ULong i = 0; i < from->interfaces.length(); ++i) {
+    bool matched = false;
+    for (CORBA::ULong j = 0; j < to->interfaces.length() && !matched; ++j)
+      matched = std::string(from->interfaces[i].instance_name.in()) == to->interfaces[j].instance_name.in() &&
+                from->interfaces[i].polarity != to->interfaces[j].polarity;
+    if (!matched)
+      return false;
+  }
+  return true;
+}

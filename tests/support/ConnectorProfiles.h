@@ -20,6 +20,11 @@ RTC::ConnectorProfile dataPortConnector(RTC::PortService_ptr first, RTC::PortSer
                                         const std::string& dataType,
                                         const std::vector<std::pair<std::string, std::string>>& extra = {});
 
+// The check the standard connection tool makes before it connects two
+// service ports: every interface of the port named first needs one of the
+// other's with the same instance name and the opposite polarity.
+bool toolMatchesInterfaces(RTC::PortService_ptr first, RTC::PortService_ptr second);
+
 // The port of `rtc` whose name ends in ".<name>"; nil if it has none.
 RTC::PortService_ptr portNamed(RTC::RTObject_ptr rtc, const std::string& name);
 
