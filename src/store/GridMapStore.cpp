@@ -12,6 +12,15 @@ namespace
   {
     return capacity <= 2 * length + (1u << 20);
   }
+
+  void refuseUnlessAt(const GridMapSnapshot& base, std::optional<std::uint64_t> expected)
+  {
+    if (expected && base.version != *expected)
+      throw RegionRefused(RegionRefused::Reason::StaleVersion,
+                          "the map is at version " + std::to_string(base.version) + ", not " +
+                              std::to_string(*expected),
+                          base.version);
+  }
 }
 
 GridMapStore::GridMapStore()
@@ -71,11 +80,7 @@ std::uint64_t GridMapStore::describe(const mapio::MapDescription& description,
   auto given = std::make_shared<const mapio::MapDescription>(description);
   for (;;) {
     const Snapshot base = current();
-    if (expected && base->version != *expected)
-      throw RegionRefused(RegionRefused::Reason::StaleVersion,
-                          "the map is at version " + std::to_string(base->version) + ", not " +
-                              std::to_string(*expected),
-                          base->version);
+    refuseUnlessAt(*base, expected);
     auto next = std::make_shared<GridMapSnapshot>(*base);  // shares the cells
     next->description = given;
     next->descriptionConfirmed = true;
@@ -103,11 +108,7 @@ std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* c
 {
   for (;;) {
     const Snapshot base = current();
-    if (expected && base->version != *expected)
-      throw RegionRefused(RegionRefused::Reason::StaleVersion,
-                          "the map is at version " + std::to_string(base->version) + ", not " +
-                              std::to_string(*expected),
-                          base->version);
+    refuseUnlessAt(*base, expected);
     base->checkRegion(area);
     const std::size_t count = static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height);
     if (length != count)

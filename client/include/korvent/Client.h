@@ -73,12 +73,13 @@ namespace korvent
   // Any other failure of the ORB or the peer.
   class CommunicationError : public Error { public: using Error::Error; };
 
-  // The component refused a region call; the map is as it was.
-  class RegionRefused : public Error
+  // The component refused a call; the map is as it was.  `Reason` tells why.
+  template <class Reason>
+  class RefusedCall : public Error
   {
   public:
-    enum class Refusal { OutsideMap, EmptySize, CellCountMismatch, MapNotRectangular, StaleVersion };
-    RegionRefused(Refusal refusal, std::uint64_t currentVersion, const std::string& reason, const std::string& where)
+    using Refusal = Reason;
+    RefusedCall(Refusal refusal, std::uint64_t currentVersion, const std::string& reason, const std::string& where)
       : Error(reason, where), refusal_(refusal), currentVersion_(currentVersion)
     {
     }
@@ -91,23 +92,12 @@ namespace korvent
     std::uint64_t currentVersion_;
   };
 
-  // The component refused a description; the map is as it was.
-  class DescriptionRefused : public Error
-  {
-  public:
-    enum class Refusal { InvalidValue, StaleVersion };
-    DescriptionRefused(Refusal refusal, std::uint64_t currentVersion, const std::string& reason,
-                       const std::string& where)
-      : Error(reason, where), refusal_(refusal), currentVersion_(currentVersion)
-    {
-    }
-    Refusal refusal() const { return refusal_; }
-    std::uint64_t currentVersion() const { return currentVersion_; }
-
-  private:
-    Refusal refusal_;
-    std::uint64_t currentVersion_;
-  };
+  enum class RegionRefusal { OutsideMap, EmptySize, CellCountMismatch, MapNotRectangular, StaleVersion };
+  // A refused region call.
+  class RegionRefused : public RefusedCall<RegionRefusal> { public: using RefusedCall::RefusedCall; };
+  enum class DescriptionRefusal { InvalidValue, StaleVersion };
+  // A refused description write.
+  class DescriptionRefused : public RefusedCall<DescriptionRefusal> { public: using RefusedCall::RefusedCall; };
 
   // Where the map lies and how its cells read as occupancy, as a map YAML
   // says (resolution, origin, mode, negate, thresholds), with the frame the
