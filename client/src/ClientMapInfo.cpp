@@ -62,8 +62,11 @@ namespace korvent
   MapInfo Client::info()
   {
     const Impl& impl = *impl_;
+    KorventMapInfo_ptr service = impl.mapInfoService();
+    // The plain timeout again, after a map transfer's longer one.
+    omniORB::setClientCallTimeout(service, static_cast<CORBA::ULong>(impl.timeout.count()));
     try {
-      const KorventMapInfo::MapInfo_var got = impl.mapInfoService()->info();
+      const KorventMapInfo::MapInfo_var got = service->info();
       MapInfo info;
       info.version = got->version;
       info.storedAt = std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
@@ -84,6 +87,7 @@ namespace korvent
   {
     const Impl& impl = *impl_;
     KorventMapInfo_ptr service = impl.mapInfoService();
+    omniORB::setClientCallTimeout(service, static_cast<CORBA::ULong>(impl.timeout.count()));
     try {
       return expected ? service->setDescriptionAt(*expected, toWire(description))
                       : service->setDescription(toWire(description));
