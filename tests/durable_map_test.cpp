@@ -6,9 +6,11 @@
 #include "TemporaryFolder.h"
 
 #include "mapio/MapError.h"
+#include "mapio/MapFile.h"
 #include "mapio/StoreFile.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <csignal>
@@ -144,6 +146,48 @@ TEST_F(DurableMap, RestartServesTheLastMapAndTheStoreWinsOverTheStartupMap)
   EXPECT_EQ(storedCells(), "second map");
   const ToolOutcome info = tool({"info", "--json"});
   EXPECT_NE(info.out.find("\"width\": 5, \"height\": 2"), std::string::npos) << info.out;
+}
+
+TEST_F(DurableMap, StartupYamlBringsItsDescriptionAndItSurvivesSigkill)
+{
+  mapio::MapWriteOptions yaml;
+  yaml.metadata.resolution = 0.025;
+  yaml.metadata.origin = {-12.5, 3.0, 0.1};
+  yaml.metadata.mode = mapio::OccupancyMode::Scale;
+  mapio::writeMapFile(folder_ / "start.yaml", mapio::GridMap{3, 2, "abcdef"}, yaml);
+  std::vector<std::string> args = storeArgs();
+  args.insert(args.end(), {"-o", "korvent.map.load:" + (folder_ / "start.yaml")});
+  start(args);
+  const auto described = [this](const std::string& field) {
+    const ToolOutcome info = tool({"info", "--json"});
+    EXPECT_TRUE(info.succeeded()) << info.err;
+    return nlohmann::json::parse(info.out).at("description").at(field);
+  };
+  EXPECT_EQ(described("resolution").get<double>(), 0.025);
+  EXPECT_EQ(described("mode"), "scale");
+
+  // Only the description changes; the store file follows, and a killed
+  // process leaves it for the next.
+  yaml.metadata.origin = {-1.0, -2.0, -0.5};
+  mapio::writeMapFile(folder_ / "moved.yaml", mapio::GridMap{3, 2, "abcdef"}, yaml);
+  ASSERT_TRUE(tool({"-q", "set", "--note", "moved", folder_ / "moved.yaml"}).succeeded());
+  ASSERT_TRUE(waitFor([this] {
+    try {
+      const std::optional<mapio::StoredMap> stored = mapio::readStoreFile(storePath());
+      return stored && stored->description && stored->description->description.text == "moved";
+    }
+    catch (const mapio::MapError&) {
+      return false;
+    }
+  }, 20s));
+  EXPECT_TRUE(component_->stop(SIGKILL, 20s));
+
+  start(args);  // the store wins over the start-up YAML
+  EXPECT_EQ(described("origin"), nlohmann::json::parse("[-1, -2, -0.5]"));
+  EXPECT_EQ(described("text"), "moved");
+  std::filesystem::create_directory(folder_ / "out");
+  ASSERT_TRUE(tool({"-q", "get", folder_ / "out/moved.yaml"}).succeeded());
+  EXPECT_EQ(fileContent(folder_ / "out/moved.yaml"), fileContent(folder_ / "moved.yaml"));
 }
 
 TEST_F(DurableMap, DamagedStoreFileStopsStartAndIsLeftAlone)

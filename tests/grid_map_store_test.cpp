@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <functional>
+#include <limits>
+#include <stdexcept>
 #include <optional>
 #include <string>
 #include <thread>
@@ -316,4 +318,112 @@ TEST(GridMapStore, ConcurrentRegionWritesAndReadersSeeWholeRectangles)
   EXPECT_EQ(0, torn.load());
   EXPECT_EQ(201u, store.current()->version);
   EXPECT_EQ(std::string(270 * 290, '\x64'), regionOf(*store.current(), areas[1]));
+}
+
+TEST(GridMapStore, DescriptionFollowsTheVersionRulesAndSizeChangesUnconfirmIt)
+{
+  GridMapStore store;
+  const std::string cells = filled(12, 'c');
+  store.replace(cells.data(), cells.size(), 4, 3);
+  EXPECT_FALSE(store.current()->description);
+
+  mapio::MapDescription described;
+  described.resolution = 0.025;
+  described.origin = {-12.5, 3.0, 0.1};
+  const std::uint64_t v2 = store.describe(described, 1);
+  GridMapStore::Snapshot now = store.current();
+  EXPECT_EQ(2u, v2);
+  ASSERT_TRUE(now->description);
+  EXPECT_EQ(described, *now->description);
+  EXPECT_TRUE(now->descriptionOnly);
+  EXPECT_EQ(0, now->changed.width);
+  EXPECT_EQ(cells, now->bytes());  // the cells are kept
+
+  // A stale conditional write is refused, saying why, and changes nothing.
+  mapio::MapDescription other = described;
+  other.frame = "odom";
+  try {
+    store.describe(other, 1);
+    ADD_FAILURE() << "a stale description write was accepted";
+  }
+  catch (const RegionRefused& refused) {
+    EXPECT_EQ(RegionRefused::Reason::StaleVersion, refused.reason());
+    EXPECT_EQ(2u, refused.currentVersion());
+    EXPECT_EQ(std::string("the map is at version 2, not 1"), refused.what());
+  }
+  EXPECT_EQ(store.current(), now);
+
+  // Cells of the same size and region writes keep it; another size keeps
+  // it unconfirmed until it is written again.
+  store.replace(cells.data(), cells.size(), 4, 3);
+  EXPECT_TRUE(store.current()->descriptionConfirmed);
+  EXPECT_FALSE(store.current()->descriptionOnly);
+  store.writeRegion(CellRectangle{1, 1, 1, 1}, "r", 1);
+  EXPECT_EQ(described, *store.current()->description);
+  EXPECT_TRUE(store.current()->descriptionConfirmed);
+  store.replace(cells.data(), cells.size(), 6, 2);
+  EXPECT_EQ(described, *store.current()->description);
+  EXPECT_FALSE(store.current()->descriptionConfirmed);
+  store.replace(cells.data(), cells.size(), 6, 2);
+  EXPECT_FALSE(store.current()->descriptionConfirmed);
+  store.describe(other);
+  EXPECT_TRUE(store.current()->descriptionConfirmed);
+  EXPECT_EQ("odom", store.current()->description->frame);
+
+  // Cells stored with a description take it, confirmed, in one version.
+  const std::uint64_t before = store.current()->version;
+  EXPECT_EQ(before + 1, store.replace(cells.data(), cells.size(), 3, 4,
+                                      std::make_shared<const mapio::MapDescription>(described)));
+  EXPECT_EQ(described, *store.current()->description);
+  EXPECT_TRUE(store.current()->descriptionConfirmed);
+}
+
+TEST(GridMapStore, EveryUnfitDescriptionIsRefusedLeavingTheMapAsItWas)
+{
+  GridMapStore store;
+  mapio::MapDescription good;
+  good.origin = {-1.0, -2.0, 3.0};
+  store.describe(good);
+  const GridMapStore::Snapshot before = store.current();
+
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  std::vector<std::pair<std::function<void(mapio::MapDescription&)>, std::string>> unfit = {
+    {[](mapio::MapDescription& d) { d.resolution = 0; }, "resolution"},
+    {[](mapio::MapDescription& d) { d.resolution = -0.05; }, "resolution"},
+    {[&](mapio::MapDescription& d) { d.resolution = inf; }, "resolution"},
+    {[&](mapio::MapDescription& d) { d.resolution = nan; }, "resolution"},
+    {[&](mapio::MapDescription& d) { d.origin[0] = nan; }, "origin x"},
+    {[&](mapio::MapDescription& d) { d.origin[1] = -inf; }, "origin y"},
+    {[&](mapio::MapDescription& d) { d.origin[2] = nan; }, "origin yaw"},
+    {[](mapio::MapDescription& d) { d.occupiedThreshold = 1.5; }, "within 0..1"},
+    {[](mapio::MapDescription& d) { d.freeThreshold = -0.1; }, "within 0..1"},
+    {[&](mapio::MapDescription& d) { d.freeThreshold = nan; }, "within 0..1"},
+    {[](mapio::MapDescription& d) { d.freeThreshold = 0.7; }, "below occupied_thresh"},
+    {[](mapio::MapDescription& d) { d.freeThreshold = d.occupiedThreshold; }, "below occupied_thresh"},
+    {[](mapio::MapDescription& d) { d.frame.assign(mapio::longestFrameName + 1, 'f'); }, "frame name"},
+    {[](mapio::MapDescription& d) { d.text.assign(mapio::longestDescriptionText + 1, 't'); }, "text"},
+  };
+  const std::string cells = "abcd";
+  for (const auto& [spoil, named] : unfit) {
+    mapio::MapDescription bad = good;
+    spoil(bad);
+    try {
+      store.describe(bad);
+      ADD_FAILURE() << "accepted a description whose " << named << " is unfit";
+    }
+    catch (const std::invalid_argument& refused) {
+      EXPECT_NE(std::string::npos, std::string(refused.what()).find(named)) << refused.what();
+    }
+    EXPECT_THROW(store.replace(cells.data(), cells.size(), 2, 2, std::make_shared<const mapio::MapDescription>(bad)),
+                 std::invalid_argument);
+    EXPECT_EQ(before, store.current()) << named;
+  }
+
+  // The limits themselves are fine.
+  mapio::MapDescription edge = good;
+  edge.frame.assign(mapio::longestFrameName, 'f');
+  edge.text.assign(mapio::longestDescriptionText, 't');
+  edge.freeThreshold = 0;
+  edge.occupiedThreshold = 1;
+  EXPECT_NO_THROW(store.describe(edge));
 }

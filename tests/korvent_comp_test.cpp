@@ -126,10 +126,13 @@ TEST_F(KorventComp, ProfileCarriesTheTableAProvidedPortAndTheChangePort)
 
   RTC::PortProfile_var regions = ports[2]->get_port_profile();
   EXPECT_STREQ("Korvent0.KorventRegionPV", regions->name);
-  ASSERT_EQ(1u, regions->interfaces.length());
-  EXPECT_STREQ("KorventRegion", regions->interfaces[0].instance_name);
-  EXPECT_STREQ("KorventRegion", regions->interfaces[0].type_name);
-  EXPECT_EQ(RTC::PROVIDED, regions->interfaces[0].polarity);
+  ASSERT_EQ(2u, regions->interfaces.length());
+  const char* const provided[] = {"KorventRegion", "KorventMapInfo"};
+  for (CORBA::ULong i = 0; i < 2; ++i) {
+    EXPECT_STREQ(provided[i], regions->interfaces[i].instance_name);
+    EXPECT_STREQ(provided[i], regions->interfaces[i].type_name);
+    EXPECT_EQ(RTC::PROVIDED, regions->interfaces[i].polarity);
+  }
 }
 
 TEST_F(KorventComp, SdoOperationsAnswerWithTheirDefaults)

@@ -11,6 +11,8 @@
 #include "mapio/PgmImage.h"
 #include "mapio/PngImage.h"
 
+#include <nlohmann/json.hpp>
+
 #include <png.h>
 
 #include <gtest/gtest.h>
@@ -167,6 +169,64 @@ TEST_F(KorventMapTool, EveryFormatRoundTripsByteForByte)
   ASSERT_TRUE(tool({"set", "--size", "37x23", folder_ / "in.raw"}).succeeded());
   ASSERT_TRUE(tool({"get", folder_ / "out/in.raw"}).succeeded());
   EXPECT_EQ(fileContent(folder_ / "out/in.raw"), image.cells);
+}
+
+TEST_F(KorventMapTool, YamlDescriptionRoundTripsThroughTheComponent)
+{
+  const mapio::GridMap image = randomImage(23, 11, 4);
+  std::vector<mapio::MapMetadata> cases(3);
+  cases[0].resolution = 0.025;
+  cases[0].origin = {-12.5, 3.0, 0.1};
+  cases[1].mode = mapio::OccupancyMode::Scale;
+  cases[1].negate = true;
+  cases[1].origin = {-0.5, -7.25, -3.14159};
+  cases[1].occupiedThreshold = 0.7;
+  cases[1].freeThreshold = 0.2;
+  cases[2].mode = mapio::OccupancyMode::Raw;
+  cases[2].resolution = 0.1;
+  cases[2].origin = {100.0, -200.0, 1.5707963267949};
+  ::mkdir((folder_ / "out").c_str(), 0700);
+  std::uint64_t version = 0;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string name = "map" + std::to_string(i) + ".yaml";
+    mapio::MapWriteOptions options;
+    options.metadata = cases[i];
+    mapio::writeMapFile(folder_ / name, image, options);
+    const ToolOutcome set = tool({"set", "--frame", "site", folder_ / name});
+    ASSERT_TRUE(set.succeeded()) << set.err;
+    const ToolOutcome get = tool({"get", folder_ / ("out/" + name)});
+    ASSERT_TRUE(get.succeeded()) << get.err;
+    EXPECT_EQ(fileContent(folder_ / name), fileContent(folder_ / ("out/" + name))) << name;
+
+    // One version per set: cells and description came together.
+    const nlohmann::json info = nlohmann::json::parse(tool({"info", "--json"}).out);
+    EXPECT_EQ(info.at("version").get<std::uint64_t>(), ++version);
+    EXPECT_TRUE(info.at("stored_at").is_string());
+    EXPECT_EQ(info.at("description").at("frame"), "site");
+    EXPECT_EQ(info.at("description").at("origin").at(2).get<double>(), cases[i].origin[2]);
+    EXPECT_EQ(info.at("description").at("mode"), mapio::nameOf(cases[i].mode));
+  }
+
+  // Options still override what is stored.
+  ASSERT_TRUE(tool({"get", "--resolution", "0.5", "--origin", "1,-2,0.25", folder_ / "over.yaml"}).succeeded());
+  const mapio::MapMetadata over = mapio::readMapYaml(folder_ / "over.yaml");
+  EXPECT_EQ(over.resolution, 0.5);
+  EXPECT_EQ(over.origin, (std::array<double, 3>{1.0, -2.0, 0.25}));
+  EXPECT_EQ(over.mode, mapio::OccupancyMode::Raw);
+
+  // An image of the same size keeps the description; one of another size
+  // keeps it unconfirmed, and get still writes it.
+  writeFile(folder_ / "same.pgm", mapio::encodePgm(image));
+  ASSERT_TRUE(tool({"set", folder_ / "same.pgm"}).succeeded());
+  EXPECT_EQ(nlohmann::json::parse(tool({"info", "--json"}).out).at("description_confirmed"), true);
+  writeFile(folder_ / "other.pgm", mapio::encodePgm(randomImage(5, 5, 5)));
+  ASSERT_TRUE(tool({"set", folder_ / "other.pgm"}).succeeded());
+  const nlohmann::json unconfirmed = nlohmann::json::parse(tool({"info", "--json"}).out);
+  EXPECT_EQ(unconfirmed.at("description_confirmed"), false);
+  EXPECT_EQ(unconfirmed.at("description").at("resolution").get<double>(), 0.1);
+  EXPECT_NE(tool({"info"}).out.find("(unconfirmed"), std::string::npos);
+  ASSERT_TRUE(tool({"get", folder_ / "kept.yaml"}).succeeded());
+  EXPECT_EQ(mapio::readMapYaml(folder_ / "kept.yaml").origin, cases[2].origin);
 }
 
 TEST_F(KorventMapTool, RegionSetAtAndGetRegionMoveOnlyTheRectangle)

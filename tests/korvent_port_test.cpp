@@ -4,6 +4,7 @@
 #include "KorventProcess.h"
 #include "NameServer.h"
 
+#include <KorventMapInfo.hh>
 #include <rtm/ports/CorbaPort.h>
 
 #include <gtest/gtest.h>
@@ -140,12 +141,18 @@ TEST_F(KorventPort, EachServicePortMatchesItsConsumersInEitherOrder)
   RTC::CorbaConsumer<KorventRegion> region;
   RTC::CorbaPort regionUser("RegionUser");
   ASSERT_TRUE(regionUser.registerConsumer("KorventRegion", "KorventRegion", region));
-  for (RTC::CorbaPort* port : {&mapUser, &regionUser}) {
+  RTC::CorbaConsumer<KorventRegion> describedRegion;
+  RTC::CorbaConsumer<KorventMapInfo> description;
+  RTC::CorbaPort describedUser("DescribedRegionUser");
+  ASSERT_TRUE(describedUser.registerConsumer("KorventRegion", "KorventRegion", describedRegion));
+  ASSERT_TRUE(describedUser.registerConsumer("KorventMapInfo", "KorventMapInfo", description));
+  for (RTC::CorbaPort* port : {&mapUser, &regionUser, &describedUser}) {
     port->setOwnerInstanceName("User0");
     port->activate(clientOrb(), clientPoa());
   }
   RTC::PortService_var mapUserRef = mapUser.getPortRef();
   RTC::PortService_var regionUserRef = regionUser.getPortRef();
+  RTC::PortService_var describedUserRef = describedUser.getPortRef();
   CORBA::Object_var object = names_.resolve(korventName());
   RTC::RTObject_var rtc = RTC::RTObject::_narrow(object);
   RTC::PortService_var regionPort = portNamed(rtc, "KorventRegionPV");
@@ -153,8 +160,13 @@ TEST_F(KorventPort, EachServicePortMatchesItsConsumersInEitherOrder)
 
   EXPECT_TRUE(toolMatchesInterfaces(provider_, mapUserRef));
   EXPECT_TRUE(toolMatchesInterfaces(mapUserRef, provider_));
-  EXPECT_TRUE(toolMatchesInterfaces(regionPort, regionUserRef));
+  // "KorventRegionPV" provides the region and description interfaces: a
+  // consumer of both matches in either order, one of regions alone only
+  // when named first.
+  EXPECT_TRUE(toolMatchesInterfaces(regionPort, describedUserRef));
+  EXPECT_TRUE(toolMatchesInterfaces(describedUserRef, regionPort));
   EXPECT_TRUE(toolMatchesInterfaces(regionUserRef, regionPort));
+  EXPECT_FALSE(toolMatchesInterfaces(regionPort, regionUserRef));
   EXPECT_FALSE(toolMatchesInterfaces(regionPort, mapUserRef));
 
   // Provider first, as the tool then connects: the consumer gets its object.
@@ -164,10 +176,14 @@ TEST_F(KorventPort, EachServicePortMatchesItsConsumersInEitherOrder)
   RTC::ConnectorProfile regionProfile = corbaPortConnector(regionPort, regionUserRef);
   ASSERT_EQ(RTC::RTC_OK, regionPort->connect(regionProfile));
   EXPECT_FALSE(CORBA::is_nil(KorventRegion_var(region._ptr())));
+  RTC::ConnectorProfile describedProfile = corbaPortConnector(regionPort, describedUserRef);
+  ASSERT_EQ(RTC::RTC_OK, regionPort->connect(describedProfile));
+  EXPECT_FALSE(CORBA::is_nil(KorventMapInfo_var(description._ptr())));
   EXPECT_EQ(RTC::RTC_OK, provider_->disconnect(profile.connector_id));
   EXPECT_EQ(RTC::RTC_OK, regionPort->disconnect(regionProfile.connector_id));
+  EXPECT_EQ(RTC::RTC_OK, regionPort->disconnect(describedProfile.connector_id));
 
-  for (RTC::CorbaPort* port : {&mapUser, &regionUser}) {
+  for (RTC::CorbaPort* port : {&mapUser, &regionUser, &describedUser}) {
     port->deactivate();
     port->waitReleased();
   }

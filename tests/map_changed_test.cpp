@@ -30,7 +30,7 @@ namespace
   void expectEvent(const RTC::TimedULongSeq& event, CORBA::ULong version, CORBA::ULong width, CORBA::ULong height,
                    const std::string& cells)
   {
-    ASSERT_EQ(event.data.length(), 9u);
+    ASSERT_EQ(event.data.length(), 10u);
     EXPECT_EQ(event.data[0], version);
     EXPECT_EQ(event.data[1], width);
     EXPECT_EQ(event.data[2], height);
@@ -40,6 +40,7 @@ namespace
     EXPECT_EQ(event.data[6], 0u);
     EXPECT_EQ(event.data[7], width);
     EXPECT_EQ(event.data[8], height);
+    EXPECT_EQ(event.data[9], 0u);  // cells changed; no description was given
   }
 
   TEST(MapChanged, LateSubscriberGetsTheCurrentEventAtOnceThenEachNewMap)

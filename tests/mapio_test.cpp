@@ -284,6 +284,45 @@ TEST(StoreFile, ReadsTheFirstFormatAsVersionOneOfTheMap)
   EXPECT_EQ(errorOf([&] { decodeStoreFile(bytes, "old"); }), "map store file is corrupt: checksum mismatch (old)");
 }
 
+TEST(StoreFile, KeepsTheDescriptionAfterTheCellsAndRefusesAnyDamageToIt)
+{
+  TemporaryFolder folder;
+  const std::string path = folder / "store";
+  StoredDescription stored;
+  stored.description.resolution = 0.025;
+  stored.description.origin = {-12.5, 3.0, -0.1};
+  stored.description.frame = "warehouse";
+  stored.description.mode = OccupancyMode::Scale;
+  stored.description.negate = true;
+  stored.description.text = "second floor";
+  stored.confirmed = false;
+  writeStoreFile(path, 2, 1, "ab", 9, &stored);
+  const StoredMap read = *readStoreFile(path);
+  EXPECT_EQ(read.cells, "ab");
+  EXPECT_EQ(read.version, 9u);
+  ASSERT_TRUE(read.description.has_value());
+  EXPECT_EQ(read.description->description, stored.description);
+  EXPECT_FALSE(read.description->confirmed);
+
+  // Without one, as every earlier file: no description.
+  writeStoreFile(path, 2, 1, "ab", 9);
+  const std::size_t cellsEnd = fileContent(path).size();
+  EXPECT_FALSE(readStoreFile(path)->description.has_value());
+
+  writeStoreFile(path, 2, 1, "ab", 9, &stored);
+  const std::string good = fileContent(path);
+  for (std::size_t length = cellsEnd + 1; length < good.size(); ++length)
+    EXPECT_NE(errorOf([&] { decodeStoreFile(good.substr(0, length), "cut"); }).find("corrupt"), std::string::npos)
+      << length;
+  for (std::size_t at = cellsEnd; at < good.size(); ++at)
+    for (int bit = 0; bit < 8; ++bit) {
+      std::string flipped = good;
+      flipped[at] ^= static_cast<char>(1 << bit);
+      EXPECT_NE(errorOf([&] { decodeStoreFile(flipped, "flip"); }).find("corrupt"), std::string::npos)
+        << at << " bit " << bit;
+    }
+}
+
 TEST(StoreFile, RefusesTruncatedCorruptAndForeignFiles)
 {
   TemporaryFolder folder;

@@ -8,6 +8,8 @@
 
 #include "mapio/MapFile.h"
 
+#include <korvent/Client.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -101,4 +103,111 @@ TEST(WebViewInBrowser, DrawsTheStoredMapAndFollowsANewOneWithoutReload)
   EXPECT_GT(second.checked, 50000);
   EXPECT_GT(second.walls, 500);
   EXPECT_EQ(second.mismatched, 0);
+}
+
+namespace
+{
+  // "50 cm", "2 m" or "1 km" in metres.
+  double metresIn(const std::string& label)
+  {
+    const std::size_t blank = label.find(' ');
+    const double value = std::stod(label.substr(0, blank));
+    const std::string unit = label.substr(blank + 1);
+    return unit == "cm" ? value / 100 : unit == "km" ? value * 1000 : value;
+  }
+
+  // The page's scale bar must be as long on the screen as the metres it
+  // names, at the description's resolution.
+  void expectScaleBar(HeadlessBrowser& browser, double resolution)
+  {
+    const double scale = browser.evaluate("korventView().view.scale");
+    const std::string label = browser.evaluate("document.getElementById('scaleLabel').textContent");
+    const double pixels = browser.evaluate("document.getElementById('scaleLine').getBoundingClientRect().width - 4");
+    const double metres = metresIn(label);
+    EXPECT_NEAR(pixels * resolution / scale, metres, metres * 0.01) << label;
+    const double leading = metres / std::pow(10.0, std::floor(std::log10(metres) + 1e-9));
+    EXPECT_TRUE(std::abs(leading - 1) < 1e-6 || std::abs(leading - 2) < 1e-6 || std::abs(leading - 5) < 1e-6)
+      << label;
+  }
+
+  // Moves the pointer onto the spot `u` cells from the map's left edge and
+  // `v` from its top, and returns what the page says is under it.
+  std::string pointerAt(HeadlessBrowser& browser, double u, double v)
+  {
+    char script[400];
+    std::snprintf(script, sizeof script,
+                  "(() => { const k = korventView(), r = document.getElementById('map').getBoundingClientRect();"
+                  " document.getElementById('map').dispatchEvent(new PointerEvent('pointermove', {bubbles: true,"
+                  " clientX: r.left + k.view.x + %f * k.view.scale, clientY: r.top + k.view.y + %f * k.view.scale}));"
+                  " return document.getElementById('pointer').textContent; })()",
+                  u, v);
+    return browser.evaluate(script);
+  }
+
+  std::string expectedPointer(double x, double y, const char* frame, int column, int row)
+  {
+    char text[160];
+    std::snprintf(text, sizeof text, "x %.3f m, y %.3f m in %s, cell %d,%d", x, y, frame, column, row);
+    return text;
+  }
+}
+
+TEST(WebViewInBrowser, ShowsMetresInTheFrameAndFollowsANewDescription)
+{
+  if (!HeadlessBrowser::available())
+    GTEST_SKIP() << "chromium is not installed (scripts/setup installs it)";
+  RunningKorvent korvent{webViewArgs()};
+  const std::string address = webViewAddress(*korvent.process);
+  korvent::Client client = korvent::Client::atNameServer(korvent.names.address());
+  const std::vector<std::uint8_t> cells(200 * 100, 254);
+  korvent::MapDescription described;
+  described.resolution = 0.05;
+  described.originX = -2.5;
+  described.originY = 1.0;
+  described.frame = "lab";
+  client.setDescribedMap(200, 100, cells.data(), cells.size(), described);
+
+  HeadlessBrowser browser(800, 600);
+  browser.open("http://" + address + "/");
+  ASSERT_TRUE(waitFor([&] { return drawn(browser, 1); }, 60s)) << browser.evaluate("document.body.innerText");
+  expectScaleBar(browser, 0.05);
+  // Cell 50,20 counts rows from the top; the frame's y from the bottom edge.
+  EXPECT_EQ(pointerAt(browser, 50.5, 20.5), expectedPointer(-2.5 + 50.5 * 0.05, 1.0 + 79.5 * 0.05, "lab", 50, 20));
+
+  // Turned a quarter about an origin inside the view, at twice the
+  // resolution: the same page, never reloaded, follows.
+  browser.evaluate("window.notReloaded = true");
+  described.resolution = 0.1;
+  described.originX = 2.0;
+  described.originY = -5.0;
+  described.originYaw = M_PI / 2;
+  described.frame = "site";
+  client.setDescription(described);
+  ASSERT_TRUE(waitFor([&] { return drawn(browser, 2); }, 30s)) << browser.evaluate("document.body.innerText");
+  EXPECT_EQ(browser.evaluate("window.notReloaded"), true);
+  expectScaleBar(browser, 0.1);
+  // Local (5.05, 7.95) m turned by 90 degrees: (-7.95, 5.05) from the origin.
+  EXPECT_EQ(pointerAt(browser, 50.5, 20.5), expectedPointer(2.0 - 7.95, -5.0 + 5.05, "site", 50, 20));
+  EXPECT_NE(browser.evaluate("document.getElementById('resolution').textContent").get<std::string>().find("10 cm"),
+            std::string::npos);
+
+  // The frame's (0, 0) lies at local (5, 2) m, cell 50,80 from the top.
+  const nlohmann::json at = browser.evaluate(
+    "(() => { const k = korventView(), p = cellPoint(0, 0); return {x: k.view.x + p.u * k.view.scale,"
+    " y: k.view.y + p.v * k.view.scale + k.top}; })()");
+  const DecodedPng shot = decodeRgbPng(browser.screenshot());
+  const int ox = static_cast<int>(at.at("x").get<double>()), oy = static_cast<int>(at.at("y").get<double>());
+  EXPECT_EQ(browser.evaluate("(() => { const p = cellPoint(0, 0); return [p.u, p.v].map(Math.round); })()"),
+            nlohmann::json::parse("[50, 80]"));
+  // Yaw 90 degrees: the frame's x axis points down the screen from its origin.
+  bool red = false;
+  for (int dy = 10; dy <= 30 && !red; ++dy)
+    for (int dx = -2; dx <= 2 && !red; ++dx) {
+      const int px = ox + dx, py = oy + dy;
+      if (px < 0 || py < 0 || px >= shot.width || py >= shot.height)
+        continue;
+      const std::size_t i = (std::size_t(py) * shot.width + px) * 3;
+      red = static_cast<unsigned char>(shot.pixels[i]) > 180 && static_cast<unsigned char>(shot.pixels[i + 1]) < 120;
+    }
+  EXPECT_TRUE(red) << "no red x axis below " << ox << "," << oy;
 }

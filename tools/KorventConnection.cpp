@@ -97,6 +97,64 @@ korvent::Region KorventConnection::getRegion(int x, int y, int width, int height
   return translated([&] { return client_->getRegion(x, y, width, height); });
 }
 
+korvent::MapInfo KorventConnection::info()
+{
+  return translated([&] { return client_->info(); });
+}
+
+korvent::GridMap KorventConnection::getDescribedMap(korvent::MapInfo& info)
+{
+  for (int attempt = 0;; ++attempt) {
+    const std::uint64_t before = KorventConnection::info().version;
+    korvent::GridMap map = getGridMap();
+    info = KorventConnection::info();
+    if (info.version == before)
+      return map;
+    if (attempt == 4)
+      throw mapio::MapError("the map changed during each of five fetches; its description may not match",
+                            "info");
+  }
+}
+
+std::uint64_t KorventConnection::setDescribedMap(const mapio::GridMap& map, const mapio::MapDescription& description)
+{
+  return translated([&] {
+    return client_->setDescribedMap(map.width, map.height, reinterpret_cast<const std::uint8_t*>(map.cells.data()),
+                                    map.cells.size(), clientDescriptionOf(description));
+  });
+}
+
+// Both name the modes in the map YAML's order.
+korvent::MapDescription clientDescriptionOf(const mapio::MapDescription& description)
+{
+  korvent::MapDescription client;
+  client.resolution = description.resolution;
+  client.originX = description.origin[0];
+  client.originY = description.origin[1];
+  client.originYaw = description.origin[2];
+  client.frame = description.frame;
+  client.mode = static_cast<korvent::MapDescription::Mode>(description.mode);
+  client.negate = description.negate;
+  client.occupiedThreshold = description.occupiedThreshold;
+  client.freeThreshold = description.freeThreshold;
+  client.text = description.text;
+  return client;
+}
+
+mapio::MapDescription fileDescriptionOf(const korvent::MapDescription& client)
+{
+  mapio::MapDescription description;
+  description.resolution = client.resolution;
+  description.origin = {client.originX, client.originY, client.originYaw};
+  description.frame = client.frame;
+  description.mode = static_cast<mapio::OccupancyMode>(client.mode);
+  description.negate = client.negate;
+  description.occupiedThreshold = client.occupiedThreshold;
+  description.freeThreshold = client.freeThreshold;
+  description.text = client.text;
+  return description;
+}
+
 mapio::GridMapView viewOf(const korvent::GridMap& map)
 {
   return {map.width(), map.height(), std::string_view(reinterpret_cast<const char*>(map.data()), map.size())};

@@ -2,6 +2,7 @@
 #define TOOLS_KORVENTCONNECTION_H
 
 #include "mapio/GridMap.h"
+#include "mapio/MapDescription.h"
 
 #include <korvent/Client.h>
 
@@ -37,12 +38,23 @@ public:
   // stored map; returns the new version.
   std::uint64_t setRegion(int x, int y, const mapio::GridMap& cells);
   korvent::Region getRegion(int x, int y, int width, int height);
+  // The map's version, time of storing, size and description.
+  korvent::MapInfo info();
+  // The map with `info` of the same version: fetched again while stores
+  // come between the two.
+  korvent::GridMap getDescribedMap(korvent::MapInfo& info);
+  // Stores `map` with `description` as one version, returned.
+  std::uint64_t setDescribedMap(const mapio::GridMap& map, const mapio::MapDescription& description);
   // The newest announced change whose version is not `lastVersion`.
   std::optional<korvent::MapChange> waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
 
 private:
   std::optional<korvent::Client> client_;
 };
+
+// The same description as the client library and as the map files hold it.
+korvent::MapDescription clientDescriptionOf(const mapio::MapDescription& description);
+mapio::MapDescription fileDescriptionOf(const korvent::MapDescription& description);
 
 // The fetched map's cells where the ORB put them.
 mapio::GridMapView viewOf(const korvent::GridMap& map);

@@ -4,6 +4,7 @@
 #include "KorventConnection.h"
 #include "MapFollower.h"
 
+#include "mapio/MapDescriptionText.h"
 #include "mapio/MapError.h"
 #include "mapio/MapFile.h"
 #include "mapio/MapSummary.h"
@@ -40,7 +41,12 @@ namespace
     "file gives the same cells for every format.  With --occupancy, cells hold\n"
     "occupancy values (0 free, 100 occupied, 255 unknown), bottom row first,\n"
     "converted with the YAML's mode, negate and thresholds (defaults for a bare\n"
-    "image: trinary, 0.65, 0.196); get --occupancy converts back.\n";
+    "image: trinary, 0.65, 0.196); get --occupancy converts back.\n"
+    "\n"
+    "A YAML's resolution, origin, mode, negate and thresholds are stored with its\n"
+    "cells as one version, and get writes them back into a YAML.  Storing an image\n"
+    "of the same size keeps the description; one of another size keeps it marked\n"
+    "unconfirmed until a YAML is stored again.\n";
 
   volatile std::sig_atomic_t interrupted = 0;
 
@@ -210,6 +216,9 @@ int main(int argc, char** argv)
   set->add_option("--size", size, "WIDTHxHEIGHT of a raw file (each -32768 to 32767)");
   set->add_flag("--force", force, "store a raw file whose byte count is not WIDTH x HEIGHT");
   set->add_flag("--occupancy", occupancy, "store occupancy values (see the cell layout)");
+  mapio::MapDescription described;
+  set->add_option("--frame", described.frame, "with a YAML: the frame its origin is in")->capture_default_str();
+  set->add_option("--note", described.text, "with a YAML: a short note kept with its description");
 
   mapio::MapWriteOptions writeOptions;
   std::string mode = "trinary";
@@ -220,19 +229,25 @@ int main(int argc, char** argv)
   get->add_option("--region", region, "X,Y,W,H: only the W x H cells whose first cell is X,Y of the stored map")
     ->delimiter(',')->expected(4)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
   get->add_flag("--occupancy", occupancy, "the map holds occupancy values: convert them to grey");
-  get->add_option("--mode", mode, "mode written to a YAML and used by --occupancy: trinary, scale or raw")
-    ->capture_default_str();
-  get->add_option("--resolution", writeOptions.metadata.resolution, "metres per cell, for a YAML")
-    ->check(positiveNumber)->capture_default_str();
-  get->add_option("--origin", origin, "x,y,yaw of the lower-left cell, for a YAML")
-    ->delimiter(',')->expected(3)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  CLI::Option* modeGiven =
+    get->add_option("--mode", mode, "mode written to a YAML and used by --occupancy: trinary, scale or raw; "
+                                    "default the stored one, else trinary");
+  CLI::Option* resolutionGiven =
+    get->add_option("--resolution", writeOptions.metadata.resolution,
+                    "metres per cell, for a YAML; default the stored one, else 0.05")
+      ->check(positiveNumber);
+  CLI::Option* originGiven =
+    get->add_option("--origin", origin, "x,y,yaw of the lower-left cell, for a YAML; default the stored one "
+                                        "(of the whole map, so not with --region), else 0,0,0")
+      ->delimiter(',')->expected(3)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
 
   std::string watchFile;
   CLI::App* watch = app.add_subcommand("watch", "print one line per stored map (version, size, CRC, time) until Ctrl-C");
   watch->add_option("--get", watchFile, "fetch the map into this file after each change");
 
   bool json = false;
-  CLI::App* info = app.add_subcommand("info", "describe the stored map");
+  CLI::App* info = app.add_subcommand("info", "describe the stored map: size, cells, version, time stored, "
+                                              "resolution and origin");
   info->add_flag("--json", json, "one JSON object instead of text");
 
   try {
@@ -259,10 +274,20 @@ int main(int argc, char** argv)
       else {
         map = mapio::readMapFile(file, occupancy);
       }
+      const bool yaml = size.empty() && mapio::formatOf(file) == mapio::MapFormat::Yaml;
+      if (yaml) {
+        const std::string frame = described.frame, note = described.text;
+        described = mapio::describedBy(mapio::readMapYaml(file), frame);
+        described.text = note;
+      }
       KorventConnection korvent(connection);
       const TransferReport report(quiet);
       if (at.empty()) {
-        korvent.setGridMap(map);
+        // One call, so that no reader sees the new cells with the old description.
+        if (yaml)
+          korvent.setDescribedMap(map, described);
+        else
+          korvent.setGridMap(map);
         report.done("sent", map.cells.size());
         std::cout << "stored " << map.width << " x " << map.height << ", " << map.cells.size()
                   << " bytes from " << file << std::endl;
@@ -275,25 +300,41 @@ int main(int argc, char** argv)
       }
     }
     else if (get->parsed()) {
-      writeOptions.occupancy = occupancy;
-      writeOptions.metadata.mode = mapio::occupancyModeNamed(mode, "--mode");
+      const mapio::OccupancyMode modeNamed = mapio::occupancyModeNamed(mode, "--mode");
       if (origin.size() != writeOptions.metadata.origin.size())
         throw MapError("origin takes three numbers, x,y,yaw", "--origin");
-      std::copy(origin.begin(), origin.end(), writeOptions.metadata.origin.begin());
+      // Only a YAML or occupancy values need the description.
+      const bool describing = occupancy || mapio::formatOf(file) == mapio::MapFormat::Yaml;
       KorventConnection korvent(connection);
       const TransferReport report(quiet);
+      korvent::MapInfo stored;
       korvent::GridMap fetched;
       korvent::Region part;
       mapio::GridMapView map;
       if (region.empty()) {
-        fetched = korvent.getGridMap();
+        fetched = describing ? korvent.getDescribedMap(stored) : korvent.getGridMap();
         map = viewOf(fetched);
       }
       else {
+        if (describing)
+          stored = korvent.info();
         part = korvent.getRegion(region[0], region[1], region[2], region[3]);
         map = viewOf(part);
       }
       report.done("received", map.cells.size());
+      const double resolution = writeOptions.metadata.resolution;
+      if (stored.description)
+        writeOptions.metadata = mapio::metadataOf(fileDescriptionOf(*stored.description));
+      if (!region.empty())
+        writeOptions.metadata.origin = {};
+      writeOptions.occupancy = occupancy;
+      if (modeGiven->count() > 0 || !stored.description)
+        writeOptions.metadata.mode = modeNamed;
+      if (resolutionGiven->count() > 0)
+        writeOptions.metadata.resolution = resolution;
+      if (originGiven->count() > 0)
+        std::copy(origin.begin(), origin.end(), writeOptions.metadata.origin.begin());
+      mode = mapio::nameOf(writeOptions.metadata.mode);
       const mapio::MapWriteResult written = mapio::writeMapFile(file, map, writeOptions);
       if (written.written == mapio::MapFormat::Raw && mapio::formatOf(file) != mapio::MapFormat::Raw)
         std::cerr << "korvent-map: warning: the stored map's " << map.cells.size() << " bytes are not an image of "
@@ -310,9 +351,22 @@ int main(int argc, char** argv)
     }
     else {
       KorventConnection korvent(connection);
-      const korvent::GridMap fetched = korvent.getGridMap();
+      korvent::MapInfo stored;
+      const korvent::GridMap fetched = korvent.getDescribedMap(stored);
       const mapio::MapSummary summary(viewOf(fetched));
-      std::cout << (json ? summary.json() : summary.text()) << std::flush;
+      std::optional<mapio::MapDescription> description;
+      if (stored.description)
+        description = fileDescriptionOf(*stored.description);
+      const std::string storedAt = stored.version == 0 ? "" : mapio::isoTime(stored.storedAt);
+      if (json)
+        std::cout << "{" << summary.jsonMembers() << ", \"version\": " << stored.version << ", \"stored_at\": "
+                  << (storedAt.empty() ? "null" : "\"" + storedAt + "\"") << ", "
+                  << mapio::descriptionJsonMembers(description ? &*description : nullptr, stored.confirmed) << "}"
+                  << std::endl;
+      else
+        std::cout << summary.text() << "version     " << stored.version << "\nstored      "
+                  << (storedAt.empty() ? "never" : storedAt) << "\n"
+                  << mapio::descriptionText(description ? &*description : nullptr, stored.confirmed) << std::flush;
     }
   }
   catch (const MapError& error) {

@@ -39,6 +39,7 @@ namespace korvent
         change.y = static_cast<std::uint16_t>(event.data[6]);
         change.changedWidth = static_cast<std::uint16_t>(event.data[7]);
         change.changedHeight = static_cast<std::uint16_t>(event.data[8]);
+        change.flags = event.data.length() > 9 ? event.data[9] : 0;
         change.storedAt = std::chrono::system_clock::time_point(
             std::chrono::duration_cast<std::chrono::system_clock::duration>(
                 std::chrono::seconds(event.tm.sec) + std::chrono::nanoseconds(event.tm.nsec)));

@@ -71,13 +71,14 @@ namespace korvent
       return std::nullopt;
     }
 
-    // The whole map and its regions are served on ports of their own; a
-    // component of an older build serves both on one.
+    // The whole map is served on a port of its own, its regions and
+    // description on another; a component of an older build serves the
+    // map and its regions on one.
     bool providesAMapService(const RTC::PortProfile& profile)
     {
       for (CORBA::ULong i = 0; i < profile.interfaces.length(); ++i) {
         const std::string type = profile.interfaces[i].type_name.in();
-        if (profile.interfaces[i].polarity == RTC::PROVIDED && (type == "Korvent" || type == "KorventRegion"))
+        if (profile.interfaces[i].polarity == RTC::PROVIDED && (type == "Korvent" || type == "KorventRegion" || type == "KorventMapInfo"))
           return true;
       }
       return false;
@@ -142,15 +143,18 @@ namespace korvent
     component = bounded<RTC::RTObject>(object, timeout);
     std::optional<std::string> ior;
     std::optional<std::string> regionIor;
+    std::optional<std::string> mapInfoIor;
     try {
       RTC::PortServiceList_var ports = component->get_ports();
-      for (CORBA::ULong i = 0; i < ports->length() && !(ior && regionIor); ++i) {
+      for (CORBA::ULong i = 0; i < ports->length() && !(ior && regionIor && mapInfoIor); ++i) {
         RTC::PortService_var port = bounded<RTC::PortService>(ports[i], timeout);
         if (const std::optional<RTC::ConnectorProfile> profile = askPort(port)) {
           if (!ior)
             ior = providerIor(*profile, "Korvent");
           if (!regionIor)
             regionIor = providerIor(*profile, "KorventRegion");
+          if (!mapInfoIor)
+            mapInfoIor = providerIor(*profile, "KorventMapInfo");
         }
       }
     }
@@ -166,6 +170,10 @@ namespace korvent
       if (regionIor) {
         CORBA::Object_var regionProvider = orb->string_to_object(regionIor->c_str());
         region = bounded<KorventRegion>(regionProvider, timeout);
+      }
+      if (mapInfoIor) {
+        CORBA::Object_var mapInfoProvider = orb->string_to_object(mapInfoIor->c_str());
+        mapInfo = bounded<KorventMapInfo>(mapInfoProvider, timeout);
       }
     }
     catch (const CORBA::SystemException& error) {

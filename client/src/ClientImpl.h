@@ -6,6 +6,7 @@
 #include "korvent/Client.h"
 
 #include <Korvent.hh>
+#include <KorventMapInfo.hh>
 #include <KorventRegion.hh>
 #include <RTC.hh>
 
@@ -35,6 +36,7 @@ namespace korvent
     RTC::RTObject_var component;
     Korvent_var service;
     KorventRegion_var region;  // nil when the component offers no region service
+    KorventMapInfo_var mapInfo;  // nil when the component offers no description service
     std::unique_ptr<ChangeInbox> changes;  // connected on the first wait for a change
 
     Impl(const ClientOptions& given, std::string location);
@@ -48,11 +50,13 @@ namespace korvent
 
     // The region service; NoSuchService if the component has none.
     KorventRegion_ptr regionService() const;
+    // The description service; NoSuchService if the component has none.
+    KorventMapInfo_ptr mapInfoService() const;
 
     CORBA::Object_ptr resolve(const std::string& rootUrl, const std::string& server, const std::string& name);
     void findService(CORBA::Object_ptr object);
     // The connector profile that publishes the port's providers, if it
-    // provides Korvent or KorventRegion.
+    // provides one of the map's interfaces.
     std::optional<RTC::ConnectorProfile> askPort(RTC::PortService_ptr port);
   };
 }

@@ -13,6 +13,7 @@
 #include <zlib.h>
 
 #include <arpa/inet.h>
+#include <limits>
 #include <csignal>
 #include <netinet/in.h>
 #include <sys/mman.h>
@@ -178,6 +179,83 @@ TEST_F(KorventClient, WaitsForChangesFromItsOwnInPort)
   EXPECT_EQ(7, next->y);
   EXPECT_EQ(3, next->changedWidth);
   EXPECT_EQ(2, next->changedHeight);
+}
+
+TEST_F(KorventClient, DescriptionWritesAreVersionedRefusedWhenUnfitAndAnnounced)
+{
+  start();
+  Client client = Client::atNameServer(names_.address());
+  EXPECT_FALSE(client.info().description);
+  korvent::MapDescription described;
+  described.resolution = 0.025;
+  described.originX = -12.5;
+  described.originY = 3.0;
+  described.originYaw = 0.1;
+  described.frame = "warehouse";
+  described.mode = korvent::MapDescription::Mode::Scale;
+  described.text = "ground floor";
+  const std::vector<std::uint8_t> cells = pattern(40 * 30);
+  EXPECT_EQ(1u, client.setDescribedMap(40, 30, cells.data(), cells.size(), described));
+  EXPECT_EQ(cells, bytesOf(client.getMap()));
+
+  korvent::MapDescription moved = described;
+  moved.originX = 4.5;
+  EXPECT_EQ(2u, client.setDescription(moved, 1));
+  const korvent::MapInfo info = client.info();
+  EXPECT_EQ(2u, info.version);
+  EXPECT_EQ(40, info.width);
+  EXPECT_TRUE(info.confirmed);
+  EXPECT_LE(std::chrono::system_clock::now() - info.storedAt, std::chrono::minutes(1));
+  ASSERT_TRUE(info.description);
+  EXPECT_EQ(4.5, info.description->originX);
+  EXPECT_EQ("warehouse", info.description->frame);
+  EXPECT_EQ(korvent::MapDescription::Mode::Scale, info.description->mode);
+  EXPECT_EQ("ground floor", info.description->text);
+
+  const std::optional<korvent::MapChange> change = client.waitForChange(0, std::chrono::seconds(20));
+  ASSERT_TRUE(change);
+  EXPECT_EQ(2u, change->version);
+  EXPECT_EQ(korvent::MapChange::descriptionOnly | korvent::MapChange::described, change->flags);
+  EXPECT_EQ(0, change->changedWidth);
+
+  // Refused over the wire, saying why, and nothing changes.
+  const auto expectRefused = [&](const korvent::MapDescription& bad, korvent::DescriptionRefused::Refusal refusal,
+                                 std::optional<std::uint64_t> expected, const std::string& why) {
+    try {
+      client.setDescription(bad, expected);
+      ADD_FAILURE() << "accepted: " << why;
+    }
+    catch (const korvent::DescriptionRefused& refused) {
+      EXPECT_EQ(refusal, refused.refusal());
+      EXPECT_EQ(2u, refused.currentVersion());
+      EXPECT_NE(std::string::npos, refused.reason().find(why)) << refused.what();
+    }
+  };
+  using Refusal = korvent::DescriptionRefused::Refusal;
+  korvent::MapDescription bad = moved;
+  bad.resolution = std::numeric_limits<double>::quiet_NaN();
+  expectRefused(bad, Refusal::InvalidValue, std::nullopt, "resolution");
+  bad = moved;
+  bad.originY = std::numeric_limits<double>::quiet_NaN();
+  expectRefused(bad, Refusal::InvalidValue, std::nullopt, "origin y");
+  bad = moved;
+  bad.freeThreshold = 0.9;
+  expectRefused(bad, Refusal::InvalidValue, std::nullopt, "below occupied_thresh");
+  bad = moved;
+  bad.text.assign(5000, 'x');
+  expectRefused(bad, Refusal::InvalidValue, std::nullopt, "text");
+  expectRefused(described, Refusal::StaleVersion, 1, "version 2, not 1");
+  try {
+    client.setDescribedMap(40, 30, cells.data(), cells.size(), bad);
+    ADD_FAILURE() << "a map with an unfit description was stored";
+  }
+  catch (const korvent::DescriptionRefused& refused) {
+    EXPECT_EQ(Refusal::InvalidValue, refused.refusal());
+  }
+  const korvent::MapInfo after = client.info();
+  EXPECT_EQ(2u, after.version);
+  EXPECT_EQ(4.5, after.description->originX);
+  EXPECT_EQ(described.originYaw, after.description->originYaw);
 }
 
 TEST_F(KorventClient, EachFailureHasItsOwnException)

@@ -4,6 +4,7 @@
 #include "mapio/Checksum.h"
 #include "mapio/FileBytes.h"
 #include "mapio/MapError.h"
+#include "LittleEndian.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -21,20 +22,6 @@ namespace mapio
     // which format 1 does not have.
     constexpr std::size_t checksumAt(std::uint64_t fileFormat) { return fileFormat == 1 ? 24 : 32; }
     constexpr std::size_t headerSize(std::uint64_t fileFormat) { return checksumAt(fileFormat) + 4; }
-
-    void putLittle(std::string& out, std::uint64_t value, int bytes)
-    {
-      for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
-    }
-
-    std::uint64_t getLittle(const std::string& in, std::size_t at, int bytes)
-    {
-      std::uint64_t value = 0;
-      for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(in[at + i]);
-      return value;
-    }
 
     std::uint32_t checksumOf(const std::string& header, std::uint64_t fileFormat, const char* cells,
                              std::size_t count)
@@ -73,7 +60,8 @@ namespace mapio
     if (bytes.size() - headerBytes < count)
       throw MapError("map store file is truncated: " + std::to_string(bytes.size() - headerBytes) +
                      " of " + std::to_string(count) + " cells present", where);
-    if (bytes.size() - headerBytes > count)
+    const std::size_t cellsEnd = headerBytes + count;
+    if (bytes.size() > cellsEnd && !startsDescriptionSection(std::string_view(bytes).substr(cellsEnd)))
       throw MapError("map store file is corrupt: bytes after the last cell", where);
     if (checksumOf(bytes, fileFormat, bytes.data() + headerBytes, count) != getLittle(bytes, checksumAt(fileFormat), 4))
       throw MapError("map store file is corrupt: checksum mismatch", where);
@@ -84,6 +72,8 @@ namespace mapio
     map.width = static_cast<short>(static_cast<std::uint16_t>(getLittle(bytes, 12, 2)));
     map.height = static_cast<short>(static_cast<std::uint16_t>(getLittle(bytes, 14, 2)));
     map.cells.assign(bytes, headerBytes, count);
+    if (bytes.size() > cellsEnd)
+      map.description = decodeDescriptionSection(std::string_view(bytes).substr(cellsEnd), where);
     return map;
   }
 
@@ -96,12 +86,16 @@ namespace mapio
   }
 
   void writeStoreFile(const std::string& path, short width, short height, std::string_view cells,
-                      std::uint64_t mapVersion)
+                      std::uint64_t mapVersion, const StoredDescription* description)
   {
     const std::string header = storeHeaderOf(width, height, cells, mapVersion);
     AtomicFile file(path);
     file.write(header.data(), header.size());
     file.write(cells.data(), cells.size());
+    if (description) {
+      const std::string section = encodeDescriptionSection(*description);
+      file.write(section.data(), section.size());
+    }
     file.commit(AtomicFile::Durability::Synced);
   }
 }

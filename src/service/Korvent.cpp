@@ -28,12 +28,14 @@ Korvent_::Korvent_(RTC::Manager* manager)
     mapService(),
     regionPort("KorventRegionPV"),
     regionService(),
+    mapInfoService(),
     changeEvent(),
     changePort("mapChanged", changeEvent),
     announcer(processGridMap(), changePort)
 {
   servicePort.registerProvider("Korvent", "Korvent", mapService);
   regionPort.registerProvider("KorventRegion", "KorventRegion", regionService);
+  regionPort.registerProvider("KorventMapInfo", "KorventMapInfo", mapInfoService);
   registerPort(servicePort);
   registerOutPort("mapChanged", changePort);
   registerPort(regionPort);

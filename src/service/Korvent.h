@@ -6,6 +6,7 @@
 #include <rtm/manager/Manager.h>
 #include <rtm/dataports/OutPort.h>
 
+#include "service/KorventMapInfoSVC_impl.h"
 #include "service/KorventRegionSVC_impl.h"
 #include "service/KorventSVC_impl.h"
 #include "store/MapChangeAnnouncer.h"
@@ -28,6 +29,7 @@ private:
   KorventSVC_impl mapService;
   RTC::CorbaPort regionPort;
   KorventRegionSVC_impl regionService;
+  KorventMapInfoSVC_impl mapInfoService;
   RTC::TimedULongSeq changeEvent;
   RTC::OutPort<RTC::TimedULongSeq> changePort;
   MapChangeAnnouncer announcer;  // after the port it writes to, so it stops first

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #include <new>
+#include <optional>
 #include <utility>
 
 DurableMapWriter::DurableMapWriter(GridMapStore& store, const std::string& path,
@@ -44,8 +45,11 @@ void DurableMapWriter::offer(const GridMapStore::Snapshot& snapshot)
 std::string DurableMapWriter::write(const GridMapSnapshot& snapshot) const
 {
   try {
+    std::optional<mapio::StoredDescription> described;
+    if (snapshot.description)
+      described = mapio::StoredDescription{*snapshot.description, snapshot.descriptionConfirmed};
     mapio::writeStoreFile(path_, static_cast<short>(snapshot.mapWidth), static_cast<short>(snapshot.mapHeight),
-                          snapshot.bytes(), snapshot.version);
+                          snapshot.bytes(), snapshot.version, described ? &*described : nullptr);
     return "";
   }
   catch (const mapio::MapError& error) {

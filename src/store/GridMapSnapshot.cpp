@@ -43,6 +43,8 @@ GridMapSnapshot::GridMapSnapshot(const GridMapSnapshot& previous, const CellRect
   : mapWidth(previous.mapWidth),
     mapHeight(previous.mapHeight),
     changed(area),
+    description(previous.description),
+    descriptionConfirmed(previous.descriptionConfirmed),
     size_(previous.size_),
     rectangular_(true),
     tilesAcross_(tilesFor(previous.mapWidth))
@@ -65,6 +67,9 @@ GridMapSnapshot::GridMapSnapshot(const GridMapSnapshot& other)
     version(other.version),
     storedAt(other.storedAt),
     changed(other.changed),
+    description(other.description),
+    descriptionConfirmed(other.descriptionConfirmed),
+    descriptionOnly(other.descriptionOnly),
     size_(other.size_),
     rectangular_(other.rectangular_),
     tilesAcross_(tilesFor(other.mapWidth))

@@ -3,6 +3,8 @@
 
 #include "store/CellRectangle.h"
 
+#include "mapio/MapDescription.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -63,6 +65,10 @@ public:
   std::uint64_t version = 0;  // 0 before the first store, then one more per stored map
   std::chrono::system_clock::time_point storedAt;  // when it was published; epoch for version 0
   CellRectangle changed;  // what this version changed from the last: the whole map after a replace
+  // Where the map lies and how its cells read; null while none was given.
+  std::shared_ptr<const mapio::MapDescription> description;
+  bool descriptionConfirmed = true;  // false once the cells changed size under it
+  bool descriptionOnly = false;      // this version changed the description and no cell
 
 private:
   struct Tile

@@ -2,6 +2,7 @@
 
 #include "store/RegionRefused.h"
 
+#include <stdexcept>
 #include <utility>
 
 namespace
@@ -10,6 +11,15 @@ namespace
   bool worthKeeping(std::size_t capacity, std::size_t length)
   {
     return capacity <= 2 * length + (1u << 20);
+  }
+
+  void refuseUnlessAt(const GridMapSnapshot& base, std::optional<std::uint64_t> expected)
+  {
+    if (expected && base.version != *expected)
+      throw RegionRefused(RegionRefused::Reason::StaleVersion,
+                          "the map is at version " + std::to_string(base.version) + ", not " +
+                              std::to_string(*expected),
+                          base.version);
   }
 }
 
@@ -25,9 +35,11 @@ GridMapStore::Snapshot GridMapStore::current() const
   return current_;
 }
 
-void GridMapStore::replace(const void* octets, std::size_t length,
-                           short width, short height)
+std::uint64_t GridMapStore::replace(const void* octets, std::size_t length, short width, short height,
+                                    std::shared_ptr<const mapio::MapDescription> description, bool confirmed)
 {
+  if (description)
+    refuseUnfit(*description);
   std::unique_ptr<std::string> buffer = takeSpare(length);
   if (!buffer)
     buffer = std::make_unique<std::string>();
@@ -36,17 +48,59 @@ void GridMapStore::replace(const void* octets, std::size_t length,
   else
     buffer->assign(static_cast<const char*>(octets), length);
   auto next = std::make_shared<GridMapSnapshot>(returnedToSpare(std::move(buffer)), width, height);
+  next->description = std::move(description);
+  next->descriptionConfirmed = confirmed;
 
   Snapshot retired;
+  std::uint64_t version = 0;
   {
     std::lock_guard<std::mutex> lock(currentMutex_);
-    retired = publishLocked(std::move(next));
+    // The description read and the map published under one lock, so that
+    // no description written meanwhile is lost.
+    if (!next->description) {
+      next->description = current_->description;
+      next->descriptionConfirmed = current_->descriptionConfirmed && current_->mapWidth == next->mapWidth &&
+                                   current_->mapHeight == next->mapHeight;
+    }
+    retired = publishLocked(next);
+    version = next->version;
     std::lock_guard<std::mutex> spareLock(spare_->mutex);
     spare_->currentLength = length;
     spare_->regionWrites = false;
   }
   // 'retired' is released here, outside the lock; if nothing else holds its
   // buffer, the buffer becomes the spare at once.
+  return version;
+}
+
+std::uint64_t GridMapStore::describe(const mapio::MapDescription& description,
+                                     std::optional<std::uint64_t> expected)
+{
+  refuseUnfit(description);
+  auto given = std::make_shared<const mapio::MapDescription>(description);
+  for (;;) {
+    const Snapshot base = current();
+    refuseUnlessAt(*base, expected);
+    auto next = std::make_shared<GridMapSnapshot>(*base);  // shares the cells
+    next->description = given;
+    next->descriptionConfirmed = true;
+    next->descriptionOnly = true;
+    next->changed = CellRectangle{0, 0, 0, 0};
+    Snapshot retired;
+    {
+      std::lock_guard<std::mutex> lock(currentMutex_);
+      if (current_ != base)
+        continue;  // another write came first: describe that one
+      retired = publishLocked(next);
+    }
+    return next->version;
+  }
+}
+
+void GridMapStore::refuseUnfit(const mapio::MapDescription& description)
+{
+  if (const std::string problem = mapio::problemWith(description); !problem.empty())
+    throw std::invalid_argument(problem);
 }
 
 std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* cells, std::size_t length,
@@ -54,11 +108,7 @@ std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* c
 {
   for (;;) {
     const Snapshot base = current();
-    if (expected && base->version != *expected)
-      throw RegionRefused(RegionRefused::Reason::StaleVersion,
-                          "the map is at version " + std::to_string(base->version) + ", not " +
-                              std::to_string(*expected),
-                          base->version);
+    refuseUnlessAt(*base, expected);
     base->checkRegion(area);
     const std::size_t count = static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height);
     if (length != count)

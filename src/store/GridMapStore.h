@@ -38,9 +38,22 @@ public:
   // The current map; never null (empty, 0 x 0, before the first replace).
   Snapshot current() const;
 
-  // Stores a copy of the octets with the two values under the next version.
-  // If memory runs out the exception leaves and the store is exactly as it was.
-  void replace(const void* octets, std::size_t length, short width, short height);
+  // Stores a copy of the octets with the two values under the next version,
+  // which it returns.  With `description` the map takes it (checked as
+  // describe() does, std::invalid_argument if unfit); without one it keeps
+  // the current description, unconfirmed unless width and height stay.  If
+  // memory runs out the exception leaves and the store is exactly as it was.
+  std::uint64_t replace(const void* octets, std::size_t length, short width, short height,
+                        std::shared_ptr<const mapio::MapDescription> description = nullptr,
+                        bool confirmed = true);
+
+  // Gives the current cells `description` under a new version, returned;
+  // with `expected`, only while the map is at that version.  Throws
+  // std::invalid_argument saying why for a description that makes no sense
+  // (mapio::problemWith), RegionRefused for a stale version, leaving the
+  // map as it was.
+  std::uint64_t describe(const mapio::MapDescription& description,
+                         std::optional<std::uint64_t> expected = std::nullopt);
 
   // Replaces the cells of `area` with `length` octets, row-major, and
   // returns the new version; with `expected`, only while the map is at that
@@ -77,6 +90,7 @@ private:
   // Numbers, stamps and publishes `next`; call with currentMutex_ held.
   // Returns the snapshot it replaced, to be let go outside the lock.
   Snapshot publishLocked(std::shared_ptr<GridMapSnapshot> next);
+  static void refuseUnfit(const mapio::MapDescription& description);
 
   std::shared_ptr<SpareSlot> spare_;
   mutable std::mutex currentMutex_;  // guards the pointer and the observers, never a copy

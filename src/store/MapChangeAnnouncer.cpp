@@ -42,7 +42,7 @@ RTC::TimedULongSeq MapChangeAnnouncer::eventOf(const GridMapSnapshot& snapshot)
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
   event.tm.sec = static_cast<CORBA::ULong>(seconds.count());
   event.tm.nsec = static_cast<CORBA::ULong>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch - seconds).count());
-  event.data.length(9);
+  event.data.length(10);
   event.data[0] = static_cast<CORBA::ULong>(snapshot.version);
   event.data[1] = pattern16(snapshot.mapWidth);
   event.data[2] = pattern16(snapshot.mapHeight);
@@ -52,6 +52,9 @@ RTC::TimedULongSeq MapChangeAnnouncer::eventOf(const GridMapSnapshot& snapshot)
   event.data[6] = pattern16(snapshot.changed.y);
   event.data[7] = pattern16(snapshot.changed.width);
   event.data[8] = pattern16(snapshot.changed.height);
+  event.data[9] = (snapshot.descriptionOnly ? descriptionOnlyFlag : 0u) |
+                  (snapshot.description ? describedFlag : 0u) |
+                  (snapshot.description && !snapshot.descriptionConfirmed ? unconfirmedFlag : 0u);
   return event;
 }
 

@@ -19,7 +19,11 @@
 //   data[1]  width  (16-bit pattern)                 width, height (each as
 //   data[2]  height (16-bit pattern)                 its 16-bit pattern)
 //   data[3]  byte count                  tm          when the map was stored
-//   data[4]  CRC-32 (zlib) of the cells
+//   data[4]  CRC-32 (zlib) of the cells  data[9]    flags: 1 only the description
+//                                                    changed (the rectangle is
+//                                                    empty), 2 the map has a
+//                                                    description, 4 it is
+//                                                    unconfirmed
 class MapChangeAnnouncer
 {
 public:
@@ -28,6 +32,7 @@ public:
   MapChangeAnnouncer(const MapChangeAnnouncer&) = delete;
   MapChangeAnnouncer& operator=(const MapChangeAnnouncer&) = delete;
 
+  static constexpr CORBA::ULong descriptionOnlyFlag = 1, describedFlag = 2, unconfirmedFlag = 4;
   static RTC::TimedULongSeq eventOf(const GridMapSnapshot& snapshot);
 
 private:

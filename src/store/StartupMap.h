@@ -12,7 +12,8 @@
 //   korvent.map.store            file that always holds the latest map;
 //                                loaded when it exists, and kept from then on
 //   korvent.map.load             map file (YAML, PGM or PNG) loaded when no
-//                                store file exists
+//                                store file exists; a YAML brings its
+//                                resolution, origin, mode and thresholds
 //   korvent.map.load.occupancy   yes: load it as occupancy values (default no)
 // Returns the writer that keeps the store file, or null without one; the
 // temporary files of writers killed mid-write are removed first.

@@ -3,9 +3,9 @@
 #include "web/MapPage.h"
 #include "web/MapTileRenderer.h"
 
+#include "mapio/MapDescriptionText.h"
 #include "mapio/MapSummary.h"
 
-#include <ctime>
 #include <optional>
 
 namespace
@@ -37,18 +37,6 @@ namespace
     return "";
   }
 
-  std::string isoTime(std::chrono::system_clock::time_point when)
-  {
-    const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
-    const std::time_t seconds = static_cast<std::time_t>(sinceEpoch.count() / 1000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(sinceEpoch.count() % 1000));
-    return text;
-  }
-
   std::string sizeMembers(const GridMapSnapshot& map)
   {
     return "\"width\": " + std::to_string(map.mapWidth) + ", \"height\": " + std::to_string(map.mapHeight) +
@@ -60,10 +48,11 @@ namespace
   {
     const std::string problem = whyNoImage(map);
     return "\"version\": " + std::to_string(map.version) +
-           ", \"stored_at\": " + (map.version == 0 ? "null" : "\"" + isoTime(map.storedAt) + "\"") +
+           ", \"stored_at\": " + (map.version == 0 ? "null" : "\"" + mapio::isoTime(map.storedAt) + "\"") +
            ", \"tile_size\": " + std::to_string(TilePyramid::tileSize) +
            ", \"top_level\": " + std::to_string(TilePyramid(map.mapWidth, map.mapHeight).topLevel()) +
-           ", \"no_image\": " + (problem.empty() ? "null" : "\"" + problem + "\"");
+           ", \"no_image\": " + (problem.empty() ? "null" : "\"" + problem + "\"") + ", " +
+           mapio::descriptionJsonMembers(map.description.get(), map.descriptionConfirmed);
   }
 
   void sendJson(httplib::Response& response, const std::string& members)

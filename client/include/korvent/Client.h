@@ -73,12 +73,13 @@ namespace korvent
   // Any other failure of the ORB or the peer.
   class CommunicationError : public Error { public: using Error::Error; };
 
-  // The component refused a region call; the map is as it was.
-  class RegionRefused : public Error
+  // The component refused a call; the map is as it was.  `Reason` tells why.
+  template <class Reason>
+  class RefusedCall : public Error
   {
   public:
-    enum class Refusal { OutsideMap, EmptySize, CellCountMismatch, MapNotRectangular, StaleVersion };
-    RegionRefused(Refusal refusal, std::uint64_t currentVersion, const std::string& reason, const std::string& where)
+    using Refusal = Reason;
+    RefusedCall(Refusal refusal, std::uint64_t currentVersion, const std::string& reason, const std::string& where)
       : Error(reason, where), refusal_(refusal), currentVersion_(currentVersion)
     {
     }
@@ -89,6 +90,40 @@ namespace korvent
   private:
     Refusal refusal_;
     std::uint64_t currentVersion_;
+  };
+
+  enum class RegionRefusal { OutsideMap, EmptySize, CellCountMismatch, MapNotRectangular, StaleVersion };
+  // A refused region call.
+  class RegionRefused : public RefusedCall<RegionRefusal> { public: using RefusedCall::RefusedCall; };
+  enum class DescriptionRefusal { InvalidValue, StaleVersion };
+  // A refused description write.
+  class DescriptionRefused : public RefusedCall<DescriptionRefusal> { public: using RefusedCall::RefusedCall; };
+
+  // Where the map lies and how its cells read as occupancy, as a map YAML
+  // says (resolution, origin, mode, negate, thresholds), with the frame the
+  // origin is in and a short note.
+  struct MapDescription
+  {
+    enum class Mode { Trinary, Scale, Raw };
+    double resolution = 0.05;                     // metres per cell
+    double originX = 0, originY = 0, originYaw = 0;  // of the lower-left cell: metres, radians
+    std::string frame = "map";                    // at most 64 bytes
+    Mode mode = Mode::Trinary;
+    bool negate = false;
+    double occupiedThreshold = 0.65;
+    double freeThreshold = 0.196;
+    std::string text;                             // at most 1024 bytes
+  };
+
+  // The stored map's version, time of storing, size and description.
+  struct MapInfo
+  {
+    std::uint64_t version = 0;
+    std::chrono::system_clock::time_point storedAt;  // the epoch for version 0
+    std::int16_t width = 0;
+    std::int16_t height = 0;
+    std::optional<MapDescription> description;  // none until one is given
+    bool confirmed = true;  // false: the cells changed size since the description was written
   };
 
   // The stored map's version and size, without its cells.
@@ -117,6 +152,8 @@ namespace korvent
     std::uint32_t crc32 = 0;    // zlib's, of the cells
     int x = 0, y = 0, changedWidth = 0, changedHeight = 0;  // the rectangle that changed
     std::chrono::system_clock::time_point storedAt;
+    std::uint32_t flags = 0;  // descriptionOnly, described, unconfirmed; 0 from an older component
+    static constexpr std::uint32_t descriptionOnly = 1, described = 2, unconfirmed = 4;
   };
 
   // A map as the ORB received it.
@@ -186,6 +223,16 @@ namespace korvent
     // Returns the new version.
     std::uint64_t setRegion(int x, int y, int width, int height, const std::uint8_t* data, std::size_t size,
                             std::optional<std::uint64_t> expected = std::nullopt);
+
+    // The map's description service (NoSuchService without one).  A
+    // description write makes a new version; with `expected`, only while
+    // the map is at that version.  setDescribedMap stores cells and
+    // description as one version.  Both throw DescriptionRefused.
+    MapInfo info();
+    std::uint64_t setDescription(const MapDescription& description,
+                                 std::optional<std::uint64_t> expected = std::nullopt);
+    std::uint64_t setDescribedMap(std::int16_t width, std::int16_t height, const std::uint8_t* data,
+                                  std::size_t size, const MapDescription& description);
 
     // The component's own reference ("IOR:..."), for reaching its other
     // ports, such as "mapChanged".

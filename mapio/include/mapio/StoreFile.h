@@ -2,6 +2,7 @@
 #define MAPIO_STOREFILE_H
 
 #include "mapio/GridMap.h"
+#include "mapio/StoreDescription.h"
 
 #include <cstdint>
 #include <optional>
@@ -18,12 +19,15 @@ namespace mapio
   //  24  map version              u64 (format 2 only)
   //  32  CRC-32 of bytes 8..31 followed by the cells   u32 (at 24 in format 1)
   // All numbers little-endian.  Format 1 files (28-byte header, no map
-  // version) are still read, as version 1 of the map.
+  // version) are still read, as version 1 of the map.  The map's
+  // description, when it has one, follows the cells in a section of its
+  // own (see StoreDescription.h); files without one load undescribed.
 
   // A map read back from the store file, with the version it was stored under.
   struct StoredMap : GridMap
   {
     std::uint64_t version = 1;
+    std::optional<StoredDescription> description;
   };
 
   // The map in `bytes`; throws MapError naming `where` for anything
@@ -33,9 +37,10 @@ namespace mapio
   // Nothing if no file exists at `path`, else as decodeStoreFile.
   std::optional<StoredMap> readStoreFile(const std::string& path);
 
-  // Replaces the file crash-safely, in format 2.  Throws MapError.
+  // Replaces the file crash-safely, in format 2, with the description
+  // section when `description` is given.  Throws MapError.
   void writeStoreFile(const std::string& path, short width, short height, std::string_view cells,
-                      std::uint64_t mapVersion);
+                      std::uint64_t mapVersion, const StoredDescription* description = nullptr);
 }
 
 #endif // MAPIO_STOREFILE_H
