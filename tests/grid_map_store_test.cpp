@@ -1,6 +1,8 @@
 #include "store/GridMapStore.h"
 #include "store/RegionRefused.h"
 
+#include "mapio/Checksum.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -41,12 +43,13 @@ TEST(GridMapStore, StartsEmptyAndReplacesWhole)
   EXPECT_EQ(9, store.current()->mapHeight);
 }
 
-TEST(GridMapStore, VersionsCountStoredMapsAndCanContinueFromEarlier)
+TEST(GridMapStore, VersionsCountStoredMapsAndCanContinueAboveAFloor)
 {
   GridMapStore store;
   EXPECT_EQ(0u, store.current()->version);
-  store.continueVersionsFrom(41);
-  EXPECT_EQ(41u, store.current()->version);
+  store.numberAbove(41);
+  store.numberAbove(7);  // a lower floor changes nothing
+  EXPECT_EQ(0u, store.current()->version);  // still no map stored
   EXPECT_TRUE(store.current()->bytes().empty());
   store.replace("ab", 2, 1, 2);
   EXPECT_EQ(2, store.current()->changed.height);
@@ -206,6 +209,7 @@ TEST(GridMapStore, RegionWritesMatchAModelAtEdgesCornersAndAcrossTiles)
     EXPECT_EQ(version, now->version);
     EXPECT_EQ(cells, regionOf(*now, area));
     EXPECT_EQ(model, now->bytes());
+    EXPECT_EQ(mapio::crc32Of(model.data(), model.size()), now->crc());
     EXPECT_EQ(area.x, now->changed.x);
     EXPECT_EQ(area.height, now->changed.height);
   }
@@ -316,4 +320,25 @@ TEST(GridMapStore, ConcurrentRegionWritesAndReadersSeeWholeRectangles)
   EXPECT_EQ(0, torn.load());
   EXPECT_EQ(201u, store.current()->version);
   EXPECT_EQ(std::string(270 * 290, '\x64'), regionOf(*store.current(), areas[1]));
+}
+
+// A writer that keeps losing the race to a stream of small writes takes the
+// write lock and finishes; without it this test would never end.
+TEST(GridMapStore, LargeRegionWriteFinishesWhileSmallWritesStream)
+{
+  constexpr int width = 2048;
+  constexpr int height = 2048;
+  GridMapStore store;
+  const std::string zeros(width * height, '\0');
+  store.replace(zeros.data(), zeros.size(), width, height);
+  std::atomic<bool> done{false};
+  std::thread streamer([&] {
+    for (int i = 0; !done; ++i)
+      store.writeRegion({i % width, 0, 1, 1}, "s", 1);
+  });
+  const std::string whole(zeros.size(), 'w');
+  store.writeRegion({0, 0, width, height}, whole.data(), whole.size());
+  done = true;
+  streamer.join();
+  EXPECT_EQ('w', regionOf(*store.current(), {width - 1, height - 1, 1, 1})[0]);
 }

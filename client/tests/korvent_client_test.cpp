@@ -162,7 +162,7 @@ TEST_F(KorventClient, WaitsForChangesFromItsOwnInPort)
   Client follower = Client::atNameServer(names_.address());
   const std::optional<korvent::MapChange> first = follower.waitForChange(0, std::chrono::seconds(20));
   ASSERT_TRUE(first);
-  EXPECT_EQ(1u, first->version);
+  EXPECT_EQ(static_cast<std::uint32_t>(writer.version()), first->version);
   EXPECT_EQ(40, first->width);
   EXPECT_EQ(30, first->height);
   EXPECT_EQ(cells.size(), first->bytes);
@@ -170,10 +170,11 @@ TEST_F(KorventClient, WaitsForChangesFromItsOwnInPort)
   EXPECT_FALSE(follower.waitForChange(first->version, std::chrono::milliseconds(300)));
 
   const std::vector<std::uint8_t> patch(6, 1);
-  writer.setRegion(5, 7, 3, 2, patch.data(), patch.size());
+  const std::uint64_t written = writer.setRegion(5, 7, 3, 2, patch.data(), patch.size());
   const std::optional<korvent::MapChange> next = follower.waitForChange(first->version, std::chrono::seconds(20));
   ASSERT_TRUE(next);
-  EXPECT_EQ(2u, next->version);
+  EXPECT_EQ(static_cast<std::uint32_t>(written), next->version);
+  EXPECT_EQ(first->version + 1, next->version);
   EXPECT_EQ(5, next->x);
   EXPECT_EQ(7, next->y);
   EXPECT_EQ(3, next->changedWidth);

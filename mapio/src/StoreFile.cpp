@@ -3,6 +3,7 @@
 #include "mapio/AtomicFile.h"
 #include "mapio/Checksum.h"
 #include "mapio/FileBytes.h"
+#include "LittleEndian.h"
 #include "mapio/MapError.h"
 
 #include <cerrno>
@@ -21,20 +22,6 @@ namespace mapio
     // which format 1 does not have.
     constexpr std::size_t checksumAt(std::uint64_t fileFormat) { return fileFormat == 1 ? 24 : 32; }
     constexpr std::size_t headerSize(std::uint64_t fileFormat) { return checksumAt(fileFormat) + 4; }
-
-    void putLittle(std::string& out, std::uint64_t value, int bytes)
-    {
-      for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
-    }
-
-    std::uint64_t getLittle(const std::string& in, std::size_t at, int bytes)
-    {
-      std::uint64_t value = 0;
-      for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(in[at + i]);
-      return value;
-    }
 
     std::uint32_t checksumOf(const std::string& header, std::uint64_t fileFormat, const char* cells,
                              std::size_t count)

@@ -2,6 +2,7 @@
 
 #include "store/RegionRefused.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace
@@ -52,7 +53,29 @@ void GridMapStore::replace(const void* octets, std::size_t length,
 std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* cells, std::size_t length,
                                         std::optional<std::uint64_t> expected)
 {
-  for (;;) {
+  // Lost races before the write lock is taken: enough that a few writers
+  // at once rarely need it, few enough that one never spins for long.
+  constexpr int racesBeforeLocking = 3;
+  std::unique_lock<std::mutex> exclusive(writeMutex_, std::defer_lock);
+  // Lets the other writers publish again however this call ends.
+  struct ExclusiveEnd
+  {
+    GridMapStore& store;
+    const std::unique_lock<std::mutex>& exclusive;
+    ~ExclusiveEnd()
+    {
+      if (!exclusive.owns_lock())
+        return;
+      std::lock_guard<std::mutex> lock(store.currentMutex_);
+      store.exclusiveWriter_ = false;
+    }
+  } ending{*this, exclusive};
+  for (int lost = 0;; ++lost) {
+    if (lost == racesBeforeLocking) {
+      exclusive.lock();
+      std::lock_guard<std::mutex> lock(currentMutex_);
+      exclusiveWriter_ = true;
+    }
     const Snapshot base = current();
     if (expected && base->version != *expected)
       throw RegionRefused(RegionRefused::Reason::StaleVersion,
@@ -67,30 +90,36 @@ std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* c
                           base->version);
 
     auto next = std::make_shared<GridMapSnapshot>(*base, area, static_cast<const char*>(cells));
-    Snapshot retired;
-    std::unique_ptr<std::string> unwanted;
-    {
-      std::lock_guard<std::mutex> lock(currentMutex_);
-      // Another write came first: build again on top of it, so that no
-      // write is lost and the expected version is checked against it.
-      if (current_ != base)
-        continue;
-      retired = publishLocked(next);
-      std::lock_guard<std::mutex> spareLock(spare_->mutex);
-      spare_->regionWrites = true;
-      unwanted = std::move(spare_->buffer);
-    }
-    // 'unwanted' and 'retired' are let go here, outside the lock.
-    return next->version;
+    // Another write came first: build again on top of it, so that no
+    // write is lost and the expected version is checked against it.
+    if (publishedRegion(base, next, exclusive.owns_lock()))
+      return next->version;
   }
 }
 
-void GridMapStore::continueVersionsFrom(std::uint64_t last)
+bool GridMapStore::publishedRegion(const Snapshot& base, const std::shared_ptr<GridMapSnapshot>& next,
+                                   bool exclusive)
 {
-  auto restarted = std::make_shared<GridMapSnapshot>(*current());
-  restarted->version = last;
+  Snapshot retired;
+  std::unique_ptr<std::string> unwanted;
+  {
+    std::lock_guard<std::mutex> lock(currentMutex_);
+    // Only a whole-map store can come between the exclusive writer and its map.
+    if (current_ != base || (exclusiveWriter_ && !exclusive))
+      return false;
+    retired = publishLocked(next);
+    std::lock_guard<std::mutex> spareLock(spare_->mutex);
+    spare_->regionWrites = true;
+    unwanted = std::move(spare_->buffer);
+  }
+  // 'unwanted' and 'retired' are let go here, outside the lock.
+  return true;
+}
+
+void GridMapStore::numberAbove(std::uint64_t floor)
+{
   std::lock_guard<std::mutex> lock(currentMutex_);
-  current_ = std::move(restarted);
+  versionFloor_ = std::max(versionFloor_, floor);
 }
 
 GridMapStore::ObserverHandle GridMapStore::addObserver(Observer observer)
@@ -115,7 +144,8 @@ void GridMapStore::removeObserver(ObserverHandle handle)
 GridMapStore::Snapshot GridMapStore::publishLocked(std::shared_ptr<GridMapSnapshot> next)
 {
   // Numbered and stamped under the lock, so versions follow publication order.
-  next->version = current_->version + 1;
+  next->previousVersion = current_->version;
+  next->version = std::max(current_->version, versionFloor_) + 1;
   next->storedAt = std::chrono::system_clock::now();
   Snapshot retired = std::exchange(current_, std::move(next));
   for (const auto& observer : observers_)

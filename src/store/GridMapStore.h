@@ -45,12 +45,15 @@ public:
   // Replaces the cells of `area` with `length` octets, row-major, and
   // returns the new version; with `expected`, only while the map is at that
   // version.  Throws RegionRefused, or bad_alloc, leaving the map as it was.
+  // The new version is built outside the lock; a writer that lost the race
+  // to publish a few times builds under the write lock, which keeps every
+  // other region writer out, so each call ends after bounded work.
   std::uint64_t writeRegion(const CellRectangle& area, const void* cells, std::size_t length,
                             std::optional<std::uint64_t> expected = std::nullopt);
 
-  // Makes the next stored map's version `last` + 1, so that versions keep
-  // counting across restarts; only before the first replace.
-  void continueVersionsFrom(std::uint64_t last);
+  // Makes every later version higher than `floor` (and than the current
+  // one), so that versions never repeat across restarts.
+  void numberAbove(std::uint64_t floor);
 
   // Each observer is called with each snapshot the store publishes, in the
   // order they are published: on the writing thread, under the store's
@@ -77,10 +80,16 @@ private:
   // Numbers, stamps and publishes `next`; call with currentMutex_ held.
   // Returns the snapshot it replaced, to be let go outside the lock.
   Snapshot publishLocked(std::shared_ptr<GridMapSnapshot> next);
+  // Publishes `next` if it was built on the current map (and no writer that
+  // holds the write lock is at work, unless `exclusive`).
+  bool publishedRegion(const Snapshot& base, const std::shared_ptr<GridMapSnapshot>& next, bool exclusive);
 
   std::shared_ptr<SpareSlot> spare_;
-  mutable std::mutex currentMutex_;  // guards the pointer and the observers, never a copy
+  std::mutex writeMutex_;  // held by a region writer that lost too many races
+  mutable std::mutex currentMutex_;  // guards the pointer, the observers and the two below, never a copy
   Snapshot current_;
+  std::uint64_t versionFloor_ = 0;
+  bool exclusiveWriter_ = false;  // a writer holding writeMutex_ is building
   std::vector<std::pair<ObserverHandle, Observer>> observers_;
   ObserverHandle nextHandle_ = 1;
 };

@@ -3,7 +3,44 @@
 #include "mapio/AtomicFile.h"
 #include "mapio/MapError.h"
 #include "mapio/MapFile.h"
+#include "mapio/RunFloorFile.h"
 #include "mapio/StoreFile.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace
+{
+  // Room left for the versions of one run: no run stores 2^32 maps, and
+  // versions stay below 2^53, exact in the web page's numbers, for more
+  // than a million restarts.
+  constexpr std::uint64_t versionsPerRun = std::uint64_t(1) << 32;
+
+  // Without anything on disk, versions start at the clock's microseconds
+  // since 1970: above those of an earlier run unless that run stored more
+  // than one map per microsecond or the clock went back.
+  std::uint64_t clockFloor()
+  {
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(sinceEpoch).count());
+  }
+
+  // With a store file, the run floor file beside it keeps the floor of the
+  // last run, written before that run served a version: this run starts
+  // above every version that run can have handed out, whatever the clock
+  // says and whether or not its maps reached the disk.
+  std::uint64_t durableFloor(const std::string& storePath, const std::optional<mapio::StoredMap>& stored)
+  {
+    const std::string runPath = storePath + ".run";
+    std::uint64_t floor = clockFloor();
+    if (const std::optional<std::uint64_t> last = mapio::readRunFloor(runPath))
+      floor = std::max(floor, *last + versionsPerRun);
+    if (stored)
+      floor = std::max(floor, stored->version + versionsPerRun);
+    mapio::writeRunFloor(runPath, floor);
+    return floor;
+  }
+}
 
 std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& config)
 {
@@ -18,12 +55,14 @@ std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& confi
   // would overwrite the user's map with the next set.
   std::optional<mapio::GridMap> map;
   GridMapStore& store = processGridMap();
-  if (!storePath.empty()) {
-    if (std::optional<mapio::StoredMap> stored = mapio::readStoreFile(storePath)) {
-      // The map keeps the version it had when the last process stored it.
-      store.continueVersionsFrom(stored->version - 1);
+  if (storePath.empty()) {
+    store.numberAbove(clockFloor());
+  }
+  else {
+    std::optional<mapio::StoredMap> stored = mapio::readStoreFile(storePath);
+    store.numberAbove(durableFloor(storePath, stored));
+    if (stored)
       map = std::move(*stored);
-    }
   }
   const bool fromStore = map.has_value();
   if (!map && !loadPath.empty())
@@ -34,6 +73,7 @@ std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& confi
   if (storePath.empty())
     return nullptr;
   mapio::removeStaleTemporaries(storePath);
+  mapio::removeStaleTemporaries(storePath + ".run");
   auto writer = std::make_unique<DurableMapWriter>(store, storePath);
   if (map && !fromStore)
     writer->offer(store.current());

@@ -29,7 +29,7 @@ namespace
     const std::string size = std::to_string(map.mapWidth) + " x " + std::to_string(map.mapHeight);
     if (map.version == 0)
       return "no map has been stored yet";
-    if (!cellsOf(map).sizeAgrees())
+    if (!map.rectangular())
       return "the map holds " + std::to_string(map.size()) + " bytes, which is not width x height (" +
              size + ")";
     if (map.mapWidth == 0 || map.mapHeight == 0)
@@ -53,7 +53,7 @@ namespace
   {
     return "\"width\": " + std::to_string(map.mapWidth) + ", \"height\": " + std::to_string(map.mapHeight) +
            ", \"bytes\": " + std::to_string(map.size()) +
-           ", \"size_agrees\": " + (cellsOf(map).sizeAgrees() ? "true" : "false");
+           ", \"size_agrees\": " + (map.rectangular() ? "true" : "false");
   }
 
   std::string versionMembers(const GridMapSnapshot& map)
