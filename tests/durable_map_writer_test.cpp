@@ -21,7 +21,7 @@ TEST(DurableMapWriter, ShutdownWritesTheNewestOfManyQuickSets)
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->cells, "map 199");
   EXPECT_EQ(stored->width, 199);
-  EXPECT_EQ(folder.entries(), std::vector<std::string>{"map.store"});
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"map.store", "map.store.log"}));
 }
 
 TEST(DurableMapWriter, StopsObservingWhenDestroyed)
@@ -38,7 +38,7 @@ TEST(DurableMapWriter, UnwritableFileNeitherBlocksSetsNorShutdown)
   TemporaryFolder folder;
   GridMapStore store;
   {
-    DurableMapWriter writer(store, folder / "absent/map.store", std::chrono::milliseconds(10));
+    DurableMapWriter writer(store, folder / "absent/map.store", std::nullopt, std::chrono::milliseconds(10));
     for (int i = 0; i < 20; ++i)
       store.replace("x", 1, 1, 1);
     EXPECT_EQ(store.current()->bytes(), "x");

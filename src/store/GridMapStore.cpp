@@ -53,6 +53,16 @@ void GridMapStore::replace(const void* octets, std::size_t length,
 std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* cells, std::size_t length,
                                         std::optional<std::uint64_t> expected)
 {
+  // The wait comes after the write lock is let go.
+  const auto [version, wait] = publishRegion(area, cells, length, expected);
+  if (wait)
+    (*wait)(version);
+  return version;
+}
+
+std::pair<std::uint64_t, std::shared_ptr<const GridMapStore::DurabilityWait>> GridMapStore::publishRegion(
+    const CellRectangle& area, const void* cells, std::size_t length, std::optional<std::uint64_t> expected)
+{
   // Lost races before the write lock is taken: enough that a few writers
   // at once rarely need it, few enough that one never spins for long.
   constexpr int racesBeforeLocking = 3;
@@ -70,8 +80,8 @@ std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* c
       store.exclusiveWriter_ = false;
     }
   } ending{*this, exclusive};
-  for (int lost = 0;; ++lost) {
-    if (lost == racesBeforeLocking) {
+  for (int races = 0;; ++races) {
+    if (races == racesBeforeLocking) {
       exclusive.lock();
       std::lock_guard<std::mutex> lock(currentMutex_);
       exclusiveWriter_ = true;
@@ -92,28 +102,39 @@ std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* c
     auto next = std::make_shared<GridMapSnapshot>(*base, area, static_cast<const char*>(cells));
     // Another write came first: build again on top of it, so that no
     // write is lost and the expected version is checked against it.
-    if (publishedRegion(base, next, exclusive.owns_lock()))
-      return next->version;
+    bool raced = false;
+    const std::shared_ptr<const DurabilityWait> wait = publishedRegion(base, next, exclusive.owns_lock(), raced);
+    if (!raced)
+      return {next->version, wait};
   }
 }
 
-bool GridMapStore::publishedRegion(const Snapshot& base, const std::shared_ptr<GridMapSnapshot>& next,
-                                   bool exclusive)
+std::shared_ptr<const GridMapStore::DurabilityWait> GridMapStore::publishedRegion(
+    const Snapshot& base, const std::shared_ptr<GridMapSnapshot>& next, bool exclusive, bool& lost)
 {
+  std::shared_ptr<const DurabilityWait> wait;
   Snapshot retired;
   std::unique_ptr<std::string> unwanted;
   {
     std::lock_guard<std::mutex> lock(currentMutex_);
     // Only a whole-map store can come between the exclusive writer and its map.
-    if (current_ != base || (exclusiveWriter_ && !exclusive))
-      return false;
+    lost = current_ != base || (exclusiveWriter_ && !exclusive);
+    if (lost)
+      return nullptr;
     retired = publishLocked(next);
+    wait = durabilityWait_;
     std::lock_guard<std::mutex> spareLock(spare_->mutex);
     spare_->regionWrites = true;
     unwanted = std::move(spare_->buffer);
   }
   // 'unwanted' and 'retired' are let go here, outside the lock.
-  return true;
+  return wait;
+}
+
+void GridMapStore::setDurabilityWait(std::shared_ptr<const DurabilityWait> wait)
+{
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  durabilityWait_ = std::move(wait);
 }
 
 void GridMapStore::numberAbove(std::uint64_t floor)

@@ -59,6 +59,12 @@ public:
   // order they are published: on the writing thread, under the store's
   // lock, so it must only hand the snapshot on.  Removing an observer waits
   // for a call to it in progress.
+  // Called by writeRegion with each version it made, after publishing and
+  // outside every lock, before it returns: the durable map waits there,
+  // bounded, until the version is on disk.  None by default.
+  using DurabilityWait = std::function<void(std::uint64_t version)>;
+  void setDurabilityWait(std::shared_ptr<const DurabilityWait> wait);
+
   using Observer = std::function<void(const Snapshot&)>;
   using ObserverHandle = std::uint64_t;
   ObserverHandle addObserver(Observer observer);
@@ -82,7 +88,13 @@ private:
   Snapshot publishLocked(std::shared_ptr<GridMapSnapshot> next);
   // Publishes `next` if it was built on the current map (and no writer that
   // holds the write lock is at work, unless `exclusive`).
-  bool publishedRegion(const Snapshot& base, const std::shared_ptr<GridMapSnapshot>& next, bool exclusive);
+  // writeRegion but for the durability wait, which it returns.
+  std::pair<std::uint64_t, std::shared_ptr<const DurabilityWait>> publishRegion(
+      const CellRectangle& area, const void* cells, std::size_t length, std::optional<std::uint64_t> expected);
+  // Returns the durability wait to call, or sets `lost`.
+  std::shared_ptr<const DurabilityWait> publishedRegion(const Snapshot& base,
+                                                        const std::shared_ptr<GridMapSnapshot>& next, bool exclusive,
+                                                        bool& lost);
 
   std::shared_ptr<SpareSlot> spare_;
   std::mutex writeMutex_;  // held by a region writer that lost too many races
@@ -90,6 +102,7 @@ private:
   Snapshot current_;
   std::uint64_t versionFloor_ = 0;
   bool exclusiveWriter_ = false;  // a writer holding writeMutex_ is building
+  std::shared_ptr<const DurabilityWait> durabilityWait_;
   std::vector<std::pair<ObserverHandle, Observer>> observers_;
   ObserverHandle nextHandle_ = 1;
 };

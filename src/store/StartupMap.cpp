@@ -3,11 +3,14 @@
 #include "mapio/AtomicFile.h"
 #include "mapio/MapError.h"
 #include "mapio/MapFile.h"
+#include "mapio/MapLogReplay.h"
 #include "mapio/RunFloorFile.h"
 #include "mapio/StoreFile.h"
 
 #include <algorithm>
 #include <chrono>
+
+#include <rtm/util/Logger.h>
 
 namespace
 {
@@ -42,6 +45,24 @@ namespace
   }
 }
 
+namespace
+{
+  // The store file's map brought up to the last intact record of its log.
+  DurableMapWriter::OnDisk replayed(const std::string& storePath, mapio::StoredMap& map)
+  {
+    const std::string logPath = storePath + ".log";
+    const mapio::LogReplay replay = mapio::replayMapLog(logPath, map);
+    if (!replay.tailProblem.empty())
+      RTC::logger().warn("warning: " + logPath + ": dropped the damaged end of the map log (" + replay.tailProblem +
+                         "); the map is at version " + std::to_string(map.version));
+    DurableMapWriter::OnDisk onDisk;
+    if (replay.exists)
+      onDisk.logBytes = replay.intactBytes;
+    onDisk.version = map.version;
+    return onDisk;
+  }
+}
+
 std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& config)
 {
   const std::string storePath = RTC::trimmed(config.getProperty("korvent.map.store"));
@@ -54,12 +75,15 @@ std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& confi
   // A store file that exists but is damaged stops start-up: starting empty
   // would overwrite the user's map with the next set.
   std::optional<mapio::GridMap> map;
+  std::optional<DurableMapWriter::OnDisk> onDisk;
   GridMapStore& store = processGridMap();
   if (storePath.empty()) {
     store.numberAbove(clockFloor());
   }
   else {
     std::optional<mapio::StoredMap> stored = mapio::readStoreFile(storePath);
+    if (stored)
+      onDisk = replayed(storePath, *stored);
     store.numberAbove(durableFloor(storePath, stored));
     if (stored)
       map = std::move(*stored);
@@ -74,7 +98,8 @@ std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& confi
     return nullptr;
   mapio::removeStaleTemporaries(storePath);
   mapio::removeStaleTemporaries(storePath + ".run");
-  auto writer = std::make_unique<DurableMapWriter>(store, storePath);
+  mapio::removeStaleTemporaries(storePath + ".log");
+  auto writer = std::make_unique<DurableMapWriter>(store, storePath, onDisk);
   if (map && !fromStore)
     writer->offer(store.current());
   return writer;

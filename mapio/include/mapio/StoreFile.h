@@ -3,7 +3,9 @@
 
 #include "mapio/GridMap.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +38,13 @@ namespace mapio
   // Replaces the file crash-safely, in format 2.  Throws MapError.
   void writeStoreFile(const std::string& path, short width, short height, std::string_view cells,
                       std::uint64_t mapVersion);
+
+  // The same for `cellCount` cells whose CRC-32 is known already, handed
+  // over in pieces, in order, by `nextPiece` (never an empty one before
+  // the last cell), so that no whole map need be held for it.
+  void writeStoreFile(const std::string& path, short width, short height, std::uint64_t cellCount,
+                      std::uint32_t cellsCrc, std::uint64_t mapVersion,
+                      const std::function<std::string_view()>& nextPiece);
 }
 
 #endif // MAPIO_STOREFILE_H
