@@ -79,6 +79,24 @@ namespace mapio
       throw MapError("cannot sync the map log: " + systemError(errno), path_);
   }
 
+  MapLogFile::Syncer::Syncer(const MapLogFile& log)
+    : path_(log.path_), fd_(::fcntl(log.fd_, F_DUPFD_CLOEXEC, 0))
+  {
+    if (fd_ < 0)
+      throw MapError("cannot open the map log to sync it: " + systemError(errno), path_);
+  }
+
+  MapLogFile::Syncer::~Syncer()
+  {
+    ::close(fd_);
+  }
+
+  void MapLogFile::Syncer::sync() const
+  {
+    if (::fdatasync(fd_) != 0)
+      throw MapError("cannot sync the map log: " + systemError(errno), path_);
+  }
+
   std::string MapLogFile::readFrom(std::uint64_t from) const
   {
     std::string bytes(size_ - from, '\0');

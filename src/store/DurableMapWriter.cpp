@@ -60,6 +60,7 @@ DurableMapWriter::DurableMapWriter(GridMapStore& store, const std::string& path,
       log_ = mapio::MapLogFile::create(logPath_, onDisk->version);
     acknowledged_->set(lastInMemory_, true);
   }
+  syncer_ = std::thread([this] { syncLoop(); });
   thread_ = std::thread([this] { run(); });
   observing_ = store_.addObserver([this](const GridMapStore::Snapshot& snapshot) { offer(snapshot); });
   std::shared_ptr<Acknowledgement> acknowledged = acknowledged_;
@@ -77,7 +78,48 @@ DurableMapWriter::~DurableMapWriter()
   }
   wake_.notify_one();
   thread_.join();
+  {
+    std::lock_guard<std::mutex> lock(syncMutex_);
+    syncStopping_ = true;
+  }
+  syncWake_.notify_one();
+  syncer_.join();
   acknowledged_->set(0, false);
+}
+
+void DurableMapWriter::syncSoon()
+{
+  if (!log_)
+    return;
+  auto syncer = std::make_shared<const mapio::MapLogFile::Syncer>(*log_);
+  {
+    std::lock_guard<std::mutex> lock(syncMutex_);
+    syncWanted_ = std::move(syncer);
+  }
+  syncWake_.notify_one();
+}
+
+void DurableMapWriter::syncLoop()
+{
+  bool failing = false;
+  std::unique_lock<std::mutex> lock(syncMutex_);
+  for (;;) {
+    syncWake_.wait(lock, [this] { return syncWanted_ || syncStopping_; });
+    if (!syncWanted_)
+      return;
+    const std::shared_ptr<const mapio::MapLogFile::Syncer> syncer = std::exchange(syncWanted_, nullptr);
+    lock.unlock();
+    try {
+      syncer->sync();
+      failing = false;
+    }
+    catch (const mapio::MapError& error) {
+      if (!failing)
+        std::cerr << "KorventComp: " << error.what() << std::endl;
+      failing = true;
+    }
+    lock.lock();
+  }
 }
 
 void DurableMapWriter::offer(const GridMapStore::Snapshot& snapshot)
@@ -215,8 +257,7 @@ std::string DurableMapWriter::write(const GridMapStore::Snapshot& whole,
     if (!records.empty())
       appendRecords(records);
     acknowledged_->set(lastInMemory_, true);
-    if (log_)
-      log_->sync();
+    syncSoon();
     startCompactionIfDue();
     return "";
   }

@@ -20,10 +20,11 @@
 // own: a whole map (setGridMap) replaces the store file crash-safely
 // (temporary file, fsync, rename, fsync of the folder) and starts a fresh
 // log; each region write appends one record to the log.  The records a
-// pass finds queued go out in one write(2) followed by one fdatasync, and
-// writeRegion's caller waits (at most `acknowledgeWithin`) until its
-// record is written, so that a killed process keeps every acknowledged
-// write.  Once the log outgrows the map (or 1 MiB), a thread of its own
+// pass finds queued go out in one write(2), and writeRegion's caller waits
+// (at most `acknowledgeWithin`) until its record is written, so that a
+// killed process keeps every acknowledged write; an fdatasync on a thread
+// of its own follows, merging the syncs asked while one runs, so that a
+// power loss keeps all but the writes of the last sync.  Once the log outgrows the map (or 1 MiB), a thread of its own
 // folds it into a fresh store file, without ever joining the map; the
 // records appended meanwhile move to the new log.  When writes come faster
 // than the disk takes them, or a write fails, the newest map is written
@@ -67,6 +68,10 @@ private:
   };
 
   void run();
+  // fdatasyncs the log on a thread of its own, so that the writer's next
+  // records need not wait for the disk; syncs asked meanwhile are merged.
+  void syncLoop();
+  void syncSoon();
   // An empty string on success, else why it failed.
   std::string write(const GridMapStore::Snapshot& whole, const std::vector<GridMapStore::Snapshot>& records);
   void writeWhole(const GridMapStore::Snapshot& snapshot);
@@ -100,6 +105,12 @@ private:
   std::string compactionError_;
   bool stopping_ = false;
   std::thread thread_;
+
+  std::mutex syncMutex_;  // guards the two below
+  std::condition_variable syncWake_;
+  std::shared_ptr<const mapio::MapLogFile::Syncer> syncWanted_;
+  bool syncStopping_ = false;
+  std::thread syncer_;
 };
 
 #endif // DURABLEMAPWRITER_H

@@ -26,6 +26,23 @@ namespace mapio
     // only what sync() saw.  Throws MapError.
     void append(const std::string& records);
     void sync();  // throws MapError
+
+    // Syncs what was appended through its own descriptor of the file, so
+    // that another thread can wait for the disk while appends go on, and
+    // the log can be replaced meanwhile.
+    class Syncer
+    {
+    public:
+      explicit Syncer(const MapLogFile& log);  // throws MapError
+      ~Syncer();
+      Syncer(const Syncer&) = delete;
+      Syncer& operator=(const Syncer&) = delete;
+      void sync() const;  // throws MapError
+
+    private:
+      std::string path_;
+      int fd_ = -1;
+    };
     // The octets from `from` to the end, as appended.
     std::string readFrom(std::uint64_t from) const;
 
