@@ -7,6 +7,7 @@
 
 #include <ctime>
 #include <optional>
+#include <utility>
 
 namespace
 {
@@ -177,9 +178,24 @@ void MapWebRoutes::wholeMap(const httplib::Request& request, httplib::Response& 
   if (!problem.empty())
     return refuse(response, 409, problem);
   const TileCache::Key key{map->version, static_cast<int>(*colouring), -1, 0, 0};
-  if (const TileCache::Image png =
-          cachedOrDrawn(key, response, [&] { return MapTileRenderer(cellsOf(*map), *colouring).whole(); }))
-    sendPng(request, response, *map, *png);
+  {
+    std::lock_guard<std::mutex> lock(largeMutex_);
+    if (largeImage_ && !(largeKey_ < key) && !(key < largeKey_))
+      return sendPng(request, response, *map, *largeImage_);
+  }
+  const TileCache::Image png =
+      cachedOrDrawn(key, response, [&] { return MapTileRenderer(cellsOf(*map), *colouring).whole(); });
+  if (!png)
+    return;
+  if (!cache_.find(key)) {
+    TileCache::Image replaced;  // let go outside the lock
+    std::lock_guard<std::mutex> lock(largeMutex_);
+    if (!largeImage_ || largeKey_ < key) {
+      largeKey_ = key;
+      replaced = std::exchange(largeImage_, png);
+    }
+  }
+  sendPng(request, response, *map, *png);
 }
 
 void MapWebRoutes::tile(const httplib::Request& request, httplib::Response& response)
