@@ -18,6 +18,12 @@ namespace
   {
     return std::string(length, value);
   }
+
+  void storeZeros(GridMapStore& store, int width, int height)
+  {
+    const std::string zeros(static_cast<std::size_t>(width) * height, '\0');
+    store.replace(zeros.data(), zeros.size(), static_cast<short>(width), static_cast<short>(height));
+  }
 }
 
 TEST(GridMapStore, StartsEmptyAndReplacesWhole)
@@ -285,8 +291,7 @@ TEST(GridMapStore, ConcurrentRegionWritesAndReadersSeeWholeRectangles)
   constexpr int width = 600;
   constexpr int height = 300;
   GridMapStore store;
-  const std::string zeros(width * height, '\0');
-  store.replace(zeros.data(), zeros.size(), width, height);
+  storeZeros(store, width, height);
   const CellRectangle areas[] = {{10, 10, 300, 270}, {320, 5, 270, 290}};
 
   std::atomic<bool> writing{true};
@@ -329,14 +334,13 @@ TEST(GridMapStore, LargeRegionWriteFinishesWhileSmallWritesStream)
   constexpr int width = 2048;
   constexpr int height = 2048;
   GridMapStore store;
-  const std::string zeros(width * height, '\0');
-  store.replace(zeros.data(), zeros.size(), width, height);
+  storeZeros(store, width, height);
   std::atomic<bool> done{false};
   std::thread streamer([&] {
     for (int i = 0; !done; ++i)
       store.writeRegion({i % width, 0, 1, 1}, "s", 1);
   });
-  const std::string whole(zeros.size(), 'w');
+  const std::string whole(width * height, 'w');
   store.writeRegion({0, 0, width, height}, whole.data(), whole.size());
   done = true;
   streamer.join();

@@ -3,6 +3,7 @@
 #include "mapio/AtomicFile.h"
 #include "mapio/MapError.h"
 #include "mapio/MapLog.h"
+#include "PositionalIo.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -59,18 +60,10 @@ namespace mapio
 
   void MapLogFile::append(const std::string& records)
   {
-    const char* next = records.data();
-    std::size_t left = records.size();
-    while (left > 0) {
-      const ssize_t written = ::pwrite(fd_, next, left, static_cast<off_t>(size_));
-      if (written < 0 && errno == EINTR)
-        continue;
-      if (written < 0)
-        throw MapError("cannot append to the map log: " + systemError(errno), path_);
-      next += written;
-      left -= static_cast<std::size_t>(written);
-      size_ += static_cast<std::uint64_t>(written);
-    }
+    const std::size_t written = writeFully(fd_, records.data(), records.size(), size_);
+    size_ += written;
+    if (written < records.size())
+      throw MapError("cannot append to the map log: " + systemError(errno), path_);
   }
 
   void MapLogFile::sync()
@@ -100,15 +93,9 @@ namespace mapio
   std::string MapLogFile::readFrom(std::uint64_t from) const
   {
     std::string bytes(size_ - from, '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t got = ::pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(from + done));
-      if (got < 0 && errno == EINTR)
-        continue;
-      if (got <= 0)
-        throw MapError("cannot read the map log back: " + (got < 0 ? systemError(errno) : "it is shorter"), path_);
-      done += static_cast<std::size_t>(got);
-    }
+    const int read = readFully(fd_, bytes.data(), bytes.size(), from);
+    if (read != 1)
+      throw MapError("cannot read the map log back: " + (read < 0 ? systemError(errno) : "it is shorter"), path_);
     return bytes;
   }
 }

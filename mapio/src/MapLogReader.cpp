@@ -3,6 +3,7 @@
 #include "mapio/Checksum.h"
 #include "mapio/MapError.h"
 #include "LittleEndian.h"
+#include "PositionalIo.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -39,20 +40,10 @@ namespace mapio
 
   bool MapLogReader::readAt(std::uint64_t at, void* into, std::size_t length) const
   {
-    char* next = static_cast<char*>(into);
-    while (length > 0) {
-      const ssize_t got = ::pread(fd_, next, length, static_cast<off_t>(at));
-      if (got < 0 && errno == EINTR)
-        continue;
-      if (got < 0)
-        throw MapError("cannot read: " + systemError(errno), path_);
-      if (got == 0)
-        return false;
-      next += got;
-      at += static_cast<std::uint64_t>(got);
-      length -= static_cast<std::size_t>(got);
-    }
-    return true;
+    const int read = readFully(fd_, into, length, at);
+    if (read < 0)
+      throw MapError("cannot read: " + systemError(errno), path_);
+    return read == 1;
   }
 
   bool MapLogReader::intactLastRecordAfter(std::uint64_t after) const
