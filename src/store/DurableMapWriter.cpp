@@ -135,8 +135,16 @@ void DurableMapWriter::offer(const GridMapStore::Snapshot& snapshot)
       pendingCells_ = 0;
     }
     else {
-      pending_.push_back(snapshot);
-      pendingCells_ += cellsOf(snapshot->changed);
+      try {
+        pending_.push_back(snapshot);
+        pendingCells_ += cellsOf(snapshot->changed);
+      }
+      catch (const std::bad_alloc&) {
+        // Called while the store publishes: never throw, write it whole.
+        whole_ = snapshot;
+        skipped.swap(pending_);
+        pendingCells_ = 0;
+      }
     }
   }
   wake_.notify_one();
