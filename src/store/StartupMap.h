@@ -9,8 +9,10 @@
 
 // Fills the process's store before the component serves it, from the
 // configuration's keys:
-//   korvent.map.store            file that always holds the latest map;
-//                                loaded when it exists, and kept from then on
+//   korvent.map.store            file that always holds the latest map, with
+//                                the log of region writes beside it; loaded
+//                                (and the log replayed) when it exists, and
+//                                kept from then on
 //   korvent.map.load             map file (YAML, PGM or PNG) loaded when no
 //                                store file exists
 //   korvent.map.load.occupancy   yes: load it as occupancy values (default no)
