@@ -81,28 +81,6 @@ GridMapSnapshot::GridMapSnapshot(const GridMapSnapshot& previous, const CellRect
       tiles_[static_cast<std::size_t>(row) * tilesAcross_ + column] = copiedTile(column, row, area, cells);
 }
 
-GridMapSnapshot::GridMapSnapshot(const GridMapSnapshot& other)
-  : mapWidth(other.mapWidth),
-    mapHeight(other.mapHeight),
-    version(other.version),
-    previousVersion(other.previousVersion),
-    regionWrite(other.regionWrite),
-    storedAt(other.storedAt),
-    changed(other.changed),
-    crc_(other.crc_),
-    size_(other.size_),
-    rectangular_(other.rectangular_),
-    tilesAcross_(tilesFor(other.mapWidth))
-{
-  if (Buffer joined = other.joinedOrNull()) {
-    whole_ = std::move(joined);
-    joined_.store(true, std::memory_order_release);
-  }
-  else {
-    shareTilesOf(other);
-  }
-}
-
 std::string_view GridMapSnapshot::bytes() const
 {
   if (!joined_.load(std::memory_order_acquire)) {

@@ -43,8 +43,7 @@ public:
   // `previous` with `area` (already checked against it) replaced by `cells`,
   // area.width x area.height octets, row-major.
   GridMapSnapshot(const GridMapSnapshot& previous, const CellRectangle& area, const char* cells);
-  // The same map, sharing its memory, for a copy that is numbered anew.
-  GridMapSnapshot(const GridMapSnapshot& other);
+  GridMapSnapshot(const GridMapSnapshot&) = delete;
   GridMapSnapshot& operator=(const GridMapSnapshot&) = delete;
 
   // The whole map, contiguous, valid while this snapshot is held.  The
