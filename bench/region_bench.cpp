@@ -4,9 +4,20 @@
 // 3 x the map + 30 MiB, after one whole store and the region traffic, then
 // after repeated whole-map stores.  The first whole-map read after region writes
 // joins the tiles into one buffer; later reads reuse it.
-// Usage: region_bench [--large]   (--large adds a 20800 x 13600, 283 MB map)
+// With --durable, on a 20800 x 13600 map (283 MB): 256 x 256 setRegion
+// with the durable map (korvent.map.store) off, the baseline, and on: the
+// median and worst latency, the component's CPU time per write (all its
+// threads, from /proc/<pid>/stat) and the octets it wrote per write (from
+// /proc/<pid>/io, folding the log into the store file included), then the
+// start-up time with a store file alone and with a log of 10 000 records.
+// Usage: region_bench [--large | --durable]   (--large adds a 20800 x 13600 map)
 #include "GridMapClient.h"
 #include "KorventProcess.h"
+#include "TemporaryFolder.h"
+
+#include "mapio/MapLog.h"
+#include "mapio/MapLogFile.h"
+#include "mapio/StoreFile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -14,8 +25,13 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -84,12 +100,143 @@ namespace
   }
 }
 
+namespace
+{
+  // User and system CPU seconds of every thread of `pid`.
+  double cpuSeconds(pid_t pid)
+  {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+      if (i >= 14)
+        ticks += std::stod(field);
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  }
+
+  // A field of /proc/<pid>/io ("write_bytes": octets sent to the disk).
+  double ioCounter(pid_t pid, const std::string& name)
+  {
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string key;
+    double value = 0;
+    while (io >> key >> value)
+      if (key == name + ":")
+        return value;
+    return -1;
+  }
+
+  std::uint64_t fileSizeOf(const std::string& path)
+  {
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+  }
+
+  void durableWrites(short width, short height, bool durable, int writes)
+  {
+    TemporaryFolder folder;
+    std::vector<std::string> args{"-o", "corba.args:-ORBgiopMaxMsgSize 400000000", "-o", "corba.request_timeout:600"};
+    if (durable)
+      args.insert(args.end(), {"-o", "korvent.map.store:" + folder / "map.store"});
+    RunningKorvent korvent(args);
+    const std::size_t bytes = static_cast<std::size_t>(width) * height;
+    korvent.service->setGridMap(width, height, makeMap(std::vector<CORBA::Octet>(bytes, 5)));
+    KorventRegion::CellSeq cells(edge * edge);
+    cells.length(edge * edge);
+    std::memset(cells.get_buffer(), 9, cells.length());
+    // Not counted: the whole map's store file, written on the writer's thread.
+    if (durable)
+      while (fileSizeOf(folder / "map.store") != 36 + bytes)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    korvent.region->setRegion(0, 0, edge, edge, cells);
+
+    std::mt19937 random(11);
+    const pid_t pid = korvent.process->pid();
+    const double cpuBefore = cpuSeconds(pid);
+    const double diskBefore = ioCounter(pid, "write_bytes");
+    std::vector<double> ms;
+    for (int i = 0; i < writes; ++i) {
+      const int x = static_cast<int>(random() % (width - edge + 1));
+      const int y = static_cast<int>(random() % (height - edge + 1));
+      std::memset(cells.get_buffer(), i % 250 + 1, cells.length());
+      const Clock::time_point start = Clock::now();
+      korvent.region->setRegion(x, y, edge, edge, cells);
+      ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    // A folding of the log still running belongs to these writes: wait
+    // until the component is idle.
+    for (double last = cpuSeconds(pid);;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      const double now = cpuSeconds(pid);
+      if (now - last < 0.02)
+        break;
+      last = now;
+    }
+    const double cpuMs = (cpuSeconds(pid) - cpuBefore) * 1000.0 / writes;
+    const double diskKiB = (ioCounter(pid, "write_bytes") - diskBefore) / 1024.0 / writes;
+    korvent.process->stop(SIGTERM, std::chrono::seconds(120));
+    std::sort(ms.begin(), ms.end());
+    std::printf("  durable map %-3s  setRegion %8.3f ms median %9.3f ms worst   CPU %6.3f ms/write   disk %8.1f KiB/write\n",
+                durable ? "on" : "off", ms[ms.size() / 2], ms.back(), cpuMs, diskKiB);
+  }
+
+  // Start-up time with the store file alone, then with `records` records
+  // of 256 x 256 in its log.
+  void startUp(short width, short height, int records)
+  {
+    TemporaryFolder folder;
+    const std::string store = folder / "map.store";
+    const std::size_t bytes = static_cast<std::size_t>(width) * height;
+    mapio::writeStoreFile(store, width, height, std::string(bytes, 5), 1);
+    auto timedStart = [&] {
+      const Clock::time_point start = Clock::now();
+      RunningKorvent korvent({"-o", "korvent.map.store:" + store});
+      const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+      korvent.process->stop(SIGTERM, std::chrono::seconds(120));
+      return seconds;
+    };
+    const double alone = timedStart();
+    // The run floor file moved the version on: the log follows the store file's.
+    const std::uint64_t base = mapio::readStoreFile(store)->version;
+    mapio::MapLogFile log = mapio::MapLogFile::create(store + ".log", base);
+    std::mt19937 random(5);
+    std::string chunk;
+    for (int n = 0; n < records; ++n) {
+      const std::size_t start = chunk.size();
+      const std::size_t cells = mapio::maplog::beginRegionRecord(
+          chunk, base + n + 1, base + n, static_cast<int>(random() % (width - edge + 1)),
+          static_cast<int>(random() % (height - edge + 1)), edge, edge);
+      std::memset(chunk.data() + cells, n % 250 + 1, edge * edge);
+      mapio::maplog::endRecord(chunk, start);
+      if (chunk.size() > (64u << 20) || n + 1 == records) {
+        log.append(chunk);
+        chunk.clear();
+      }
+    }
+    log.sync();
+    const double withLog = timedStart();
+    std::printf("  start-up until bound, store file alone (baseline)   %8.2f s\n", alone);
+    std::printf("  start-up until bound, with a log of %d records   %8.2f s  (log %.0f MiB)\n", records, withLog,
+                log.size() / 1048576.0);
+  }
+}
+
 int main(int argc, char** argv)
 {
   // Before the test support's ORB: omniORB keeps the first ORB_init's limit.
   int orbArgc = 3;
   char* orbArgv[] = {argv[0], const_cast<char*>("-ORBgiopMaxMsgSize"), const_cast<char*>("400000000"), nullptr};
   CORBA::ORB_var orb = CORBA::ORB_init(orbArgc, orbArgv);
+  if (argc > 1 && std::strcmp(argv[1], "--durable") == 0) {
+    const int writes = argc > 2 ? std::atoi(argv[2]) : 5000;
+    std::printf("256 x 256 region writes on a 20800 x 13600 map, %d writes each, loopback\n", writes);
+    durableWrites(20800, 13600, false, writes);
+    durableWrites(20800, 13600, true, writes);
+    startUp(20800, 13600, 10000);
+    return 0;
+  }
   std::printf("Region writes and reads of 256 x 256 cells (64 KiB) against whole maps, loopback, medians\n");
   measure(8192, 8192);
   if (argc > 1 && std::strcmp(argv[1], "--large") == 0)

@@ -7,6 +7,7 @@
 
 #include "mapio/MapError.h"
 #include "mapio/MapFile.h"
+#include "mapio/MapLog.h"
 #include "mapio/StoreFile.h"
 
 #include <gtest/gtest.h>
@@ -280,4 +281,36 @@ TEST_F(DurableMap, KilledDuringAStreamOfSetsRestartsWithACompleteMap)
       EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name << " left from the killed writer";
     stopCleanly();
   }
+}
+
+TEST_F(DurableMap, DamagedLogEndIsDroppedWithOneWarningAndDamageBeforeItStopsStart)
+{
+  mapio::writeStoreFile(storePath(), 4, 1, "abcd", 5);
+  std::string records;
+  for (const auto& [version, cell] : {std::pair<std::uint64_t, char>{6, 'X'}, {7, 'Y'}}) {
+    const std::size_t start = records.size();
+    const std::size_t at = mapio::maplog::beginRegionRecord(records, version, version - 1, int(version - 6), 0, 1, 1);
+    records[at] = cell;
+    mapio::maplog::endRecord(records, start);
+  }
+  const std::string log = mapio::maplog::header(5) + records;
+  const std::string logPath = storePath() + ".log";
+
+  writeFile(logPath, log.substr(0, log.size() - 3));
+  start(storeArgs());
+  EXPECT_EQ(storedCells(), "Xbcd");
+  stopCleanly();
+  const std::string err = component_->errorOutput();
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_NE(err.find("WARN"), std::string::npos) << err;
+  EXPECT_NE(err.find("the map is at version 6"), std::string::npos) << err;
+
+  std::string flipped = log;
+  flipped[mapio::maplog::headerSize + 40] ^= 0x01;  // the first record's cell
+  writeFile(logPath, flipped);
+  const auto [status, failure] = failedStart(storeArgs());
+  EXPECT_TRUE(exitedWith(status, 1)) << failure;
+  EXPECT_EQ(std::count(failure.begin(), failure.end(), '\n'), 1) << failure;
+  EXPECT_NE(failure.find("corrupt"), std::string::npos) << failure;
+  EXPECT_EQ(fileContent(logPath), flipped);
 }

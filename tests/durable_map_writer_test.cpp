@@ -2,6 +2,9 @@
 #include "store/DurableMapWriter.h"
 #include "TemporaryFolder.h"
 
+#include "mapio/MapError.h"
+#include "mapio/MapLog.h"
+#include "mapio/MapLogReplay.h"
 #include "mapio/StoreFile.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +24,7 @@ TEST(DurableMapWriter, ShutdownWritesTheNewestOfManyQuickSets)
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->cells, "map 199");
   EXPECT_EQ(stored->width, 199);
-  EXPECT_EQ(folder.entries(), std::vector<std::string>{"map.store"});
+  EXPECT_EQ(folder.entries(), (std::vector<std::string>{"map.store", "map.store.log"}));
 }
 
 TEST(DurableMapWriter, StopsObservingWhenDestroyed)
@@ -38,10 +41,106 @@ TEST(DurableMapWriter, UnwritableFileNeitherBlocksSetsNorShutdown)
   TemporaryFolder folder;
   GridMapStore store;
   {
-    DurableMapWriter writer(store, folder / "absent/map.store", std::chrono::milliseconds(10));
+    DurableMapWriter writer(store, folder / "absent/map.store", std::nullopt, std::chrono::milliseconds(10));
     for (int i = 0; i < 20; ++i)
       store.replace("x", 1, 1, 1);
     EXPECT_EQ(store.current()->bytes(), "x");
   }
   EXPECT_EQ(folder.entries(), std::vector<std::string>{});
+}
+
+namespace
+{
+  // The map after each of the writer's records, from the same writes.
+  struct WrittenLog
+  {
+    std::vector<std::string> maps;  // maps[k]: after the first k records
+    std::vector<std::size_t> ends;  // ends[k]: the log's length after k records
+  };
+
+  WrittenLog writeRegionsThroughTheWriter(const TemporaryFolder& folder)
+  {
+    constexpr int width = 300, height = 200;
+    GridMapStore store;
+    WrittenLog log;
+    std::string model(width * height, '.');
+    {
+      DurableMapWriter writer(store, folder / "map.store");
+      store.replace(model.data(), model.size(), width, height);
+      log.maps.push_back(model);
+      const CellRectangle areas[] = {{0, 0, 1, 1}, {290, 190, 10, 10}, {20, 30, 260, 3}, {5, 0, 2, 200}};
+      char value = 'a';
+      for (const CellRectangle& area : areas) {
+        const std::string cells(static_cast<std::size_t>(area.width) * area.height, value++);
+        store.writeRegion(area, cells.data(), cells.size());
+        for (int row = 0; row < area.height; ++row)
+          model.replace(static_cast<std::size_t>(area.y + row) * width + area.x, area.width, cells, 0, area.width);
+        log.maps.push_back(model);
+      }
+    }
+    // Writes that came before the first map was on disk went into it whole.
+    const std::string snapshot = mapio::readStoreFile(folder / "map.store")->cells;
+    while (!log.maps.empty() && log.maps.front() != snapshot)
+      log.maps.erase(log.maps.begin());
+    const std::string bytes = fileContent(folder / "map.store.log");
+    for (std::size_t at = mapio::maplog::headerSize; at <= bytes.size();) {
+      log.ends.push_back(at);
+      if (at == bytes.size())
+        break;
+      at += static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8 |
+            static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 2])) << 16;
+    }
+    return log;
+  }
+
+  // The store file's map replayed with `log` as its log.
+  std::pair<mapio::StoredMap, mapio::LogReplay> replayedWith(const TemporaryFolder& folder, const std::string& log)
+  {
+    writeFile(folder / "damaged.log", log);
+    mapio::StoredMap map = *mapio::readStoreFile(folder / "map.store");
+    const mapio::LogReplay replay = mapio::replayMapLog(folder / "damaged.log", map);
+    return {std::move(map), replay};
+  }
+}
+
+// A log cut anywhere replays to the map of the last whole record, saying so
+// unless the cut fell between records; a flipped bit drops the last record
+// but stops the replay when intact records follow it.
+TEST(DurableMapWriter, LogReplaysToTheLastIntactRecordAndRefusesDamageInTheMiddle)
+{
+  TemporaryFolder folder;
+  const WrittenLog written = writeRegionsThroughTheWriter(folder);
+  ASSERT_EQ(written.ends.size(), written.maps.size());
+  ASSERT_GE(written.ends.size(), 3u) << "too few records to tell the middle from the end";
+  const std::string log = fileContent(folder / "map.store.log");
+
+  for (std::size_t k = 0; k < written.ends.size(); ++k) {
+    const auto [atBoundary, clean] = replayedWith(folder, log.substr(0, written.ends[k]));
+    EXPECT_EQ(written.maps[k], atBoundary.cells) << "cut after record " << k;
+    EXPECT_EQ("", clean.tailProblem);
+    EXPECT_EQ(written.ends[k], clean.intactBytes);
+    if (k + 1 == written.ends.size())
+      break;
+    for (std::size_t inside : {written.ends[k] + 1, written.ends[k] + 30, written.ends[k + 1] - 1}) {
+      const auto [cut, replay] = replayedWith(folder, log.substr(0, inside));
+      EXPECT_EQ(written.maps[k], cut.cells) << "cut inside record " << k + 1 << " at " << inside;
+      EXPECT_NE("", replay.tailProblem);
+      EXPECT_EQ(written.ends[k], replay.intactBytes);
+    }
+
+    // One bit in each record, in its header, its cells or its checksum.
+    const std::size_t length = written.ends[k + 1] - written.ends[k];
+    for (std::size_t offset : {std::size_t(0), std::size_t(9), length / 2, length - 6, length - 1}) {
+      std::string flipped = log;
+      flipped[written.ends[k] + offset] = static_cast<char>(flipped[written.ends[k] + offset] ^ 0x10);
+      if (k + 2 == written.ends.size()) {
+        const auto [kept, replay] = replayedWith(folder, flipped);
+        EXPECT_EQ(written.maps[k], kept.cells) << "last record flipped at " << offset;
+        EXPECT_NE("", replay.tailProblem);
+      }
+      else {
+        EXPECT_THROW(replayedWith(folder, flipped), mapio::MapError) << "record " << k + 1 << " flipped at " << offset;
+      }
+    }
+  }
 }

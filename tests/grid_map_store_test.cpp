@@ -1,6 +1,8 @@
 #include "store/GridMapStore.h"
 #include "store/RegionRefused.h"
 
+#include "mapio/Checksum.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +19,12 @@ namespace
   std::string filled(std::size_t length, char value)
   {
     return std::string(length, value);
+  }
+
+  void storeZeros(GridMapStore& store, int width, int height)
+  {
+    const std::string zeros(static_cast<std::size_t>(width) * height, '\0');
+    store.replace(zeros.data(), zeros.size(), static_cast<short>(width), static_cast<short>(height));
   }
 }
 
@@ -43,12 +51,13 @@ TEST(GridMapStore, StartsEmptyAndReplacesWhole)
   EXPECT_EQ(9, store.current()->mapHeight);
 }
 
-TEST(GridMapStore, VersionsCountStoredMapsAndCanContinueFromEarlier)
+TEST(GridMapStore, VersionsCountStoredMapsAndCanContinueAboveAFloor)
 {
   GridMapStore store;
   EXPECT_EQ(0u, store.current()->version);
-  store.continueVersionsFrom(41);
-  EXPECT_EQ(41u, store.current()->version);
+  store.numberAbove(41);
+  store.numberAbove(7);  // a lower floor changes nothing
+  EXPECT_EQ(0u, store.current()->version);  // still no map stored
   EXPECT_TRUE(store.current()->bytes().empty());
   store.replace("ab", 2, 1, 2);
   EXPECT_EQ(2, store.current()->changed.height);
@@ -208,6 +217,7 @@ TEST(GridMapStore, RegionWritesMatchAModelAtEdgesCornersAndAcrossTiles)
     EXPECT_EQ(version, now->version);
     EXPECT_EQ(cells, regionOf(*now, area));
     EXPECT_EQ(model, now->bytes());
+    EXPECT_EQ(mapio::crc32Of(model.data(), model.size()), now->crc());
     EXPECT_EQ(area.x, now->changed.x);
     EXPECT_EQ(area.height, now->changed.height);
   }
@@ -283,8 +293,7 @@ TEST(GridMapStore, ConcurrentRegionWritesAndReadersSeeWholeRectangles)
   constexpr int width = 600;
   constexpr int height = 300;
   GridMapStore store;
-  const std::string zeros(width * height, '\0');
-  store.replace(zeros.data(), zeros.size(), width, height);
+  storeZeros(store, width, height);
   const CellRectangle areas[] = {{10, 10, 300, 270}, {320, 5, 270, 290}};
 
   std::atomic<bool> writing{true};
@@ -426,4 +435,24 @@ TEST(GridMapStore, EveryUnfitDescriptionIsRefusedLeavingTheMapAsItWas)
   edge.freeThreshold = 0;
   edge.occupiedThreshold = 1;
   EXPECT_NO_THROW(store.describe(edge));
+}
+
+// A writer that keeps losing the race to a stream of small writes takes the
+// write lock and finishes; without it this test would never end.
+TEST(GridMapStore, LargeRegionWriteFinishesWhileSmallWritesStream)
+{
+  constexpr int width = 2048;
+  constexpr int height = 2048;
+  GridMapStore store;
+  storeZeros(store, width, height);
+  std::atomic<bool> done{false};
+  std::thread streamer([&] {
+    for (int i = 0; !done; ++i)
+      store.writeRegion({i % width, 0, 1, 1}, "s", 1);
+  });
+  const std::string whole(width * height, 'w');
+  store.writeRegion({0, 0, width, height}, whole.data(), whole.size());
+  done = true;
+  streamer.join();
+  EXPECT_EQ('w', regionOf(*store.current(), {width - 1, height - 1, 1, 1})[0]);
 }

@@ -238,3 +238,72 @@ TEST(KorventRegion, RestartServesTheLastRegionWriteFromTheDurableMap)
   EXPECT_EQ(mapWidth, restarted.region->shape().width);
   EXPECT_EQ(model, wholeMap(restarted.service));
 }
+
+// Region writes stream until KorventComp is killed, in the middle of an
+// append or of folding the log into the store file: the next start serves
+// the map of the last acknowledged write or of a later one, never a mix,
+// and numbers it above every version the killed run answered.
+TEST(KorventRegion, KilledDuringRegionWritesRestartsWithAnAcknowledgedMap)
+{
+  constexpr int side = 1024;  // the log is folded after about 64 writes
+  constexpr int edge = 128;
+  TemporaryFolder folder;
+  const std::vector<std::string> args{"-o", "korvent.map.store:" + (folder / "map.store")};
+  auto areaOf = [](int n) { return std::pair<int, int>{(n * 7 % 8) * edge, (n * 3 % 8) * edge}; };
+  std::vector<CORBA::Octet> acknowledgedModel(side * side, 0);
+  int next = 0;
+  CORBA::ULongLong lastVersion = 0;
+  for (int round = 0; round < 4; ++round) {
+    std::unique_ptr<RunningKorvent> korvent = std::make_unique<RunningKorvent>(args);
+    if (round == 0)
+      korvent->service->setGridMap(side, side, makeMap(acknowledgedModel));
+    EXPECT_GT(korvent->region->shape().version, lastVersion);
+
+    // Each write fills its rectangle with its own number.
+    std::vector<CORBA::Octet> model = acknowledgedModel;
+    const int first = next;
+    std::atomic<int> acknowledged{first};
+    std::atomic<CORBA::ULongLong> answered{0};
+    std::thread writer([&] {
+      try {
+        for (int n = first;; ++n) {
+          const auto [x, y] = areaOf(n);
+          answered = korvent->region->setRegion(x, y, edge, edge,
+                                                cellsOf(std::vector<CORBA::Octet>(edge * edge, CORBA::Octet(n % 250 + 1))));
+          acknowledged = n + 1;
+        }
+      }
+      catch (const CORBA::Exception&) {
+      }
+    });
+    const int until = first + 40 + round * 37;
+    EXPECT_TRUE(waitFor([&] { return acknowledged >= until; }, 60s));
+    EXPECT_TRUE(korvent->process->stop(SIGKILL, 20s));
+    writer.join();
+    lastVersion = answered;
+    korvent.reset();
+
+    RunningKorvent restarted(args);
+    const std::vector<CORBA::Octet> served = wholeMap(restarted.service);
+    EXPECT_GT(restarted.region->shape().version, lastVersion);
+    // The map after each write from the last acknowledged one on.
+    bool matched = false;
+    for (int n = first;; ++n) {
+      if (n >= acknowledged && served == model) {
+        matched = true;
+        next = n;
+        break;
+      }
+      if (n > acknowledged + 2)
+        break;
+      const auto [x, y] = areaOf(n);
+      for (int row = 0; row < edge; ++row)
+        std::fill_n(model.begin() + (y + row) * side + x, edge, CORBA::Octet(n % 250 + 1));
+    }
+    ASSERT_TRUE(matched) << "round " << round << ": not the map of write " << acknowledged.load() << " or later";
+    acknowledgedModel = served;
+    for (const std::string& name : folder.entries())
+      EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name << " left from the killed writer";
+    EXPECT_TRUE(exitedCleanly(restarted.process->stop(SIGTERM, 20s))) << restarted.process->errorOutput();
+  }
+}

@@ -62,9 +62,10 @@ namespace
                                 makeMap(std::vector<CORBA::Octet>(map.cells.begin(), map.cells.end())));
   }
 
-  bool drawn(HeadlessBrowser& browser, int version)
+  // Whether the page has drawn the map stored now.
+  bool drawn(HeadlessBrowser& browser, RunningKorvent& korvent)
   {
-    return browser.evaluate("document.body.dataset.drawn") == std::to_string(version);
+    return browser.evaluate("document.body.dataset.drawn") == std::to_string(korvent.region->shape().version);
   }
 }
 
@@ -79,7 +80,7 @@ TEST(WebViewInBrowser, DrawsTheStoredMapAndFollowsANewOneWithoutReload)
 
   HeadlessBrowser browser(800, 600);
   browser.open("http://" + address + "/");
-  ASSERT_TRUE(waitFor([&] { return drawn(browser, 1); }, 60s)) << browser.evaluate("document.body.innerText");
+  ASSERT_TRUE(waitFor([&] { return drawn(browser, korvent); }, 60s)) << browser.evaluate("document.body.innerText");
   const std::string shot = browser.screenshot();
   const Comparison first = compare(decodeRgbPng(shot), browser.evaluate("korventView()"), sample);
   EXPECT_GT(first.checked, 100000);  // the map fills most of the 800 x 600 view
@@ -97,7 +98,7 @@ TEST(WebViewInBrowser, DrawsTheStoredMapAndFollowsANewOneWithoutReload)
   for (int row = 0; row < 120; ++row)
     next.cells[std::size_t(row) * 90 + row * 3 / 4] = '\0';
   store(korvent, next);
-  ASSERT_TRUE(waitFor([&] { return drawn(browser, 2); }, 30s)) << browser.evaluate("document.body.innerText");
+  ASSERT_TRUE(waitFor([&] { return drawn(browser, korvent); }, 30s)) << browser.evaluate("document.body.innerText");
   EXPECT_EQ(browser.evaluate("window.notReloaded"), true);
   const Comparison second = compare(decodeRgbPng(browser.screenshot()), browser.evaluate("korventView()"), next);
   EXPECT_GT(second.checked, 50000);
@@ -169,7 +170,7 @@ TEST(WebViewInBrowser, ShowsMetresInTheFrameAndFollowsANewDescription)
 
   HeadlessBrowser browser(800, 600);
   browser.open("http://" + address + "/");
-  ASSERT_TRUE(waitFor([&] { return drawn(browser, 1); }, 60s)) << browser.evaluate("document.body.innerText");
+  ASSERT_TRUE(waitFor([&] { return drawn(browser, korvent); }, 60s)) << browser.evaluate("document.body.innerText");
   expectScaleBar(browser, 0.05);
   // Cell 50,20 counts rows from the top; the frame's y from the bottom edge.
   EXPECT_EQ(pointerAt(browser, 50.5, 20.5), expectedPointer(-2.5 + 50.5 * 0.05, 1.0 + 79.5 * 0.05, "lab", 50, 20));
@@ -183,7 +184,7 @@ TEST(WebViewInBrowser, ShowsMetresInTheFrameAndFollowsANewDescription)
   described.originYaw = M_PI / 2;
   described.frame = "site";
   client.setDescription(described);
-  ASSERT_TRUE(waitFor([&] { return drawn(browser, 2); }, 30s)) << browser.evaluate("document.body.innerText");
+  ASSERT_TRUE(waitFor([&] { return drawn(browser, korvent); }, 30s)) << browser.evaluate("document.body.innerText");
   EXPECT_EQ(browser.evaluate("window.notReloaded"), true);
   expectScaleBar(browser, 0.1);
   // Local (5.05, 7.95) m turned by 90 degrees: (-7.95, 5.05) from the origin.

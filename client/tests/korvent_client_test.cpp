@@ -163,7 +163,7 @@ TEST_F(KorventClient, WaitsForChangesFromItsOwnInPort)
   Client follower = Client::atNameServer(names_.address());
   const std::optional<korvent::MapChange> first = follower.waitForChange(0, std::chrono::seconds(20));
   ASSERT_TRUE(first);
-  EXPECT_EQ(1u, first->version);
+  EXPECT_EQ(static_cast<std::uint32_t>(writer.version()), first->version);
   EXPECT_EQ(40, first->width);
   EXPECT_EQ(30, first->height);
   EXPECT_EQ(cells.size(), first->bytes);
@@ -171,10 +171,11 @@ TEST_F(KorventClient, WaitsForChangesFromItsOwnInPort)
   EXPECT_FALSE(follower.waitForChange(first->version, std::chrono::milliseconds(300)));
 
   const std::vector<std::uint8_t> patch(6, 1);
-  writer.setRegion(5, 7, 3, 2, patch.data(), patch.size());
+  const std::uint64_t written = writer.setRegion(5, 7, 3, 2, patch.data(), patch.size());
   const std::optional<korvent::MapChange> next = follower.waitForChange(first->version, std::chrono::seconds(20));
   ASSERT_TRUE(next);
-  EXPECT_EQ(2u, next->version);
+  EXPECT_EQ(static_cast<std::uint32_t>(written), next->version);
+  EXPECT_EQ(first->version + 1, next->version);
   EXPECT_EQ(5, next->x);
   EXPECT_EQ(7, next->y);
   EXPECT_EQ(3, next->changedWidth);
@@ -195,14 +196,15 @@ TEST_F(KorventClient, DescriptionWritesAreVersionedRefusedWhenUnfitAndAnnounced)
   described.mode = korvent::MapDescription::Mode::Scale;
   described.text = "ground floor";
   const std::vector<std::uint8_t> cells = pattern(40 * 30);
-  EXPECT_EQ(1u, client.setDescribedMap(40, 30, cells.data(), cells.size(), described));
+  const std::uint64_t first = client.setDescribedMap(40, 30, cells.data(), cells.size(), described);
+  const std::uint64_t second = first + 1;
   EXPECT_EQ(cells, bytesOf(client.getMap()));
 
   korvent::MapDescription moved = described;
   moved.originX = 4.5;
-  EXPECT_EQ(2u, client.setDescription(moved, 1));
+  EXPECT_EQ(second, client.setDescription(moved, first));
   const korvent::MapInfo info = client.info();
-  EXPECT_EQ(2u, info.version);
+  EXPECT_EQ(second, info.version);
   EXPECT_EQ(40, info.width);
   EXPECT_TRUE(info.confirmed);
   EXPECT_LE(std::chrono::system_clock::now() - info.storedAt, std::chrono::minutes(1));
@@ -214,7 +216,7 @@ TEST_F(KorventClient, DescriptionWritesAreVersionedRefusedWhenUnfitAndAnnounced)
 
   const std::optional<korvent::MapChange> change = client.waitForChange(0, std::chrono::seconds(20));
   ASSERT_TRUE(change);
-  EXPECT_EQ(2u, change->version);
+  EXPECT_EQ(static_cast<std::uint32_t>(second), change->version);
   EXPECT_EQ(korvent::MapChange::descriptionOnly | korvent::MapChange::described, change->flags);
   EXPECT_EQ(0, change->changedWidth);
 
@@ -227,7 +229,7 @@ TEST_F(KorventClient, DescriptionWritesAreVersionedRefusedWhenUnfitAndAnnounced)
     }
     catch (const korvent::DescriptionRefused& refused) {
       EXPECT_EQ(refusal, refused.refusal());
-      EXPECT_EQ(2u, refused.currentVersion());
+      EXPECT_EQ(second, refused.currentVersion());
       EXPECT_NE(std::string::npos, refused.reason().find(why)) << refused.what();
     }
   };
@@ -244,7 +246,8 @@ TEST_F(KorventClient, DescriptionWritesAreVersionedRefusedWhenUnfitAndAnnounced)
   bad = moved;
   bad.text.assign(5000, 'x');
   expectRefused(bad, Refusal::InvalidValue, std::nullopt, "text");
-  expectRefused(described, Refusal::StaleVersion, 1, "version 2, not 1");
+  expectRefused(described, Refusal::StaleVersion, first,
+                "version " + std::to_string(second) + ", not " + std::to_string(first));
   try {
     client.setDescribedMap(40, 30, cells.data(), cells.size(), bad);
     ADD_FAILURE() << "a map with an unfit description was stored";
@@ -253,7 +256,7 @@ TEST_F(KorventClient, DescriptionWritesAreVersionedRefusedWhenUnfitAndAnnounced)
     EXPECT_EQ(Refusal::InvalidValue, refused.refusal());
   }
   const korvent::MapInfo after = client.info();
-  EXPECT_EQ(2u, after.version);
+  EXPECT_EQ(second, after.version);
   EXPECT_EQ(4.5, after.description->originX);
   EXPECT_EQ(described.originYaw, after.description->originYaw);
 }

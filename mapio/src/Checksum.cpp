@@ -19,4 +19,9 @@ namespace mapio
     }
     return static_cast<std::uint32_t>(crc);
   }
+
+  std::uint32_t crc32Combined(std::uint32_t ofFirst, std::uint32_t ofSecond, std::uint64_t secondLength)
+  {
+    return static_cast<std::uint32_t>(::crc32_combine64(ofFirst, ofSecond, static_cast<z_off64_t>(secondLength)));
+  }
 }

@@ -1,11 +1,12 @@
 #ifndef MAPIO_LITTLEENDIAN_H
 #define MAPIO_LITTLEENDIAN_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-// The store file's numbers, least significant byte first.
+// The byte order of mapio's own files.
 namespace mapio
 {
   inline void putLittle(std::string& out, std::uint64_t value, int bytes)

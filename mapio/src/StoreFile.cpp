@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <sys/stat.h>
+#include <utility>
 
 namespace mapio
 {
@@ -30,15 +31,17 @@ namespace mapio
       return crc32Of(cells, count, ofHeader);
     }
 
-    std::string storeHeaderOf(short width, short height, std::string_view cells, std::uint64_t mapVersion)
+    std::string storeHeaderOf(short width, short height, std::uint64_t count, std::uint32_t cellsCrc,
+                              std::uint64_t mapVersion)
     {
       std::string bytes = magic;
       putLittle(bytes, format, 4);
       putLittle(bytes, static_cast<std::uint16_t>(width), 2);
       putLittle(bytes, static_cast<std::uint16_t>(height), 2);
-      putLittle(bytes, cells.size(), 8);
+      putLittle(bytes, count, 8);
       putLittle(bytes, mapVersion, 8);
-      putLittle(bytes, checksumOf(bytes, format, cells.data(), cells.size()), 4);
+      const std::uint32_t ofHeader = crc32Of(bytes.data() + checkedFrom, checksumAt(format) - checkedFrom);
+      putLittle(bytes, crc32Combined(ofHeader, cellsCrc, count), 4);
       return bytes;
     }
   }
@@ -88,10 +91,27 @@ namespace mapio
   void writeStoreFile(const std::string& path, short width, short height, std::string_view cells,
                       std::uint64_t mapVersion, const StoredDescription* description)
   {
-    const std::string header = storeHeaderOf(width, height, cells, mapVersion);
+    bool given = false;
+    writeStoreFile(path, width, height, cells.size(), crc32Of(cells.data(), cells.size()), mapVersion, [&] {
+      return std::exchange(given, true) ? std::string_view() : cells;
+    }, description);
+  }
+
+  void writeStoreFile(const std::string& path, short width, short height, std::uint64_t cellCount,
+                      std::uint32_t cellsCrc, std::uint64_t mapVersion,
+                      const std::function<std::string_view()>& nextPiece, const StoredDescription* description)
+  {
+    const std::string header = storeHeaderOf(width, height, cellCount, cellsCrc, mapVersion);
     AtomicFile file(path);
     file.write(header.data(), header.size());
-    file.write(cells.data(), cells.size());
+    for (std::uint64_t written = 0; written < cellCount;) {
+      const std::string_view piece = nextPiece();
+      if (piece.empty())
+        throw MapError("the map ended after " + std::to_string(written) + " of " + std::to_string(cellCount) +
+                       " cells", path);
+      file.write(piece.data(), piece.size());
+      written += piece.size();
+    }
     if (description) {
       const std::string section = encodeDescriptionSection(*description);
       file.write(section.data(), section.size());

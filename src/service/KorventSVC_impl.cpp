@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -61,7 +62,13 @@ CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& he
                                            RTC::TimedOctetSeq& map)
 {
   const GridMapStore::Snapshot stored = processGridMap().current();
-  const std::string_view cells = stored->bytes();
+  std::string_view cells;
+  try {
+    cells = stored->bytes();  // the first whole-map reader of a version made by region writes joins it
+  }
+  catch (const std::bad_alloc&) {
+    throw CORBA::NO_MEMORY();
+  }
   const CORBA::ULong length = static_cast<CORBA::ULong>(cells.size());
 
   if (length != 0 && ReplyHold::keepForReply(stored)) {

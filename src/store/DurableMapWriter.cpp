@@ -1,27 +1,77 @@
 #include "store/DurableMapWriter.h"
 
 #include "mapio/MapError.h"
+#include "mapio/MapLog.h"
 #include "mapio/StoreFile.h"
 
+#include <algorithm>
 #include <iostream>
-#include <sys/resource.h>
-#include <unistd.h>
 #include <new>
 #include <optional>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <utility>
 
-DurableMapWriter::DurableMapWriter(GridMapStore& store, const std::string& path,
+namespace
+{
+  // Beyond these, queued records give way to one whole map: the queue's
+  // memory stays bounded when the disk is slower than the writes.
+  constexpr std::size_t maxPendingRecords = 4096;
+  constexpr std::size_t maxPendingCells = std::size_t(64) << 20;
+  // The store file is written in pieces of about this size.
+  constexpr std::size_t pieceBytes = std::size_t(4) << 20;
+
+  std::size_t cellsOf(const CellRectangle& area)
+  {
+    return static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height);
+  }
+}
+
+void DurableMapWriter::Acknowledgement::wait(std::uint64_t until)
+{
+  std::unique_lock<std::mutex> lock(mutex);
+  written.wait_for(lock, acknowledgeWithin, [&] { return version >= until || !waiting; });
+}
+
+void DurableMapWriter::Acknowledgement::set(std::uint64_t upTo, bool wait)
+{
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    version = std::max(version, upTo);
+    waiting = wait;
+  }
+  written.notify_all();
+}
+
+DurableMapWriter::DurableMapWriter(GridMapStore& store, const std::string& path, std::optional<OnDisk> onDisk,
                                    std::chrono::milliseconds retryInterval)
   : store_(store),
     path_(path),
+    logPath_(path + ".log"),
     retryInterval_(retryInterval),
-    thread_([this] { run(); })
+    acknowledged_(std::make_shared<Acknowledgement>())
 {
+  if (onDisk) {
+    latest_ = store_.current();
+    lastInMemory_ = latest_->version;
+    lastOnDisk_ = onDisk->version;
+    if (onDisk->logBytes)
+      log_.emplace(logPath_, *onDisk->logBytes);
+    else
+      log_ = mapio::MapLogFile::create(logPath_, onDisk->version);
+    acknowledged_->set(lastInMemory_, true);
+  }
+  syncer_ = std::thread([this] { syncLoop(); });
+  thread_ = std::thread([this] { run(); });
   observing_ = store_.addObserver([this](const GridMapStore::Snapshot& snapshot) { offer(snapshot); });
+  std::shared_ptr<Acknowledgement> acknowledged = acknowledged_;
+  store_.setDurabilityWait(std::make_shared<const GridMapStore::DurabilityWait>(
+      [acknowledged](std::uint64_t version) { acknowledged->wait(version); }));
 }
 
 DurableMapWriter::~DurableMapWriter()
 {
+  store_.setDurabilityWait(nullptr);
   store_.removeObserver(observing_);
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -29,27 +79,200 @@ DurableMapWriter::~DurableMapWriter()
   }
   wake_.notify_one();
   thread_.join();
+  {
+    std::lock_guard<std::mutex> lock(syncMutex_);
+    syncStopping_ = true;
+  }
+  syncWake_.notify_one();
+  syncer_.join();
+  acknowledged_->set(0, false);
+}
+
+void DurableMapWriter::syncSoon()
+{
+  if (!log_)
+    return;
+  auto syncer = std::make_shared<const mapio::MapLogFile::Syncer>(*log_);
+  {
+    std::lock_guard<std::mutex> lock(syncMutex_);
+    syncWanted_ = std::move(syncer);
+  }
+  syncWake_.notify_one();
+}
+
+void DurableMapWriter::syncLoop()
+{
+  bool failing = false;
+  std::unique_lock<std::mutex> lock(syncMutex_);
+  for (;;) {
+    syncWake_.wait(lock, [this] { return syncWanted_ || syncStopping_; });
+    if (!syncWanted_)
+      return;
+    const std::shared_ptr<const mapio::MapLogFile::Syncer> syncer = std::exchange(syncWanted_, nullptr);
+    lock.unlock();
+    try {
+      syncer->sync();
+      failing = false;
+    }
+    catch (const mapio::MapError& error) {
+      if (!failing)
+        std::cerr << "KorventComp: " << error.what() << std::endl;
+      failing = true;
+    }
+    lock.lock();
+  }
 }
 
 void DurableMapWriter::offer(const GridMapStore::Snapshot& snapshot)
 {
-  GridMapStore::Snapshot skipped;
+  std::vector<GridMapStore::Snapshot> skipped;  // let go outside the lock
+  GridMapStore::Snapshot replaced;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    skipped = std::exchange(pending_, snapshot);
+    if (whole_ || !snapshot->regionWrite || pending_.size() >= maxPendingRecords ||
+        pendingCells_ + cellsOf(snapshot->changed) > maxPendingCells) {
+      replaced = std::exchange(whole_, snapshot);
+      skipped.swap(pending_);
+      pendingCells_ = 0;
+    }
+    else {
+      try {
+        pending_.push_back(snapshot);
+        pendingCells_ += cellsOf(snapshot->changed);
+      }
+      catch (const std::bad_alloc&) {
+        // Called while the store publishes: never throw, write it whole.
+        whole_ = snapshot;
+        skipped.swap(pending_);
+        pendingCells_ = 0;
+      }
+    }
   }
   wake_.notify_one();
-  // 'skipped', an older map never written, is let go outside the lock.
 }
 
-std::string DurableMapWriter::write(const GridMapSnapshot& snapshot) const
+void DurableMapWriter::writeStoreFile(const GridMapSnapshot& snapshot) const
+{
+  const short width = static_cast<short>(snapshot.mapWidth);
+  const short height = static_cast<short>(snapshot.mapHeight);
+  std::optional<mapio::StoredDescription> described;
+  if (snapshot.description)
+    described = mapio::StoredDescription{*snapshot.description, snapshot.descriptionConfirmed};
+  const mapio::StoredDescription* description = described ? &*described : nullptr;
+  if (!snapshot.regionWrite)  // held whole already (or a new description of it): no tiles to walk
+    return mapio::writeStoreFile(path_, width, height, snapshot.bytes(), snapshot.version, description);
+  const int rowsPerPiece = static_cast<int>(std::max<std::size_t>(1, pieceBytes / std::max(1, snapshot.mapWidth)));
+  std::string piece;
+  int row = 0;
+  mapio::writeStoreFile(path_, width, height, snapshot.size(), snapshot.crc(), snapshot.version,
+                        [&]() -> std::string_view {
+                          if (row >= snapshot.mapHeight)
+                            return {};
+                          const int rows = std::min(rowsPerPiece, snapshot.mapHeight - row);
+                          piece.resize(static_cast<std::size_t>(rows) * snapshot.mapWidth);
+                          snapshot.copyRegion(CellRectangle{0, row, snapshot.mapWidth, rows}, piece.data());
+                          row += rows;
+                          return piece;
+                        },
+                        description);
+}
+
+void DurableMapWriter::writeWhole(const GridMapStore::Snapshot& snapshot)
+{
+  // A compaction of an older map must not rename it over this one.
+  finishCompaction(true);
+  log_.reset();
+  writeStoreFile(*snapshot);
+  log_ = mapio::MapLogFile::create(logPath_, snapshot->version);
+  latest_ = snapshot;
+  lastInMemory_ = lastOnDisk_ = snapshot->version;
+}
+
+void DurableMapWriter::appendRecords(const std::vector<GridMapStore::Snapshot>& records)
+{
+  // Without a log, or with a gap in the chain, only a whole map is right.
+  if (!log_ || records.front()->previousVersion != lastInMemory_)
+    return writeWhole(records.back());
+  std::string bytes;
+  std::uint64_t base = lastOnDisk_;
+  for (const GridMapStore::Snapshot& record : records) {
+    const CellRectangle& area = record->changed;
+    const std::size_t start = bytes.size();
+    const std::size_t cells =
+        mapio::maplog::beginRegionRecord(bytes, record->version, base, area.x, area.y, area.width, area.height);
+    record->copyRegion(area, bytes.data() + cells);
+    mapio::maplog::endRecord(bytes, start);
+    base = record->version;
+  }
+  log_->append(bytes);
+  latest_ = records.back();
+  lastInMemory_ = lastOnDisk_ = latest_->version;
+}
+
+void DurableMapWriter::startCompactionIfDue()
+{
+  if (!log_ || compactor_.joinable() || log_->size() <= std::max<std::uint64_t>(latest_->size(), 1u << 20))
+    return;
+  compactedLogBytes_ = log_->size();
+  compactedVersion_ = latest_->version;
+  GridMapStore::Snapshot target = latest_;
+  compactor_ = std::thread([this, target] {
+    // Below the writer, as the writer is below the ORB's threads.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 15);
+    std::string error;
+    try {
+      writeStoreFile(*target);
+    }
+    catch (const mapio::MapError& failure) {
+      error = failure.what();
+    }
+    catch (const std::bad_alloc&) {
+      error = "out of memory (" + path_ + ")";
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      compacted_ = true;
+      compactionError_ = error;
+    }
+    wake_.notify_one();
+  });
+}
+
+void DurableMapWriter::finishCompaction(bool discard)
+{
+  if (!compactor_.joinable())
+    return;
+  if (!discard) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!compacted_)
+      return;
+  }
+  compactor_.join();
+  std::string error;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    compacted_ = false;
+    error = std::exchange(compactionError_, "");
+  }
+  if (!error.empty())
+    throw mapio::MapError(error, path_);
+  // The store file holds the compacted map now: a log of what came since.
+  if (!discard && log_)
+    log_ = mapio::MapLogFile::create(logPath_, compactedVersion_, log_->readFrom(compactedLogBytes_));
+}
+
+std::string DurableMapWriter::write(const GridMapStore::Snapshot& whole,
+                                    const std::vector<GridMapStore::Snapshot>& records)
 {
   try {
-    std::optional<mapio::StoredDescription> described;
-    if (snapshot.description)
-      described = mapio::StoredDescription{*snapshot.description, snapshot.descriptionConfirmed};
-    mapio::writeStoreFile(path_, static_cast<short>(snapshot.mapWidth), static_cast<short>(snapshot.mapHeight),
-                          snapshot.bytes(), snapshot.version, described ? &*described : nullptr);
+    finishCompaction(false);
+    if (whole)
+      writeWhole(whole);
+    if (!records.empty())
+      appendRecords(records);
+    acknowledged_->set(lastInMemory_, true);
+    syncSoon();
+    startCompactionIfDue();
     return "";
   }
   catch (const mapio::MapError& error) {
@@ -68,13 +291,24 @@ void DurableMapWriter::run()
   bool failing = false;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return pending_ || stopping_; });
-    if (!pending_)
+    wake_.wait(lock, [this] { return whole_ || !pending_.empty() || compacted_ || stopping_; });
+    if (!whole_ && pending_.empty() && !compacted_) {
+      lock.unlock();
+      try {
+        finishCompaction(true);
+      }
+      catch (const mapio::MapError&) {
+        // The store file is as the last whole write or compaction left it.
+      }
       return;
-    GridMapStore::Snapshot next = std::exchange(pending_, nullptr);
+    }
+    GridMapStore::Snapshot whole = std::exchange(whole_, nullptr);
+    std::vector<GridMapStore::Snapshot> records;
+    records.swap(pending_);
+    pendingCells_ = 0;
     const bool lastAttempt = stopping_;
     lock.unlock();
-    const std::string error = write(*next);
+    const std::string error = write(whole, records);
     if (error.empty() && failing)
       std::cerr << "KorventComp: the map store is written again (" << path_ << ")" << std::endl;
     else if (!error.empty() && lastAttempt)
@@ -82,11 +316,22 @@ void DurableMapWriter::run()
     else if (!error.empty() && !failing)
       std::cerr << "KorventComp: cannot save the map, serving it from memory and retrying: " << error << std::endl;
     failing = !error.empty();
+    if (failing) {
+      // What did not reach the disk goes out whole; callers wait no more.
+      log_.reset();
+      acknowledged_->set(0, false);
+    }
+    GridMapStore::Snapshot newest = !records.empty() ? records.back() : whole;
     lock.lock();
-    if (!failing || lastAttempt)
+    if (!failing)
       continue;
-    if (!pending_)
-      pending_ = std::move(next);
+    if (lastAttempt)
+      return;
+    if (!whole_ && newest) {
+      whole_ = pending_.empty() ? std::move(newest) : pending_.back();
+      pending_.clear();
+      pendingCells_ = 0;
+    }
     wake_.wait_for(lock, retryInterval_, [this] { return stopping_; });
   }
 }

@@ -2,6 +2,8 @@
 
 #include "store/RegionRefused.h"
 
+#include "mapio/Crc32Patch.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -11,6 +13,23 @@ namespace
   int tilesFor(int cells)
   {
     return (cells + GridMapSnapshot::tileEdge - 1) / GridMapSnapshot::tileEdge;
+  }
+
+  // What writing `cells` over `area` of `previous` does to its CRC.
+  std::uint32_t crcChange(const GridMapSnapshot& previous, const CellRectangle& area, const char* cells)
+  {
+    const std::size_t width = static_cast<std::size_t>(area.width);
+    mapio::Crc32Patch patch(width, static_cast<std::size_t>(previous.mapWidth));
+    std::string row(width, '\0');
+    for (int y = 0; y < area.height; ++y) {
+      previous.copyRegion(CellRectangle{area.x, area.y + y, area.width, 1}, row.data());
+      const char* written = cells + static_cast<std::size_t>(y) * width;
+      for (std::size_t i = 0; i < width; ++i)
+        row[i] = static_cast<char>(row[i] ^ written[i]);
+      patch.addRow(row.data());
+    }
+    const std::size_t end = static_cast<std::size_t>(area.y + area.height - 1) * previous.mapWidth + area.x + width;
+    return patch.finish(previous.size() - end);
   }
 
   std::string describe(const CellRectangle& area)
@@ -29,6 +48,7 @@ GridMapSnapshot::GridMapSnapshot(Buffer whole, int width, int height)
   : mapWidth(width),
     mapHeight(height),
     changed{0, 0, width, height},
+    crc_(std::make_shared<MapCrc>(whole)),
     size_(whole->size()),
     rectangular_(width >= 0 && height >= 0 &&
                  whole->size() == static_cast<std::size_t>(width) * static_cast<std::size_t>(height)),
@@ -42,9 +62,11 @@ GridMapSnapshot::GridMapSnapshot(Buffer whole, int width, int height)
 GridMapSnapshot::GridMapSnapshot(const GridMapSnapshot& previous, const CellRectangle& area, const char* cells)
   : mapWidth(previous.mapWidth),
     mapHeight(previous.mapHeight),
+    regionWrite(true),
     changed(area),
     description(previous.description),
     descriptionConfirmed(previous.descriptionConfirmed),
+    crc_(std::make_shared<MapCrc>(previous.crc_, crcChange(previous, area, cells))),
     size_(previous.size_),
     rectangular_(true),
     tilesAcross_(tilesFor(previous.mapWidth))
@@ -70,6 +92,7 @@ GridMapSnapshot::GridMapSnapshot(const GridMapSnapshot& other)
     description(other.description),
     descriptionConfirmed(other.descriptionConfirmed),
     descriptionOnly(other.descriptionOnly),
+    crc_(other.crc_),
     size_(other.size_),
     rectangular_(other.rectangular_),
     tilesAcross_(tilesFor(other.mapWidth))

@@ -2,6 +2,7 @@
 #define GRIDMAPSNAPSHOT_H
 
 #include "store/CellRectangle.h"
+#include "store/MapCrc.h"
 
 #include "mapio/MapDescription.h"
 
@@ -44,7 +45,8 @@ public:
   // `previous` with `area` (already checked against it) replaced by `cells`,
   // area.width x area.height octets, row-major.
   GridMapSnapshot(const GridMapSnapshot& previous, const CellRectangle& area, const char* cells);
-  // The same map, sharing its memory, for a copy that is numbered anew.
+  // The same map, sharing its memory and its CRC, for a copy that is
+  // numbered anew (a change of description alone).
   GridMapSnapshot(const GridMapSnapshot& other);
   GridMapSnapshot& operator=(const GridMapSnapshot&) = delete;
 
@@ -52,6 +54,10 @@ public:
   // first call on a version made by region writes joins its tiles.
   std::string_view bytes() const;
   std::size_t size() const { return size_; }
+  // CRC-32 (zlib) of the whole map, never joining it: computed over the
+  // buffer of a map stored whole, and from the last version's and the
+  // change for a region write.  Throws bad_alloc.
+  std::uint32_t crc() const { return crc_->value(); }
 
   // Whether cells can be addressed: the byte count is width x height.
   bool rectangular() const { return rectangular_; }
@@ -62,7 +68,9 @@ public:
 
   int mapWidth = 0;           // sign-extended from 16 bits
   int mapHeight = 0;          // sign-extended from 16 bits
-  std::uint64_t version = 0;  // 0 before the first store, then one more per stored map
+  std::uint64_t version = 0;  // 0 before the first store, then higher for each stored map
+  std::uint64_t previousVersion = 0;  // of the map this one replaced
+  bool regionWrite = false;           // made by a region write, from previousVersion's map
   std::chrono::system_clock::time_point storedAt;  // when it was published; epoch for version 0
   CellRectangle changed;  // what this version changed from the last: the whole map after a replace
   // Where the map lies and how its cells read; null while none was given.
@@ -87,6 +95,7 @@ private:
   int tileHeight(int row) const;
   Tile copiedTile(int column, int row, const CellRectangle& area, const char* cells) const;
 
+  std::shared_ptr<const MapCrc> crc_;
   std::size_t size_ = 0;
   bool rectangular_ = true;
   int tilesAcross_ = 0;

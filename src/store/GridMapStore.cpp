@@ -2,6 +2,7 @@
 
 #include "store/RegionRefused.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -106,7 +107,39 @@ void GridMapStore::refuseUnfit(const mapio::MapDescription& description)
 std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* cells, std::size_t length,
                                         std::optional<std::uint64_t> expected)
 {
-  for (;;) {
+  // The wait comes after the write lock is let go.
+  const auto [version, wait] = publishRegion(area, cells, length, expected);
+  if (wait)
+    (*wait)(version);
+  return version;
+}
+
+std::pair<std::uint64_t, std::shared_ptr<const GridMapStore::DurabilityWait>> GridMapStore::publishRegion(
+    const CellRectangle& area, const void* cells, std::size_t length, std::optional<std::uint64_t> expected)
+{
+  // Lost races before the write lock is taken: enough that a few writers
+  // at once rarely need it, few enough that one never spins for long.
+  constexpr int racesBeforeLocking = 3;
+  std::unique_lock<std::mutex> exclusive(writeMutex_, std::defer_lock);
+  // Lets the other writers publish again however this call ends.
+  struct ExclusiveEnd
+  {
+    GridMapStore& store;
+    const std::unique_lock<std::mutex>& exclusive;
+    ~ExclusiveEnd()
+    {
+      if (!exclusive.owns_lock())
+        return;
+      std::lock_guard<std::mutex> lock(store.currentMutex_);
+      store.exclusiveWriter_ = false;
+    }
+  } ending{*this, exclusive};
+  for (int races = 0;; ++races) {
+    if (races == racesBeforeLocking) {
+      exclusive.lock();
+      std::lock_guard<std::mutex> lock(currentMutex_);
+      exclusiveWriter_ = true;
+    }
     const Snapshot base = current();
     refuseUnlessAt(*base, expected);
     base->checkRegion(area);
@@ -117,30 +150,47 @@ std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* c
                           base->version);
 
     auto next = std::make_shared<GridMapSnapshot>(*base, area, static_cast<const char*>(cells));
-    Snapshot retired;
-    std::unique_ptr<std::string> unwanted;
-    {
-      std::lock_guard<std::mutex> lock(currentMutex_);
-      // Another write came first: build again on top of it, so that no
-      // write is lost and the expected version is checked against it.
-      if (current_ != base)
-        continue;
-      retired = publishLocked(next);
-      std::lock_guard<std::mutex> spareLock(spare_->mutex);
-      spare_->regionWrites = true;
-      unwanted = std::move(spare_->buffer);
-    }
-    // 'unwanted' and 'retired' are let go here, outside the lock.
-    return next->version;
+    // Another write came first: build again on top of it, so that no
+    // write is lost and the expected version is checked against it.
+    bool raced = false;
+    const std::shared_ptr<const DurabilityWait> wait = publishedRegion(base, next, exclusive.owns_lock(), raced);
+    if (!raced)
+      return {next->version, wait};
   }
 }
 
-void GridMapStore::continueVersionsFrom(std::uint64_t last)
+std::shared_ptr<const GridMapStore::DurabilityWait> GridMapStore::publishedRegion(
+    const Snapshot& base, const std::shared_ptr<GridMapSnapshot>& next, bool exclusive, bool& lost)
 {
-  auto restarted = std::make_shared<GridMapSnapshot>(*current());
-  restarted->version = last;
+  std::shared_ptr<const DurabilityWait> wait;
+  Snapshot retired;
+  std::unique_ptr<std::string> unwanted;
+  {
+    std::lock_guard<std::mutex> lock(currentMutex_);
+    // Only a whole-map store can come between the exclusive writer and its map.
+    lost = current_ != base || (exclusiveWriter_ && !exclusive);
+    if (lost)
+      return nullptr;
+    retired = publishLocked(next);
+    wait = durabilityWait_;
+    std::lock_guard<std::mutex> spareLock(spare_->mutex);
+    spare_->regionWrites = true;
+    unwanted = std::move(spare_->buffer);
+  }
+  // 'unwanted' and 'retired' are let go here, outside the lock.
+  return wait;
+}
+
+void GridMapStore::setDurabilityWait(std::shared_ptr<const DurabilityWait> wait)
+{
   std::lock_guard<std::mutex> lock(currentMutex_);
-  current_ = std::move(restarted);
+  durabilityWait_ = std::move(wait);
+}
+
+void GridMapStore::numberAbove(std::uint64_t floor)
+{
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  versionFloor_ = std::max(versionFloor_, floor);
 }
 
 GridMapStore::ObserverHandle GridMapStore::addObserver(Observer observer)
@@ -165,7 +215,8 @@ void GridMapStore::removeObserver(ObserverHandle handle)
 GridMapStore::Snapshot GridMapStore::publishLocked(std::shared_ptr<GridMapSnapshot> next)
 {
   // Numbered and stamped under the lock, so versions follow publication order.
-  next->version = current_->version + 1;
+  next->previousVersion = current_->version;
+  next->version = std::max(current_->version, versionFloor_) + 1;
   next->storedAt = std::chrono::system_clock::now();
   Snapshot retired = std::exchange(current_, std::move(next));
   for (const auto& observer : observers_)

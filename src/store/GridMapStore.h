@@ -58,17 +58,26 @@ public:
   // Replaces the cells of `area` with `length` octets, row-major, and
   // returns the new version; with `expected`, only while the map is at that
   // version.  Throws RegionRefused, or bad_alloc, leaving the map as it was.
+  // The new version is built outside the lock; a writer that lost the race
+  // to publish a few times builds under the write lock, which keeps every
+  // other region writer out, so each call ends after bounded work.
   std::uint64_t writeRegion(const CellRectangle& area, const void* cells, std::size_t length,
                             std::optional<std::uint64_t> expected = std::nullopt);
 
-  // Makes the next stored map's version `last` + 1, so that versions keep
-  // counting across restarts; only before the first replace.
-  void continueVersionsFrom(std::uint64_t last);
+  // Makes every later version higher than `floor` (and than the current
+  // one), so that versions never repeat across restarts.
+  void numberAbove(std::uint64_t floor);
 
   // Each observer is called with each snapshot the store publishes, in the
   // order they are published: on the writing thread, under the store's
   // lock, so it must only hand the snapshot on.  Removing an observer waits
   // for a call to it in progress.
+  // Called by writeRegion with each version it made, after publishing and
+  // outside every lock, before it returns: the durable map waits there,
+  // bounded, until the version is on disk.  None by default.
+  using DurabilityWait = std::function<void(std::uint64_t version)>;
+  void setDurabilityWait(std::shared_ptr<const DurabilityWait> wait);
+
   using Observer = std::function<void(const Snapshot&)>;
   using ObserverHandle = std::uint64_t;
   ObserverHandle addObserver(Observer observer);
@@ -91,10 +100,23 @@ private:
   // Returns the snapshot it replaced, to be let go outside the lock.
   Snapshot publishLocked(std::shared_ptr<GridMapSnapshot> next);
   static void refuseUnfit(const mapio::MapDescription& description);
+  // Publishes `next` if it was built on the current map (and no writer that
+  // holds the write lock is at work, unless `exclusive`).
+  // writeRegion but for the durability wait, which it returns.
+  std::pair<std::uint64_t, std::shared_ptr<const DurabilityWait>> publishRegion(
+      const CellRectangle& area, const void* cells, std::size_t length, std::optional<std::uint64_t> expected);
+  // Returns the durability wait to call, or sets `lost`.
+  std::shared_ptr<const DurabilityWait> publishedRegion(const Snapshot& base,
+                                                        const std::shared_ptr<GridMapSnapshot>& next, bool exclusive,
+                                                        bool& lost);
 
   std::shared_ptr<SpareSlot> spare_;
-  mutable std::mutex currentMutex_;  // guards the pointer and the observers, never a copy
+  std::mutex writeMutex_;  // held by a region writer that lost too many races
+  mutable std::mutex currentMutex_;  // guards the pointer, the observers and the two below, never a copy
   Snapshot current_;
+  std::uint64_t versionFloor_ = 0;
+  bool exclusiveWriter_ = false;  // a writer holding writeMutex_ is building
+  std::shared_ptr<const DurabilityWait> durabilityWait_;
   std::vector<std::pair<ObserverHandle, Observer>> observers_;
   ObserverHandle nextHandle_ = 1;
 };

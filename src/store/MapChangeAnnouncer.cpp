@@ -1,6 +1,8 @@
 #include "store/MapChangeAnnouncer.h"
 
-#include "mapio/Checksum.h"
+#include <rtm/util/Logger.h>
+
+#include <new>
 
 #include <utility>
 
@@ -47,7 +49,7 @@ RTC::TimedULongSeq MapChangeAnnouncer::eventOf(const GridMapSnapshot& snapshot)
   event.data[1] = pattern16(snapshot.mapWidth);
   event.data[2] = pattern16(snapshot.mapHeight);
   event.data[3] = static_cast<CORBA::ULong>(snapshot.size());
-  event.data[4] = mapio::crc32Of(snapshot.bytes().data(), snapshot.size());
+  event.data[4] = snapshot.crc();
   event.data[5] = pattern16(snapshot.changed.x);
   event.data[6] = pattern16(snapshot.changed.y);
   event.data[7] = pattern16(snapshot.changed.width);
@@ -81,8 +83,15 @@ void MapChangeAnnouncer::run()
     GridMapStore::Snapshot next = std::exchange(pending_, nullptr);
     lock.unlock();
     if (next->version > announced) {
-      announced = next->version;
-      port_.write(eventOf(*next));
+      try {
+        port_.write(eventOf(*next));
+        announced = next->version;
+      }
+      catch (const std::bad_alloc&) {
+        // The next map stored is announced instead; the port keeps serving.
+        RTC::logger().warn("warning: out of memory: version " + std::to_string(next->version) +
+                           " is not announced on mapChanged");
+      }
     }
     next.reset();
     lock.lock();

@@ -10,9 +10,11 @@
 #include <thread>
 
 // Writes an event on `port` for each map the store publishes, from a thread
-// of its own: the CRC of the cells is computed there, never on the path of
-// the caller that stored the map, and only after the map is visible to
-// readers.  When maps come faster than events go out, the newest wins and
+// of its own: the CRC of a map stored whole is computed there, never on the
+// path of the caller that stored the map, and only after the map is visible
+// to readers; a region write's CRC follows from the last one's (see
+// MapCrc), so no map is joined for an event.  Out of memory there skips
+// the event with a warning.  When maps come faster than events go out, the newest wins and
 // the versions the port sends skip.  The port retains the latest event, so
 // a connection made later receives it at once.
 //   data[0]  version (low 32 bits)       data[5..8]  changed rectangle x, y,

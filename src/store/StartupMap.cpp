@@ -4,7 +4,65 @@
 #include "mapio/MapDescription.h"
 #include "mapio/MapError.h"
 #include "mapio/MapFile.h"
+#include "mapio/MapLogReplay.h"
+#include "mapio/RunFloorFile.h"
 #include "mapio/StoreFile.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include <rtm/util/Logger.h>
+
+namespace
+{
+  // Room left for the versions of one run: no run stores 2^32 maps, and
+  // versions stay below 2^53, exact in the web page's numbers, for more
+  // than a million restarts.
+  constexpr std::uint64_t versionsPerRun = std::uint64_t(1) << 32;
+
+  // Without anything on disk, versions start at the clock's microseconds
+  // since 1970: above those of an earlier run unless that run stored more
+  // than one map per microsecond or the clock went back.
+  std::uint64_t clockFloor()
+  {
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(sinceEpoch).count());
+  }
+
+  // With a store file, the run floor file beside it keeps the floor of the
+  // last run, written before that run served a version: this run starts
+  // above every version that run can have handed out, whatever the clock
+  // says and whether or not its maps reached the disk.
+  std::uint64_t durableFloor(const std::string& storePath, const std::optional<mapio::StoredMap>& stored)
+  {
+    const std::string runPath = storePath + ".run";
+    std::uint64_t floor = clockFloor();
+    if (const std::optional<std::uint64_t> last = mapio::readRunFloor(runPath))
+      floor = std::max(floor, *last + versionsPerRun);
+    if (stored)
+      floor = std::max(floor, stored->version + versionsPerRun);
+    mapio::writeRunFloor(runPath, floor);
+    return floor;
+  }
+}
+
+namespace
+{
+  // The store file's map brought up to the last intact record of its log.
+  DurableMapWriter::OnDisk replayed(const std::string& storePath, mapio::StoredMap& map)
+  {
+    const std::string logPath = storePath + ".log";
+    const mapio::LogReplay replay = mapio::replayMapLog(logPath, map);
+    if (!replay.tailProblem.empty())
+      RTC::logger().warn("warning: " + logPath + ": dropped the damaged end of the map log (" + replay.tailProblem +
+                         "); the map is at version " + std::to_string(map.version));
+    DurableMapWriter::OnDisk onDisk;
+    if (replay.exists)
+      onDisk.logBytes = replay.intactBytes;
+    onDisk.version = map.version;
+    return onDisk;
+  }
+}
 
 std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& config)
 {
@@ -19,11 +77,17 @@ std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& confi
   // would overwrite the user's map with the next set.
   std::optional<mapio::GridMap> map;
   std::optional<mapio::StoredDescription> described;
+  std::optional<DurableMapWriter::OnDisk> onDisk;
   GridMapStore& store = processGridMap();
-  if (!storePath.empty()) {
-    if (std::optional<mapio::StoredMap> stored = mapio::readStoreFile(storePath)) {
-      // The map keeps the version it had when the last process stored it.
-      store.continueVersionsFrom(stored->version - 1);
+  if (storePath.empty()) {
+    store.numberAbove(clockFloor());
+  }
+  else {
+    std::optional<mapio::StoredMap> stored = mapio::readStoreFile(storePath);
+    if (stored)
+      onDisk = replayed(storePath, *stored);
+    store.numberAbove(durableFloor(storePath, stored));
+    if (stored) {
       described = std::move(stored->description);
       map = std::move(*stored);
     }
@@ -45,7 +109,9 @@ std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& confi
   if (storePath.empty())
     return nullptr;
   mapio::removeStaleTemporaries(storePath);
-  auto writer = std::make_unique<DurableMapWriter>(store, storePath);
+  mapio::removeStaleTemporaries(storePath + ".run");
+  mapio::removeStaleTemporaries(storePath + ".log");
+  auto writer = std::make_unique<DurableMapWriter>(store, storePath, onDisk);
   if (map && !fromStore)
     writer->offer(store.current());
   return writer;

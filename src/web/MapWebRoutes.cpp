@@ -7,6 +7,7 @@
 #include "mapio/MapSummary.h"
 
 #include <optional>
+#include <utility>
 
 namespace
 {
@@ -29,7 +30,7 @@ namespace
     const std::string size = std::to_string(map.mapWidth) + " x " + std::to_string(map.mapHeight);
     if (map.version == 0)
       return "no map has been stored yet";
-    if (!cellsOf(map).sizeAgrees())
+    if (!map.rectangular())
       return "the map holds " + std::to_string(map.size()) + " bytes, which is not width x height (" +
              size + ")";
     if (map.mapWidth == 0 || map.mapHeight == 0)
@@ -41,7 +42,7 @@ namespace
   {
     return "\"width\": " + std::to_string(map.mapWidth) + ", \"height\": " + std::to_string(map.mapHeight) +
            ", \"bytes\": " + std::to_string(map.size()) +
-           ", \"size_agrees\": " + (cellsOf(map).sizeAgrees() ? "true" : "false");
+           ", \"size_agrees\": " + (map.rectangular() ? "true" : "false");
   }
 
   std::string versionMembers(const GridMapSnapshot& map)
@@ -166,9 +167,24 @@ void MapWebRoutes::wholeMap(const httplib::Request& request, httplib::Response& 
   if (!problem.empty())
     return refuse(response, 409, problem);
   const TileCache::Key key{map->version, static_cast<int>(*colouring), -1, 0, 0};
-  if (const TileCache::Image png =
-          cachedOrDrawn(key, response, [&] { return MapTileRenderer(cellsOf(*map), *colouring).whole(); }))
-    sendPng(request, response, *map, *png);
+  {
+    std::lock_guard<std::mutex> lock(largeMutex_);
+    if (largeImage_ && !(largeKey_ < key) && !(key < largeKey_))
+      return sendPng(request, response, *map, *largeImage_);
+  }
+  const TileCache::Image png =
+      cachedOrDrawn(key, response, [&] { return MapTileRenderer(cellsOf(*map), *colouring).whole(); });
+  if (!png)
+    return;
+  if (!cache_.find(key)) {
+    TileCache::Image replaced;  // let go outside the lock
+    std::lock_guard<std::mutex> lock(largeMutex_);
+    if (!largeImage_ || largeKey_ < key) {
+      largeKey_ = key;
+      replaced = std::exchange(largeImage_, png);
+    }
+  }
+  sendPng(request, response, *map, *png);
 }
 
 void MapWebRoutes::tile(const httplib::Request& request, httplib::Response& response)

@@ -20,7 +20,9 @@
 //   /map.png       the whole map; ?occupancy=1 in occupancy colours
 //   /tiles/{level}/{x}/{y}.png   one tile of the pyramid (see TilePyramid)
 // Images are drawn on the requesting thread in one of a few render slots
-// (503 when none is free within a second) and kept per version in a bounded cache.  A map
+// (503 when none is free within a second) and kept per version in a bounded
+// cache; a whole-map image larger than the cache is kept alone, the latest
+// version's.  A map
 // with no image (none stored, or octets that are not width x height) gets
 // 409 with the reason on the image routes.
 class MapWebRoutes
@@ -44,6 +46,11 @@ private:
   const GridMapStore& store_;
   RenderSlots slots_;
   TileCache cache_;
+  // The latest whole-map image too large for the cache, by version and
+  // colouring, so that it is not drawn again for every request.
+  std::mutex largeMutex_;  // guards the two below
+  TileCache::Key largeKey_{~std::uint64_t(0), 0, 0, 0, 0};
+  TileCache::Image largeImage_;
   std::mutex infoMutex_;  // guards the two below
   std::uint64_t infoVersion_ = ~std::uint64_t(0);
   std::string infoMembers_;

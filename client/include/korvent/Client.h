@@ -129,7 +129,7 @@ namespace korvent
   // The stored map's version and size, without its cells.
   struct MapShape
   {
-    std::uint64_t version = 0;  // 0 before the first stored map, then one more per change
+    std::uint64_t version = 0;  // 0 before the first stored map, then higher for each change, across restarts too
     std::int16_t width = 0;
     std::int16_t height = 0;
   };

@@ -4,7 +4,9 @@
 #include "mapio/GridMap.h"
 #include "mapio/StoreDescription.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +43,14 @@ namespace mapio
   // section when `description` is given.  Throws MapError.
   void writeStoreFile(const std::string& path, short width, short height, std::string_view cells,
                       std::uint64_t mapVersion, const StoredDescription* description = nullptr);
+
+  // The same for `cellCount` cells whose CRC-32 is known already, handed
+  // over in pieces, in order, by `nextPiece` (never an empty one before
+  // the last cell), so that no whole map need be held for it.
+  void writeStoreFile(const std::string& path, short width, short height, std::uint64_t cellCount,
+                      std::uint32_t cellsCrc, std::uint64_t mapVersion,
+                      const std::function<std::string_view()>& nextPiece,
+                      const StoredDescription* description = nullptr);
 }
 
 #endif // MAPIO_STOREFILE_H
