@@ -3,11 +3,14 @@
 #include "ChangeListener.h"
 #include "ChildProcess.h"
 #include "ConnectorProfiles.h"
+#include "FrameworkDataPort.h"
 #include "GridMapClient.h"
 #include "KorventProcess.h"
 #include "TemporaryFolder.h"
 
 #include "mapio/Checksum.h"
+
+#include <rtm/dataports/CdrCodec.h>
 
 #include <gtest/gtest.h>
 
@@ -67,6 +70,63 @@ namespace
         typed = std::string(value) == ulongSeq;
     }
     EXPECT_TRUE(typed);
+  }
+
+  RTC::TimedULongSeq decoded(const std::optional<std::pair<std::string, RTC::ByteOrder>>& pushed)
+  {
+    RTC::TimedULongSeq event;
+    if (!pushed || !RTC::decodeCdr(pushed->first, pushed->second, event))
+      ADD_FAILURE() << "no event, or one that does not decode";
+    return event;
+  }
+
+  // A framework InPort puts an object reference into the profile and adds
+  // its own keys; the connection is made with the tool's properties from
+  // either end, and the whole flow runs as with our own ports.
+  TEST(MapChanged, FrameworkInPortSubscribesFromEitherEnd)
+  {
+    RunningKorvent korvent;
+    store(korvent, 2, 1, "ab");
+    RTC::PortService_var changes = portNamed(korvent.rtc, "mapChanged");
+    for (bool frameworkFirst : {true, false}) {
+      SCOPED_TRACE(frameworkFirst ? "framework InPort first" : "mapChanged first");
+      FrameworkDataPort peer(FrameworkDataPort::Direction::In, ulongSeq);
+      RTC::ConnectorProfile profile = frameworkFirst ? dataPortConnector(peer.ref(), changes, ulongSeq)
+                                                     : dataPortConnector(changes, peer.ref(), ulongSeq);
+      RTC::PortService_var target = RTC::PortService::_duplicate(frameworkFirst ? peer.ref() : changes.in());
+      ASSERT_EQ(target->connect(profile), RTC::RTC_OK);
+
+      const CORBA::ULong version = static_cast<CORBA::ULong>(korvent.region->shape().version);
+      expectEvent(decoded(peer.next()), version, 2, 1, "ab");  // the late joiner's event
+      store(korvent, 3, 1, "cde");
+      expectEvent(decoded(peer.next()), version + 1, 3, 1, "cde");
+      store(korvent, 2, 1, "ab");
+      expectEvent(decoded(peer.next()), version + 2, 2, 1, "ab");
+
+      // Both ends keep the connection with the reference in it.
+      RTC::ConnectorProfile_var kept = changes->get_connector_profile(profile.connector_id);
+      CORBA::Object_var reference;
+      for (CORBA::ULong i = 0; i < kept->properties.length(); ++i)
+        if (std::string(kept->properties[i].name.in()) == "dataport.corba_cdr.inport_ref")
+          kept->properties[i].value >>= CORBA::Any::to_object(reference.out());
+      EXPECT_FALSE(CORBA::is_nil(reference));
+      EXPECT_TRUE(peer.connector(profile.connector_id.in()));
+
+      // Disconnected from the other end, nothing more arrives.
+      RTC::PortService_var other = RTC::PortService::_duplicate(frameworkFirst ? changes.in() : peer.ref());
+      EXPECT_EQ(other->disconnect(profile.connector_id), RTC::RTC_OK);
+      RTC::ConnectorProfileList_var left = changes->get_connector_profiles();
+      EXPECT_EQ(left->length(), 0u);
+      EXPECT_FALSE(peer.connector(profile.connector_id.in()));
+    }
+    // An InPort of another type is refused by what it adds for its side.
+    FrameworkDataPort wrongType(FrameworkDataPort::Direction::In, "IDL:RTC/TimedLong:1.0");
+    RTC::ConnectorProfile mismatch =
+        dataPortConnector(changes, wrongType.ref(), ulongSeq, {{"dataport.data_type", ""}});
+    EXPECT_EQ(changes->connect(mismatch), RTC::RTC_ERROR);
+    RTC::ConnectorProfileList_var left = changes->get_connector_profiles();
+    EXPECT_EQ(left->length(), 0u);
+    EXPECT_TRUE(korvent.process->running());
   }
 
   TEST(MapChanged, VersionsContinueAcrossARestartWithTheDurableMap)
