@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -127,6 +128,102 @@ namespace
     RTC::ConnectorProfileList_var left = changes->get_connector_profiles();
     EXPECT_EQ(left->length(), 0u);
     EXPECT_TRUE(korvent.process->running());
+  }
+
+  // The versions of the watch's lines, read up to the one for `last`.
+  std::vector<unsigned long> versionsUpTo(ChildProcess& watch, unsigned long last)
+  {
+    std::vector<unsigned long> versions;
+    while (versions.empty() || versions.back() < last) {
+      const std::optional<std::string> line = watch.readLine(30s);
+      if (!line)
+        break;
+      if (line->rfind("version ", 0) == 0)
+        versions.push_back(std::stoul(line->substr(8)));
+    }
+    return versions;
+  }
+
+  CORBA::ULong changeConnectors(RTC::RTObject_ptr component)
+  {
+    RTC::PortService_var changes = portNamed(component, "mapChanged");
+    RTC::ConnectorProfileList_var connectors = changes->get_connector_profiles();
+    return connectors->length();
+  }
+
+  std::size_t occurrences(const std::string& text, const std::string& part)
+  {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+      ++count;
+    return count;
+  }
+
+  // The component drops the connection of a watch that stopped past its
+  // call timeout; continued, the watch finds out, connects again, says once
+  // what it missed and reports every store from then on.
+  TEST(MapChanged, WatchStoppedPastTheCallTimeoutComesBackAndMissesNothingLater)
+  {
+    RunningKorvent korvent({"-o", "corba.call_timeout:1"});
+    TemporaryFolder folder;
+    store(korvent, 2, 1, "ab");
+    CORBA::String_var ior = clientOrb()->object_to_string(korvent.rtc);
+    ChildProcess watch({KORVENT_MAP_PATH, "--ior", ior.in(), "watch", "--get", folder / "map.raw"});
+    ASSERT_EQ(versionsUpTo(watch, 1), std::vector<unsigned long>{1}) << watch.errorOutput();
+
+    watch.signal(SIGSTOP);
+    ASSERT_TRUE(watch.waitUntilStopped(10s));
+    for (const char* cells : {"cd", "ef", "gh"})
+      store(korvent, 2, 1, cells);
+    ASSERT_TRUE(waitFor([&] { return changeConnectors(korvent.rtc) == 0; }, 30s));
+    watch.signal(SIGCONT);
+    const std::string notice = "korvent-map: the change connection was lost and is made again; ";
+    ASSERT_TRUE(waitFor([&] { return watch.errorOutput().find(notice) != std::string::npos; }, 30s))
+        << watch.errorOutput();
+
+    // Pushes the component timed out on may still arrive first.
+    const std::vector<unsigned long> caughtUp = versionsUpTo(watch, 4);
+    ASSERT_FALSE(caughtUp.empty());
+    EXPECT_TRUE(std::is_sorted(caughtUp.begin(), caughtUp.end()));
+    EXPECT_EQ(caughtUp.back(), 4u);
+    // Waiting for each: the connection sends only the newest waiting event.
+    unsigned long version = 4;
+    for (const char* cells : {"ij", "kl", "mn"}) {
+      store(korvent, 2, 1, cells);
+      ++version;
+      EXPECT_EQ(versionsUpTo(watch, version), std::vector<unsigned long>{version}) << watch.errorOutput();
+    }
+    EXPECT_EQ(occurrences(watch.errorOutput(), notice), 1u) << watch.errorOutput();
+    EXPECT_EQ(occurrences(watch.errorOutput(), "missed"), 1u) << watch.errorOutput();
+    EXPECT_TRUE(waitFor([&] { return fileContent(folder / "map.raw") == "mn"; }, 20s));
+    EXPECT_EQ(changeConnectors(korvent.rtc), 1u);
+  }
+
+  // Restarted with its durable map, the component knows no connection; a
+  // watch that found it by name finds it again and goes on.
+  TEST(MapChanged, WatchFollowsARestartedComponent)
+  {
+    TemporaryFolder folder;
+    const std::vector<std::string> durable{"-o", "korvent.map.store:" + folder / "map.store"};
+    RunningKorvent korvent(durable);
+    store(korvent, 2, 1, "ab");
+    ChildProcess watch({KORVENT_MAP_PATH, "-n", korvent.names.address(), "-c", korventName(), "watch", "--get",
+                        folder / "map.raw"});
+    ASSERT_EQ(versionsUpTo(watch, 1), std::vector<unsigned long>{1}) << watch.errorOutput();
+
+    ASSERT_TRUE(korvent.process->stop(SIGTERM, 20s));
+    korvent.process = startKorventComp(korvent.names.address(), durable);
+    ASSERT_TRUE(waitFor([&] { return korvent.bound(); }, 20s)) << korvent.process->errorOutput();
+    CORBA::Object_var object = korvent.names.resolve(korventName());
+    korvent.rtc = RTC::RTObject::_narrow(object);
+    korvent.service = providedService(clientOrb(), korvent.rtc);
+    ASSERT_TRUE(waitFor([&] { return changeConnectors(korvent.rtc) == 1; }, 30s)) << watch.errorOutput();
+
+    store(korvent, 3, 1, "cde");
+    EXPECT_EQ(versionsUpTo(watch, 2), std::vector<unsigned long>{2}) << watch.errorOutput();
+    EXPECT_TRUE(waitFor([&] { return fileContent(folder / "map.raw") == "cde"; }, 20s));
+    EXPECT_NE(watch.errorOutput().find("made again; nothing missed"), std::string::npos) << watch.errorOutput();
+    EXPECT_TRUE(watch.running());
   }
 
   TEST(MapChanged, VersionsContinueAcrossARestartWithTheDurableMap)

@@ -39,6 +39,10 @@ public:
   korvent::Region getRegion(int x, int y, int width, int height);
   // The newest announced change whose version is not `lastVersion`.
   std::optional<korvent::MapChange> waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
+  // Times waitForChange lost its connection and made it again.
+  std::uint64_t changeReconnections() const { return client_->changeReconnections(); }
+  // The stored version, from the region service.
+  std::uint64_t version();
 
 private:
   std::optional<korvent::Client> client_;

@@ -231,19 +231,23 @@ RTC::ReturnCode_t FrameworkDataPort::publish(RTC::ConnectorProfile& profile)
   return RTC::RTC_OK;
 }
 
+RTC::PortService_ptr FrameworkDataPort::nextPort(const RTC::ConnectorProfile& profile) const
+{
+  for (CORBA::ULong i = 0; i + 1 < profile.ports.length(); ++i)
+    if (profile.ports[i]->_is_equivalent(ref()))
+      return RTC::PortService::_duplicate(profile.ports[i + 1]);
+  return RTC::PortService::_nil();
+}
+
 RTC::ReturnCode_t FrameworkDataPort::connectNext(RTC::ConnectorProfile& profile)
 {
-  for (CORBA::ULong i = 0; i + 1 < profile.ports.length(); ++i) {
-    if (!profile.ports[i]->_is_equivalent(ref()))
-      continue;
-    try {
-      return profile.ports[i + 1]->notify_connect(profile);
-    }
-    catch (const CORBA::Exception&) {
-      return RTC::RTC_ERROR;
-    }
+  RTC::PortService_var next = nextPort(profile);
+  try {
+    return CORBA::is_nil(next) ? RTC::RTC_OK : next->notify_connect(profile);
   }
-  return RTC::RTC_OK;
+  catch (const CORBA::Exception&) {
+    return RTC::RTC_ERROR;
+  }
 }
 
 RTC::ReturnCode_t FrameworkDataPort::subscribe(const RTC::ConnectorProfile& profile)
@@ -314,18 +318,13 @@ RTC::ReturnCode_t FrameworkDataPort::notify_disconnect(const char* id)
     gone = std::move(found->second);
     connections_.erase(found);
   }
-  const RTC::ConnectorProfile& profile = gone->profile;
-  for (CORBA::ULong i = 0; i + 1 < profile.ports.length(); ++i) {
-    if (!profile.ports[i]->_is_equivalent(ref()))
-      continue;
-    try {
-      return profile.ports[i + 1]->notify_disconnect(id);
-    }
-    catch (const CORBA::SystemException&) {
-      return RTC::RTC_ERROR;
-    }
+  RTC::PortService_var next = nextPort(gone->profile);
+  try {
+    return CORBA::is_nil(next) ? RTC::RTC_OK : next->notify_disconnect(id);
   }
-  return RTC::RTC_OK;
+  catch (const CORBA::SystemException&) {
+    return RTC::RTC_ERROR;
+  }
 }
 
 std::optional<std::pair<std::string, RTC::ByteOrder>> FrameworkDataPort::next(std::chrono::milliseconds timeout)

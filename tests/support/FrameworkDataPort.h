@@ -78,6 +78,8 @@ private:
   RTC::ReturnCode_t publish(RTC::ConnectorProfile& profile);
   RTC::ReturnCode_t subscribe(const RTC::ConnectorProfile& profile);
   RTC::ReturnCode_t connectNext(RTC::ConnectorProfile& profile);
+  // The port after this one in the profile's chain; nil when it is last.
+  RTC::PortService_ptr nextPort(const RTC::ConnectorProfile& profile) const;
 
   const Direction direction_;
   const std::string dataType_;
