@@ -31,7 +31,7 @@ namespace
         return std::string("nothing missed");
     }
     catch (const mapio::MapError&) {
-      // Asked again with the next wait that brings nothing.
+      return std::string("what was missed is not known (the stored version cannot be asked)");
     }
     return std::nullopt;  // the newest change is on its way
   }

@@ -202,7 +202,8 @@ namespace korvent
     // lost one is made again (retried after 0.1 s, doubling up to 5 s; a
     // component found by name is looked up again).  The new connection
     // brings the current announcement, so changes stored meanwhile show as
-    // a version further on than `lastVersion`; only the newest is seen.
+    // a version further on than `lastVersion`; only the newest is seen.  A
+    // check of a component that does not answer adds up to one call timeout.
     std::optional<MapChange> waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
     // How many times waitForChange found its connection lost and made it again.
     std::uint64_t changeReconnections() const;
