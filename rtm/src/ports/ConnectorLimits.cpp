@@ -39,7 +39,10 @@ namespace RTC
     // The profile's size as it travels.  Values of any kind count alike
     // (text, numbers, references, sequences, nested anys), so a value that
     // arrived is one that can be measured: wide text is given the code set
-    // GIOP 1.2 negotiates by default, as a memory stream has none.
+    // GIOP 1.2 negotiates by default, as a memory stream has none.  A value
+    // omniORB cannot marshal (a typed nil reference put into an any in this
+    // process trips its assertion) makes a profile that could not be
+    // handed on either.
     bool fitsInBytes(const ConnectorProfile& profile)
     {
       cdrMemoryStream stream;
@@ -48,6 +51,9 @@ namespace RTC
         profile >>= stream;
       }
       catch (const CORBA::SystemException&) {
+        return false;
+      }
+      catch (const omniORB::fatalException&) {
         return false;
       }
       return stream.bufSize() <= ConnectorLimits::maxProfileBytes;
