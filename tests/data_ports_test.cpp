@@ -3,6 +3,7 @@
 // whose InPort stops or dies.
 #include "ChildProcess.h"
 #include "ConnectorProfiles.h"
+#include "FrameworkDataPort.h"
 #include "GridMapClient.h"
 
 #include <rtm/dataports/CdrCodec.h>
@@ -187,6 +188,33 @@ namespace
     RTC::ConnectorProfile good = dataPortConnector(out, in, timedLong);
     ASSERT_EQ(out->connect(good), RTC::RTC_OK);
     expectCounter(two.arrivals(3), 3);
+  }
+
+  // A framework OutPort, connected from either end: it adds the byte order
+  // key when connect() reaches it first and pushes in the order agreed.
+  TEST(DataPorts, FrameworkOutPortPushesToOurInPortFromEitherEnd)
+  {
+    Host reader;
+    RTC::PortService_var in = reader.port("in");
+    for (const auto& [frameworkFirst, endian] : {std::make_pair(true, ""), std::make_pair(false, "big,little")}) {
+      SCOPED_TRACE(frameworkFirst ? "framework OutPort first" : "our InPort first");
+      FrameworkDataPort peer(FrameworkDataPort::Direction::Out, timedLong);
+      RTC::ConnectorProfile profile =
+          frameworkFirst ? dataPortConnector(peer.ref(), in, timedLong)
+                         : dataPortConnector(in, peer.ref(), timedLong, {{"dataport.serializer.cdr.endian", endian}});
+      RTC::PortService_var target = RTC::PortService::_duplicate(frameworkFirst ? peer.ref() : in.in());
+      ASSERT_EQ(target->connect(profile), RTC::RTC_OK);
+      for (CORBA::Long value : {1, 2, 3}) {
+        RTC::TimedLong sent{};
+        sent.data = value;
+        EXPECT_EQ(peer.write([&](RTC::ByteOrder order) { return RTC::encodeCdr(sent, order); }), 1);
+      }
+      expectCounter(reader.arrivals(3), 3);
+      EXPECT_EQ(reader.connectors("in"), 1u);
+      EXPECT_EQ(in->disconnect(profile.connector_id), RTC::RTC_OK);
+      EXPECT_EQ(reader.connectors("in"), 0u);
+      EXPECT_FALSE(peer.connector(profile.connector_id.in()));
+    }
   }
 
   TEST(DataPorts, StoppedAndDeadInPortsDoNotHoldUpTheOthers)

@@ -206,22 +206,18 @@ TEST_F(HostilePeers, ProfilesOutsideTheLimitsAreRefused)
     add("property name of 257 characters", p);
   }
   {
+    // Nested values count by their size like any other.
     RTC::ConnectorProfile p = profileOf({provider(), other.in()});
     CORBA::Any nested;
     SDOPackage::NVList list;
-    list.length(1);
-    list[0].name = "inner";
-    list[0].value <<= "value";
+    list.length(200);
+    for (CORBA::ULong i = 0; i < list.length(); ++i) {
+      list[i].name = "inner";
+      list[i].value <<= std::string(100, 'v').c_str();
+    }
     nested <<= list;
     addProperty(p, "nested", nested);
-    add("a sequence as property value", p);
-  }
-  {
-    RTC::ConnectorProfile p = profileOf({provider(), other.in()});
-    CORBA::Any reference;
-    reference <<= korvent_->rtc.in();
-    addProperty(p, "reference", reference);
-    add("an object reference as property value", p);
+    add("a sequence as property value over 16 KiB", p);
   }
   {
     RTC::ConnectorProfile p = profileOf({provider(), other.in()});
@@ -238,13 +234,24 @@ TEST_F(HostilePeers, ProfilesOutsideTheLimitsAreRefused)
     expectBounded(RTC::BAD_PARAMETER, [&] { return provider()->notify_connect(copy); }, "notify_connect, " + what);
   }
   // Within the limits the same kind of profile is taken: the checks above
-  // refused what they were meant to, not everything.
+  // refused what they were meant to, not everything.  Values of any kind
+  // are taken, as framework ports store references among them.
   RTC::ConnectorProfile fine = profileOf({provider()});
   for (int i = 0; i < 100; ++i)
     addProperty(fine, "key" + std::to_string(i), text("value"));
-  CORBA::Any number;
+  CORBA::Any number, reference, nested, wide;
   number <<= CORBA::Double(2.5);
   addProperty(fine, "number", number);
+  reference <<= korvent_->rtc.in();
+  addProperty(fine, "an object reference", reference);
+  SDOPackage::NVList inner;
+  inner.length(1);
+  inner[0].name = "inner";
+  inner[0].value <<= "value";
+  nested <<= inner;
+  addProperty(fine, "a sequence", nested);
+  wide <<= L"wide text";
+  addProperty(fine, "wide text", wide);
   fine.name = std::string(256, 'n').c_str();
   ASSERT_EQ(RTC::RTC_OK, provider()->connect(fine));
   EXPECT_EQ(1u, korvent_->connectorCount());

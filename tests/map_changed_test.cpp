@@ -3,6 +3,7 @@
 #include "ChangeListener.h"
 #include "ChildProcess.h"
 #include "ConnectorProfiles.h"
+#include "FrameworkDataPort.h"
 #include "GridMapClient.h"
 #include "KorventProcess.h"
 #include "TemporaryFolder.h"
@@ -10,8 +11,11 @@
 #include "mapio/Checksum.h"
 #include "mapio/StoreFile.h"
 
+#include <rtm/dataports/CdrCodec.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +79,167 @@ namespace
         typed = std::string(value) == ulongSeq;
     }
     EXPECT_TRUE(typed);
+  }
+
+  RTC::TimedULongSeq decoded(const std::optional<std::pair<std::string, RTC::ByteOrder>>& pushed)
+  {
+    RTC::TimedULongSeq event;
+    if (!pushed || !RTC::decodeCdr(pushed->first, pushed->second, event))
+      ADD_FAILURE() << "no event, or one that does not decode";
+    return event;
+  }
+
+  // A framework InPort puts an object reference into the profile and adds
+  // its own keys; the connection is made with the tool's properties from
+  // either end, and the whole flow runs as with our own ports.
+  TEST(MapChanged, FrameworkInPortSubscribesFromEitherEnd)
+  {
+    RunningKorvent korvent;
+    store(korvent, 2, 1, "ab");
+    RTC::PortService_var changes = portNamed(korvent.rtc, "mapChanged");
+    for (bool frameworkFirst : {true, false}) {
+      SCOPED_TRACE(frameworkFirst ? "framework InPort first" : "mapChanged first");
+      FrameworkDataPort peer(FrameworkDataPort::Direction::In, ulongSeq);
+      RTC::ConnectorProfile profile = frameworkFirst ? dataPortConnector(peer.ref(), changes, ulongSeq)
+                                                     : dataPortConnector(changes, peer.ref(), ulongSeq);
+      RTC::PortService_var target = RTC::PortService::_duplicate(frameworkFirst ? peer.ref() : changes.in());
+      ASSERT_EQ(target->connect(profile), RTC::RTC_OK);
+
+      const CORBA::ULong version = static_cast<CORBA::ULong>(korvent.region->shape().version);
+      expectEvent(decoded(peer.next()), version, 2, 1, "ab");  // the late joiner's event
+      store(korvent, 3, 1, "cde");
+      expectEvent(decoded(peer.next()), version + 1, 3, 1, "cde");
+      store(korvent, 2, 1, "ab");
+      expectEvent(decoded(peer.next()), version + 2, 2, 1, "ab");
+
+      // Both ends keep the connection with the reference in it.
+      RTC::ConnectorProfile_var kept = changes->get_connector_profile(profile.connector_id);
+      CORBA::Object_var reference;
+      for (CORBA::ULong i = 0; i < kept->properties.length(); ++i)
+        if (std::string(kept->properties[i].name.in()) == "dataport.corba_cdr.inport_ref")
+          kept->properties[i].value >>= CORBA::Any::to_object(reference.out());
+      EXPECT_FALSE(CORBA::is_nil(reference));
+      EXPECT_TRUE(peer.connector(profile.connector_id.in()));
+
+      // Disconnected from the other end, nothing more arrives.
+      RTC::PortService_var other = RTC::PortService::_duplicate(frameworkFirst ? changes.in() : peer.ref());
+      EXPECT_EQ(other->disconnect(profile.connector_id), RTC::RTC_OK);
+      RTC::ConnectorProfileList_var left = changes->get_connector_profiles();
+      EXPECT_EQ(left->length(), 0u);
+      EXPECT_FALSE(peer.connector(profile.connector_id.in()));
+    }
+    // An InPort of another type is refused by what it adds for its side.
+    FrameworkDataPort wrongType(FrameworkDataPort::Direction::In, "IDL:RTC/TimedLong:1.0");
+    RTC::ConnectorProfile mismatch =
+        dataPortConnector(changes, wrongType.ref(), ulongSeq, {{"dataport.data_type", ""}});
+    EXPECT_EQ(changes->connect(mismatch), RTC::RTC_ERROR);
+    RTC::ConnectorProfileList_var left = changes->get_connector_profiles();
+    EXPECT_EQ(left->length(), 0u);
+    EXPECT_TRUE(korvent.process->running());
+  }
+
+  // The versions of the watch's lines, read up to the one for `last`.
+  std::vector<unsigned long> versionsUpTo(ChildProcess& watch, unsigned long last)
+  {
+    std::vector<unsigned long> versions;
+    while (versions.empty() || versions.back() < last) {
+      const std::optional<std::string> line = watch.readLine(30s);
+      if (!line)
+        break;
+      if (line->rfind("version ", 0) == 0)
+        versions.push_back(std::stoul(line->substr(8)));
+    }
+    return versions;
+  }
+
+  CORBA::ULong changeConnectors(RTC::RTObject_ptr component)
+  {
+    RTC::PortService_var changes = portNamed(component, "mapChanged");
+    RTC::ConnectorProfileList_var connectors = changes->get_connector_profiles();
+    return connectors->length();
+  }
+
+  std::size_t occurrences(const std::string& text, const std::string& part)
+  {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+      ++count;
+    return count;
+  }
+
+  // The component drops the connection of a watch that stopped past its
+  // call timeout; continued, the watch finds out, connects again, says once
+  // what it missed and reports every store from then on.
+  TEST(MapChanged, WatchStoppedPastTheCallTimeoutComesBackAndMissesNothingLater)
+  {
+    RunningKorvent korvent({"-o", "corba.call_timeout:1"});
+    TemporaryFolder folder;
+    store(korvent, 2, 1, "ab");
+    const unsigned long first = announcedVersion(korvent);
+    CORBA::String_var ior = clientOrb()->object_to_string(korvent.rtc);
+    ChildProcess watch({KORVENT_MAP_PATH, "--ior", ior.in(), "watch", "--get", folder / "map.raw"});
+    ASSERT_EQ(versionsUpTo(watch, first), std::vector<unsigned long>{first}) << watch.errorOutput();
+
+    watch.signal(SIGSTOP);
+    ASSERT_TRUE(watch.waitUntilStopped(10s));
+    for (const char* cells : {"cd", "ef", "gh"})
+      store(korvent, 2, 1, cells);
+    ASSERT_TRUE(waitFor([&] { return changeConnectors(korvent.rtc) == 0; }, 30s));
+    watch.signal(SIGCONT);
+    const std::string notice = "korvent-map: the change connection was lost and is made again; ";
+    ASSERT_TRUE(waitFor([&] { return watch.errorOutput().find(notice) != std::string::npos; }, 30s))
+        << watch.errorOutput();
+
+    // Pushes the component timed out on may still arrive first.
+    const std::vector<unsigned long> caughtUp = versionsUpTo(watch, first + 3);
+    ASSERT_FALSE(caughtUp.empty());
+    EXPECT_TRUE(std::is_sorted(caughtUp.begin(), caughtUp.end()));
+    EXPECT_EQ(caughtUp.back(), first + 3);
+    // Waiting for each: the connection sends only the newest waiting event.
+    unsigned long version = first + 3;
+    for (const char* cells : {"ij", "kl", "mn"}) {
+      store(korvent, 2, 1, cells);
+      ++version;
+      EXPECT_EQ(versionsUpTo(watch, version), std::vector<unsigned long>{version}) << watch.errorOutput();
+    }
+    EXPECT_EQ(occurrences(watch.errorOutput(), notice), 1u) << watch.errorOutput();
+    EXPECT_EQ(occurrences(watch.errorOutput(), "missed"), 1u) << watch.errorOutput();
+    EXPECT_TRUE(waitFor([&] { return fileContent(folder / "map.raw") == "mn"; }, 20s));
+    EXPECT_EQ(changeConnectors(korvent.rtc), 1u);
+  }
+
+  // Restarted with its durable map, the component knows no connection; a
+  // watch that found it by name finds it again and goes on.
+  TEST(MapChanged, WatchFollowsARestartedComponent)
+  {
+    TemporaryFolder folder;
+    const std::vector<std::string> durable{"-o", "korvent.map.store:" + folder / "map.store"};
+    RunningKorvent korvent(durable);
+    store(korvent, 2, 1, "ab");
+    const unsigned long first = announcedVersion(korvent);
+    ChildProcess watch({KORVENT_MAP_PATH, "-n", korvent.names.address(), "-c", korventName(), "watch", "--get",
+                        folder / "map.raw"});
+    ASSERT_EQ(versionsUpTo(watch, first), std::vector<unsigned long>{first}) << watch.errorOutput();
+
+    ASSERT_TRUE(korvent.process->stop(SIGTERM, 20s));
+    korvent.process = startKorventComp(korvent.names.address(), durable);
+    ASSERT_TRUE(waitFor([&] { return korvent.bound(); }, 20s)) << korvent.process->errorOutput();
+    CORBA::Object_var object = korvent.names.resolve(korventName());
+    korvent.rtc = RTC::RTObject::_narrow(object);
+    korvent.service = providedService(clientOrb(), korvent.rtc);
+    korvent.region = providedRegionService(clientOrb(), korvent.rtc);
+    ASSERT_TRUE(waitFor([&] { return changeConnectors(korvent.rtc) == 1; }, 30s)) << watch.errorOutput();
+
+    // The restart numbers the map it loads anew, above every earlier version.
+    store(korvent, 3, 1, "cde");
+    const unsigned long latest = announcedVersion(korvent);
+    const std::vector<unsigned long> after = versionsUpTo(watch, latest);
+    ASSERT_FALSE(after.empty()) << watch.errorOutput();
+    EXPECT_EQ(after.back(), latest);
+    EXPECT_TRUE(waitFor([&] { return fileContent(folder / "map.raw") == "cde"; }, 20s));
+    EXPECT_NE(watch.errorOutput().find("the change connection was lost and is made again"), std::string::npos)
+        << watch.errorOutput();
+    EXPECT_TRUE(watch.running());
   }
 
   // Versions never repeat: a restart numbers even the map it loads above

@@ -166,6 +166,11 @@ std::optional<korvent::MapChange> KorventConnection::waitForChange(std::uint32_t
   return translated([&] { return client_->waitForChange(lastVersion, timeout); });
 }
 
+std::uint64_t KorventConnection::version()
+{
+  return translated([&] { return client_->version(); });
+}
+
 mapio::GridMapView viewOf(const korvent::Region& region)
 {
   // A region lies inside the map, so its sizes fit the map's 16 bits.

@@ -8,9 +8,13 @@ std::string MapFollower::apply(const korvent::MapChange& change)
   const bool follows = lastVersion_ && change.version == *lastVersion_ + 1;
   const bool sameShape = copy_.width == change.width && copy_.height == change.height && copy_.sizeAgrees();
   const bool wholeMap = x == 0 && y == 0 && w == change.width && h == change.height;
-  lastVersion_ = change.version;
-  if (!follows || !sameShape || wholeMap || w <= 0 || h <= 0 || x + w > change.width || y + h > change.height)
-    return fetchWhole();
+  // Forgotten until the fetch succeeds: a failed one is retried whole.
+  lastVersion_.reset();
+  if (!follows || !sameShape || wholeMap || w <= 0 || h <= 0 || x + w > change.width || y + h > change.height) {
+    std::string fetched = fetchWhole();
+    lastVersion_ = change.version;
+    return fetched;
+  }
 
   // Cells of a later version than the event are fine: that version's own
   // event comes next and fetches its rectangle again.
@@ -18,6 +22,7 @@ std::string MapFollower::apply(const korvent::MapChange& change)
   for (int row = 0; row < h; ++row)
     std::memcpy(&copy_.cells[static_cast<std::size_t>(y + row) * change.width + x],
                 region.cells.data() + static_cast<std::size_t>(row) * w, static_cast<std::size_t>(w));
+  lastVersion_ = change.version;
   return "fetched region " + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(w) + "," +
          std::to_string(h) + ", " + std::to_string(region.cells.size()) + " bytes";
 }

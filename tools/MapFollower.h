@@ -12,13 +12,15 @@
 // A local copy of the stored map kept equal to it from change events: an
 // event that follows the last one applied fetches only its rectangle; the
 // first event, a whole-map change, a new size or a skipped version (events
-// coalesce when maps come quickly) fetch the whole map.
+// coalesce when maps come quickly, and while the change connection was
+// lost) fetch the whole map, as does the event after a failed fetch.
 class MapFollower
 {
 public:
   explicit MapFollower(KorventConnection& korvent) : korvent_(korvent) {}
 
-  // Brings the copy up to `event`; returns what it fetched, for the log.
+  // Brings the copy up to `change`; returns what it fetched, for the log.
+  // Throws mapio::MapError when the fetch fails.
   std::string apply(const korvent::MapChange& change);
 
   const mapio::GridMap& copy() const { return copy_; }

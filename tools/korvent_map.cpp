@@ -1,8 +1,7 @@
 // korvent-map: stores a map file as the grid map of a running KorventComp,
 // fetches the stored map into a file, or describes it.
-#include "ChangeLine.h"
+#include "ChangeWatch.h"
 #include "KorventConnection.h"
-#include "MapFollower.h"
 
 #include "mapio/MapDescriptionText.h"
 #include "mapio/MapError.h"
@@ -49,28 +48,6 @@ namespace
     "unconfirmed until a YAML is stored again.\n";
 
   volatile std::sig_atomic_t interrupted = 0;
-
-  // One line per change until Ctrl-C (or SIGTERM); with `file`, a copy of
-  // the map kept in it, fetching only what each change touched.
-  void watchChanges(KorventConnection& korvent, const std::string& file)
-  {
-    std::signal(SIGINT, [](int) { interrupted = 1; });
-    std::signal(SIGTERM, [](int) { interrupted = 1; });
-    MapFollower follower(korvent);
-    std::uint32_t seen = 0;
-    while (!interrupted) {
-      const std::optional<korvent::MapChange> change = korvent.waitForChange(seen, std::chrono::milliseconds(200));
-      if (!change)
-        continue;
-      seen = change->version;
-      std::cout << describeChange(*change) << std::endl;
-      if (file.empty())
-        continue;
-      const std::string fetched = follower.apply(*change);
-      mapio::writeMapFile(file, follower.copy(), mapio::MapWriteOptions());
-      std::cout << fetched << " into " << file << std::endl;
-    }
-  }
 
   // Transfers at least this large report their time and rate.
   constexpr std::size_t progressThreshold = std::size_t(4) << 20;
@@ -347,7 +324,9 @@ int main(int argc, char** argv)
     }
     else if (watch->parsed()) {
       KorventConnection korvent(connection);
-      watchChanges(korvent, watchFile);
+      std::signal(SIGINT, [](int) { interrupted = 1; });
+      std::signal(SIGTERM, [](int) { interrupted = 1; });
+      watchChanges(korvent, watchFile, interrupted);
     }
     else {
       KorventConnection korvent(connection);

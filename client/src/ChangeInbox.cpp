@@ -109,7 +109,14 @@ namespace korvent
     appendString(profile.properties, "dataport.data_type", "IDL:RTC/TimedULongSeq:1.0");
     appendString(profile.properties, "dataport.serializer.cdr.endian", littleEndian ? "little" : "big");
     appendString(profile.properties, "dataport.corba_cdr.inport_ior", ior.in());
-    const RTC::ReturnCode_t connected = port_->connect(profile);
+    RTC::ReturnCode_t connected = RTC::RTC_ERROR;
+    try {
+      connected = port_->connect(profile);
+    }
+    catch (const CORBA::SystemException&) {
+      poa_->deactivate_object(servantId_.in());
+      throw;
+    }
     if (connected != RTC::RTC_OK) {
       poa_->deactivate_object(servantId_.in());
       throw CommunicationError("the mapChanged port refused the connection (code " +
@@ -132,6 +139,12 @@ namespace korvent
     }
     catch (const CORBA::Exception&) {
     }
+  }
+
+  bool ChangeInbox::stillConnected()
+  {
+    RTC::ConnectorProfile_var profile = port_->get_connector_profile(connectorId_.c_str());
+    return connectorId_ == profile->connector_id.in();
   }
 
   std::optional<MapChange> ChangeInbox::waitForOther(std::uint32_t lastVersion, std::chrono::milliseconds timeout)

@@ -31,6 +31,11 @@ namespace korvent
     // up to `timeout`.
     std::optional<MapChange> waitForOther(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
 
+    // Whether the component still lists this connection: it drops one whose
+    // push failed or timed out, and a restarted component knows none.  One
+    // call, bounded by the call timeout; a failed call throws.
+    bool stillConnected();
+
     // Shared with the servant, which the ORB may still hold for a moment.
     struct Latest
     {

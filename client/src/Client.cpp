@@ -22,7 +22,11 @@ namespace korvent
   Client Client::atNameServer(const std::string& hostPort, const std::string& name, const ClientOptions& options)
   {
     auto impl = std::make_unique<Impl>(options, name + " on " + hostPort);
-    CORBA::Object_var found = impl->resolve("corbaloc::" + hostPort + "/NameService", hostPort, name);
+    Impl* located = impl.get();
+    impl->locate = [located, hostPort, name] {
+      return located->resolve("corbaloc::" + hostPort + "/NameService", hostPort, name);
+    };
+    CORBA::Object_var found = impl->locate();
     impl->named = true;
     impl->findService(found);
     return Client(std::move(impl));
@@ -44,7 +48,9 @@ namespace korvent
       const std::string name = hash == std::string::npos ? "" : reference.substr(hash + 1);
       if (name.empty())
         throw ComponentNotFound("the reference names no component", impl->where);
-      object = impl->resolve("corbaloc:" + address, address, name);
+      Impl* located = impl.get();
+      impl->locate = [located, address, name] { return located->resolve("corbaloc:" + address, address, name); };
+      object = impl->locate();
       impl->named = true;
     }
     else {
@@ -68,14 +74,14 @@ namespace korvent
   std::optional<MapChange> Client::waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout)
   {
     Impl& impl = *impl_;
-    try {
-      if (!impl.changes)
-        impl.changes = std::make_unique<ChangeInbox>(impl.orb, impl.component, impl.timeout, impl.where);
-    }
-    catch (const CORBA::SystemException& error) {
-      impl.fail(error, Peer::Component, "the component's mapChanged port", impl.where);
-    }
+    if (!impl.changes)
+      impl.changes = std::make_unique<ChangeSubscription>([&impl] { return impl.connectChanges(); });
     return impl.changes->waitForOther(lastVersion, timeout);
+  }
+
+  std::uint64_t Client::changeReconnections() const
+  {
+    return impl_->changes ? impl_->changes->reconnections() : 0;
   }
 
   void Client::setMap(std::int16_t width, std::int16_t height, const std::uint8_t* data, std::size_t size)

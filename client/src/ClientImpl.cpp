@@ -180,4 +180,23 @@ namespace korvent
       fail(error, Peer::MapService, "the map service", where);
     }
   }
+
+  std::unique_ptr<ChangeInbox> Client::Impl::connectChanges()
+  {
+    try {
+      return std::make_unique<ChangeInbox>(orb, component, timeout, where);
+    }
+    catch (const CORBA::SystemException&) {
+      // A restarted component is found again by its name; one known only by
+      // its reference is asked again.
+      CORBA::Object_var object = locate ? locate() : CORBA::Object::_duplicate(component);
+      findService(object);
+    }
+    try {
+      return std::make_unique<ChangeInbox>(orb, component, timeout, where);
+    }
+    catch (const CORBA::SystemException& error) {
+      fail(error, Peer::Component, "the component's mapChanged port", where);
+    }
+  }
 }

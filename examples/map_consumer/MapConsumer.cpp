@@ -46,6 +46,7 @@ RTC::ReturnCode_t MapConsumer::onExecute(RTC::UniqueId)
   // Only the newest announcement matters: events read together fetch once.
   bool changed = false;
   while (changes_.read()) {
+    keeper_.heard();
     if (change_.data.length() == 0 || (seenVersion_ && change_.data[0] == lastVersion_))
       continue;
     seenVersion_ = true;
@@ -54,6 +55,8 @@ RTC::ReturnCode_t MapConsumer::onExecute(RTC::UniqueId)
   }
   if (changed)
     fetch("version " + std::to_string(lastVersion_) + ", ");
+  else if (keeper_.keep() > 0)
+    std::cout << "map_consumer: the change connection was lost and is made again" << std::endl;
   return RTC::RTC_OK;
 }
 

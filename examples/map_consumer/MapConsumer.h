@@ -1,6 +1,8 @@
 #ifndef MAPCONSUMER_H
 #define MAPCONSUMER_H
 
+#include "ConnectionKeeper.h"
+
 #include <Korvent.hh>
 
 #include <rtm/ports/CorbaPort.h>
@@ -12,7 +14,8 @@
 // KorventComp's "KorventPV", it fetches the map whenever it is activated and
 // prints the map's size on standard output.  With its InPort "mapChanged"
 // connected to the component's port of that name, it also fetches the map
-// while active each time the announced version changes, one line per map.
+// while active each time the announced version changes, one line per map;
+// a change connection the component dropped is made again meanwhile.
 class MapConsumer : public RTC::DataFlowComponentBase
 {
 public:
@@ -29,6 +32,7 @@ private:
   RTC::CorbaConsumer<Korvent> map_;
   RTC::TimedULongSeq change_;
   RTC::InPort<RTC::TimedULongSeq> changes_;
+  ConnectionKeeper keeper_{changes_};
   bool seenVersion_ = false;
   CORBA::ULong lastVersion_ = 0;
 };

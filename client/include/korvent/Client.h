@@ -242,8 +242,18 @@ namespace korvent
     // 0 for any map), waiting up to `timeout` for one; nothing at the
     // timeout.  The first call connects an InPort of this client's own to
     // the component's "mapChanged" port, which sends the current map's
-    // announcement at once; it stays connected while the Client lives.
+    // announcement at once.  The component drops a connection it cannot
+    // push to (this process stopped, or slower than its call timeout), and a
+    // restarted one knows none: while waiting, the connection is checked
+    // after each second without an event and after any failed call, and a
+    // lost one is made again (retried after 0.1 s, doubling up to 5 s; a
+    // component found by name is looked up again).  The new connection
+    // brings the current announcement, so changes stored meanwhile show as
+    // a version further on than `lastVersion`; only the newest is seen.  A
+    // check of a component that does not answer adds up to one call timeout.
     std::optional<MapChange> waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
+    // How many times waitForChange found its connection lost and made it again.
+    std::uint64_t changeReconnections() const;
 
   private:
     struct Impl;

@@ -10,9 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
-
 #include <csignal>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -75,6 +76,37 @@ namespace
       return line.value_or("(nothing within 20 s) " + consumer_->errorOutput());
     }
 
+    // Stores a 3 x 3 map, connects the consumer's service port and its
+    // "mapChanged" (through its own port or the component's), activates it
+    // and checks the fetch on activation, then the one for the event the
+    // component retained from before the connection.
+    void connectAndActivate(bool fromConsumer)
+    {
+      storeMap(3, 3);
+      RTC::ConnectorProfile service = corbaPortConnector(consumerPort_, provider_);
+      ASSERT_EQ(RTC::RTC_OK, consumerPort_->connect(service));
+      RTC::RTObject_var korvent = componentAt(names_, korventName());
+      RTC::PortService_var changes = portNamed(korvent, "mapChanged");
+      RTC::PortService_var listener = portNamed(consumerRtc_, "mapChanged");
+      RTC::PortService_var first = fromConsumer ? listener : changes;
+      RTC::PortService_var second = fromConsumer ? changes : listener;
+      RTC::ConnectorProfile events = dataPortConnector(first, second, "IDL:RTC/TimedULongSeq:1.0");
+      ASSERT_EQ(RTC::RTC_OK, first->connect(events));
+      ASSERT_EQ(RTC::RTC_OK, context_->activate_component(consumerRtc_));
+      EXPECT_EQ(consumer_->readLine(20s).value_or("(none)"), "map_consumer: map 3 x 3, 9 bytes");
+      // Versions start where the clock says; the event carries their low 32 bits.
+      const std::string retained = consumer_->readLine(20s).value_or("(none)");
+      ASSERT_EQ(retained.rfind(versionPrefix, 0), 0u) << retained;
+      version_ = static_cast<std::uint32_t>(std::stoul(retained.substr(versionPrefix.size())));
+      EXPECT_EQ(retained, line(0, "map 3 x 3, 9 bytes"));
+    }
+
+    // The consumer's line for the version `after` the retained one.
+    std::string line(std::uint32_t after, const std::string& map) const
+    {
+      return versionPrefix + std::to_string(static_cast<std::uint32_t>(version_ + after)) + ", " + map;
+    }
+
     void storeMap(std::int16_t width, std::int16_t height)
     {
       const std::vector<std::uint8_t> cells(static_cast<std::size_t>(width) * height, 1);
@@ -88,6 +120,8 @@ namespace
     RTC::PortService_var provider_;
     RTC::PortService_var consumerPort_;
     RTC::ExecutionContext_var context_;
+    const std::string versionPrefix = "map_consumer: version ";
+    std::uint32_t version_ = 0;  // of the event retained when connected
   };
 }
 
@@ -125,30 +159,39 @@ TEST_F(MapConsumerExample, ConnectedThroughTheProvidersPortFetchesOnActivationUn
 
 TEST_F(MapConsumerExample, FetchesOncePerAnnouncedVersionWhileActive)
 {
-  storeMap(3, 3);
-  RTC::ConnectorProfile service = corbaPortConnector(consumerPort_, provider_);
-  ASSERT_EQ(RTC::RTC_OK, consumerPort_->connect(service));
-  RTC::RTObject_var korvent = componentAt(names_, korventName());
-  RTC::PortService_var changes = portNamed(korvent, "mapChanged");
-  RTC::PortService_var listener = portNamed(consumerRtc_, "mapChanged");
-  RTC::ConnectorProfile events = dataPortConnector(changes, listener, "IDL:RTC/TimedULongSeq:1.0");
-  ASSERT_EQ(RTC::RTC_OK, changes->connect(events));
-
-  ASSERT_EQ(RTC::RTC_OK, context_->activate_component(consumerRtc_));
-  EXPECT_EQ(consumer_->readLine(20s).value_or("(none)"), "map_consumer: map 3 x 3, 9 bytes");  // on activation
-  // The event retained from before the connection, then each new map.
-  // Versions start where the clock says; the event carries their low 32 bits.
-  const std::string prefix = "map_consumer: version ";
-  const std::string first = consumer_->readLine(20s).value_or("(none)");
-  ASSERT_EQ(first.rfind(prefix, 0), 0u) << first;
-  const std::uint32_t version = static_cast<std::uint32_t>(std::stoul(first.substr(prefix.size())));
-  EXPECT_EQ(first, prefix + std::to_string(version) + ", map 3 x 3, 9 bytes");
+  connectAndActivate(false);
+  // Then each new map.
   storeMap(4, 2);
-  EXPECT_EQ(consumer_->readLine(20s).value_or("(none)"),
-            prefix + std::to_string(static_cast<std::uint32_t>(version + 1)) + ", map 4 x 2, 8 bytes");
+  EXPECT_EQ(consumer_->readLine(20s).value_or("(none)"), line(1, "map 4 x 2, 8 bytes"));
   storeMap(1, 1);
-  EXPECT_EQ(consumer_->readLine(20s).value_or("(none)"),
-            prefix + std::to_string(static_cast<std::uint32_t>(version + 2)) + ", map 1 x 1, 1 bytes");
+  EXPECT_EQ(consumer_->readLine(20s).value_or("(none)"), line(2, "map 1 x 1, 1 bytes"));
   EXPECT_EQ(RTC::RTC_OK, context_->deactivate_component(consumerRtc_));
   EXPECT_FALSE(consumer_->readLine(1s).has_value());  // nothing more without a change
+}
+
+TEST_F(MapConsumerExample, MakesTheChangeConnectionAgainAfterTheComponentDroppedIt)
+{
+  connectAndActivate(true);
+  RTC::RTObject_var korvent = componentAt(names_, korventName());
+  RTC::PortService_var changes = portNamed(korvent, "mapChanged");
+
+  // Stopped past the component's call timeout, the consumer loses the connection.
+  consumer_->signal(SIGSTOP);
+  ASSERT_TRUE(consumer_->waitUntilStopped(10s));
+  storeMap(4, 2);
+  storeMap(2, 2);
+  ASSERT_TRUE(waitFor([&] { return connectorCount(changes) == 0; }, 30s));
+  consumer_->signal(SIGCONT);
+  std::vector<std::string> lines;
+  while (lines.empty() || lines.back() != line(2, "map 2 x 2, 4 bytes")) {
+    std::optional<std::string> line = consumer_->readLine(30s);
+    ASSERT_TRUE(line) << testing::PrintToString(lines);
+    lines.push_back(*line);
+  }
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "map_consumer: the change connection was lost and is made again"),
+            lines.end()) << testing::PrintToString(lines);
+  EXPECT_EQ(1u, connectorCount(changes));
+  storeMap(1, 1);
+  EXPECT_EQ(consumer_->readLine(20s).value_or("(none)"), line(3, "map 1 x 1, 1 bytes"));
+  EXPECT_EQ(RTC::RTC_OK, context_->deactivate_component(consumerRtc_));
 }

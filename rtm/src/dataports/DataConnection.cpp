@@ -57,6 +57,14 @@ namespace RTC
   ReturnCode_t DataConnection::read(const ConnectorProfile& profile, const std::string& dataType,
                                     const std::string& side, DataConnection& out, std::string& why)
   {
+    // Other keys may hold values of any kind; these are read as text.
+    for (const char* key : {"dataflow_type", "interface_type", "subscription_type", "serializer.cdr.endian",
+                            "publisher.push_rate", "buffer.length", "marshaling_type", "data_type"})
+      for (const std::string& name : {"dataport." + side + "." + key, "dataport." + std::string(key)})
+        if (!textOrAbsent(profile.properties, name)) {
+          why = "'" + name + "' holds a value that is not text";
+          return BAD_PARAMETER;
+        }
     const std::string flow = lowered(setting(profile, side, "dataflow_type").value_or("push"));
     if (flow != "push") {
       why = "data flow " + quoted(flow) + " is not served (push only)";
@@ -110,10 +118,13 @@ namespace RTC
       why = "marshaling type " + quoted(marshaling) + " is not served (cdr only)";
       return RTC_ERROR;
     }
-    if (auto type = findString(profile.properties, "dataport.data_type"); type && !sameDataType(*type, dataType)) {
-      why = "data type " + quoted(*type) + " is not this port's " + dataType;
-      return RTC_ERROR;
-    }
+    // The tool's key, and the one a framework port adds for its own side:
+    // an InPort of another type shows it only there.
+    for (const char* key : {"dataport.data_type", "dataport.inport.data_type", "dataport.outport.data_type"})
+      if (auto type = findString(profile.properties, key); type && !sameDataType(*type, dataType)) {
+        why = "data type " + quoted(*type) + " is not this port's " + dataType;
+        return RTC_ERROR;
+      }
     return RTC_OK;
   }
 }

@@ -61,13 +61,17 @@ namespace RTC
     DataConnection settings;
     if (const ReturnCode_t code = readConnection(profile, settings); code != RTC_OK)
       return code;
+    // The text form first, as framework OutPorts do; the reference itself
+    // when an InPort gives only that.
     const std::optional<std::string> ior = findString(profile.properties, "dataport.corba_cdr.inport_ior");
     OpenRTM::InPortCdr_var consumer;
     try {
-      if (ior && ior->compare(0, 4, "IOR:") == 0) {
-        CORBA::Object_var object = orb()->string_to_object(ior->c_str());
-        consumer = OpenRTM::InPortCdr::_unchecked_narrow(object);
-      }
+      CORBA::Object_var object;
+      if (ior && ior->compare(0, 4, "IOR:") == 0)
+        object = orb()->string_to_object(ior->c_str());
+      else if (!ior)
+        object = findObject(profile.properties, "dataport.corba_cdr.inport_ref");
+      consumer = OpenRTM::InPortCdr::_unchecked_narrow(object);
     }
     catch (const CORBA::Exception&) {
       consumer = OpenRTM::InPortCdr::_nil();

@@ -1,5 +1,7 @@
 #include "rtm/ports/ConnectorLimits.h"
 
+#include <omniORB4/codeSets.h>
+
 #include <cstring>
 
 namespace RTC
@@ -9,34 +11,6 @@ namespace RTC
     bool shortText(const char* text)
     {
       return text && std::strlen(text) <= ConnectorLimits::maxTextLength;
-    }
-
-    // Values are text by convention; plain numbers and booleans are
-    // tolerated, anything nested (sequences, structs, references, anys) is
-    // not, as its size and meaning are both unknown.
-    bool plainValue(const CORBA::Any& value)
-    {
-      CORBA::TypeCode_var type = value.type();
-      while (type->kind() == CORBA::tk_alias)
-        type = type->content_type();
-      switch (type->kind()) {
-        case CORBA::tk_string:
-        case CORBA::tk_wstring:
-        case CORBA::tk_boolean:
-        case CORBA::tk_char:
-        case CORBA::tk_octet:
-        case CORBA::tk_short:
-        case CORBA::tk_ushort:
-        case CORBA::tk_long:
-        case CORBA::tk_ulong:
-        case CORBA::tk_longlong:
-        case CORBA::tk_ulonglong:
-        case CORBA::tk_float:
-        case CORBA::tk_double:
-          return true;
-        default:
-          return false;
-      }
     }
 
     bool listedOnce(const ConnectorProfile& profile, PortService_ptr self)
@@ -61,6 +35,29 @@ namespace RTC
       }
       return true;
     }
+
+    // The profile's size as it travels.  Values of any kind count alike
+    // (text, numbers, references, sequences, nested anys), so a value that
+    // arrived is one that can be measured: wide text is given the code set
+    // GIOP 1.2 negotiates by default, as a memory stream has none.  A value
+    // omniORB cannot marshal (a typed nil reference put into an any in this
+    // process trips its assertion) makes a profile that could not be
+    // handed on either.
+    bool fitsInBytes(const ConnectorProfile& profile)
+    {
+      cdrMemoryStream stream;
+      stream.TCS_W(omni::omniCodeSet::getTCS_W(omni::omniCodeSet::ID_UTF_16, GIOP::Version{1, 2}));
+      try {
+        profile >>= stream;
+      }
+      catch (const CORBA::SystemException&) {
+        return false;
+      }
+      catch (const omniORB::fatalException&) {
+        return false;
+      }
+      return stream.bufSize() <= ConnectorLimits::maxProfileBytes;
+    }
   }
 
   ReturnCode_t checkConnectorProfile(const ConnectorProfile& profile, PortService_ptr self)
@@ -73,16 +70,11 @@ namespace RTC
     if (profile.properties.length() > ConnectorLimits::maxProperties)
       return BAD_PARAMETER;
     for (CORBA::ULong i = 0; i < profile.properties.length(); ++i)
-      if (!shortText(profile.properties[i].name) || !plainValue(profile.properties[i].value))
+      if (!shortText(profile.properties[i].name))
         return BAD_PARAMETER;
     // _is_equivalent compares references locally; no peer is called here.
     if (!portsDistinct(profile) || !listedOnce(profile, self))
       return BAD_PARAMETER;
-
-    // What is left unbounded (long text values, large references) is
-    // measured exactly, as it would travel.
-    cdrMemoryStream stream;
-    profile >>= stream;
-    return stream.bufSize() <= ConnectorLimits::maxProfileBytes ? RTC_OK : BAD_PARAMETER;
+    return fitsInBytes(profile) ? RTC_OK : BAD_PARAMETER;
   }
 }

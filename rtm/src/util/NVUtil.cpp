@@ -23,6 +23,28 @@ namespace RTC
     return std::nullopt;
   }
 
+  bool textOrAbsent(const SDOPackage::NVList& list, const std::string& name)
+  {
+    for (CORBA::ULong i = 0; i < list.length(); ++i) {
+      const char* value = nullptr;
+      if (name == static_cast<const char*>(list[i].name) && !(list[i].value >>= value))
+        return false;
+    }
+    return true;
+  }
+
+  CORBA::Object_ptr findObject(const SDOPackage::NVList& list, const std::string& name)
+  {
+    for (CORBA::ULong i = 0; i < list.length(); ++i) {
+      if (name != static_cast<const char*>(list[i].name))
+        continue;
+      CORBA::Object_var object;
+      if (list[i].value >>= CORBA::Any::to_object(object.out()))
+        return object._retn();
+    }
+    return CORBA::Object::_nil();
+  }
+
   SDOPackage::NVList toNVList(const Properties& properties)
   {
     SDOPackage::NVList list;

@@ -23,8 +23,10 @@ namespace RTC
 
     // Reads `profile` for a port of data type `dataType`.  RTC_OK, or
     // BAD_PARAMETER for a flow, transport, subscription, byte order or
-    // number this runtime does not take, or RTC_ERROR for another data type
-    // or serializer; `why` then says which.  `side` is "inport" or
+    // number this runtime does not take (or one given as other than text),
+    // or RTC_ERROR for another data type (under "dataport.data_type" or
+    // either side's "dataport.<side>.data_type") or serializer; `why` then
+    // says which.  `side` is "inport" or
     // "outport": its own keys ("dataport.outport.buffer.length") win.
     static ReturnCode_t read(const ConnectorProfile& profile, const std::string& dataType, const std::string& side,
                              DataConnection& out, std::string& why);

@@ -21,8 +21,9 @@ namespace RTC
 
   // RTC_OK when `profile` is one this port can honour, BAD_PARAMETER when
   // not: a nil, repeated or missing port (`self` must be listed once, and
-  // only once), a list or text over the limits above, a property value that
-  // is neither text nor a plain number, or a profile too large to store.
+  // only once), a list or text over the limits above, or a profile too large
+  // to store.  Property values may be of any kind an any carries (peers put
+  // object references there); only their size counts.
   ReturnCode_t checkConnectorProfile(const ConnectorProfile& profile, PortService_ptr self);
 }
 

@@ -1,0 +1,88 @@
+#include "ChangeSubscription.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace korvent
+{
+  constexpr std::chrono::milliseconds ChangeSubscription::checkInterval;
+  constexpr std::chrono::milliseconds ChangeSubscription::maxBackOff;
+  constexpr std::chrono::milliseconds ChangeSubscription::firstBackOff;
+
+  ChangeSubscription::ChangeSubscription(std::function<std::unique_ptr<ChangeInbox>()> connect)
+    : connect_(std::move(connect))
+  {
+  }
+
+  std::optional<MapChange> ChangeSubscription::waitForOther(std::uint32_t lastVersion,
+                                                           std::chrono::milliseconds timeout)
+  {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    for (;;) {
+      Clock::time_point now = Clock::now();
+      if (!inbox_ && now >= nextAttempt_)
+        tryConnect(now);
+      if (!inbox_) {
+        if (nextAttempt_ >= deadline)
+          return std::nullopt;
+        std::this_thread::sleep_until(nextAttempt_);
+        continue;
+      }
+      if (suspect_ || now - lastHeard_ >= checkInterval) {
+        check(now);
+        continue;
+      }
+      const Clock::time_point until = std::min(deadline, lastHeard_ + checkInterval);
+      if (std::optional<MapChange> change =
+              inbox_->waitForOther(lastVersion, std::chrono::duration_cast<std::chrono::milliseconds>(until - now))) {
+        lastHeard_ = Clock::now();
+        return change;
+      }
+      if (Clock::now() >= deadline)
+        return std::nullopt;
+    }
+  }
+
+  void ChangeSubscription::tryConnect(Clock::time_point now)
+  {
+    try {
+      inbox_ = connect_();
+    }
+    catch (const Error&) {
+      if (!everConnected_)
+        throw;
+      retryLater(now);
+      return;
+    }
+    if (everConnected_)
+      ++reconnections_;
+    everConnected_ = true;
+    suspect_ = false;
+    backOff_ = firstBackOff;
+    lastHeard_ = Clock::now();
+  }
+
+  void ChangeSubscription::retryLater(Clock::time_point now)
+  {
+    nextAttempt_ = now + backOff_;
+    backOff_ = std::min(backOff_ * 2, maxBackOff);
+  }
+
+  void ChangeSubscription::check(Clock::time_point now)
+  {
+    suspect_ = false;
+    bool connected = false;
+    try {
+      connected = inbox_->stillConnected();
+    }
+    catch (const CORBA::Exception&) {
+      connected = false;
+    }
+    if (connected) {
+      lastHeard_ = Clock::now();
+      return;
+    }
+    inbox_.reset();
+    nextAttempt_ = now;
+  }
+}
