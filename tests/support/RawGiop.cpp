@@ -7,7 +7,9 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
+#include <cstring>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace
@@ -192,6 +194,19 @@ int connectTcp(const std::string& host, int port, const std::string& source)
     return -1;
   }
   return fd;
+}
+
+int connectUnix(const std::string& path)
+{
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+    return fd;
+  if (fd >= 0)
+    close(fd);
+  return -1;
 }
 
 std::string getGridMapRequest(const std::string& objectKey, uint32_t requestId)

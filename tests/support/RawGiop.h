@@ -21,6 +21,9 @@ IiopAddress iiopAddressOf(const std::string& ior);
 // one is given, or -1.
 int connectTcp(const std::string& host, int port, const std::string& source = "");
 
+// A connected Unix-domain socket to the socket file `path`, or -1.
+int connectUnix(const std::string& path);
+
 // A complete getGridMap request (the reply carries the whole stored map).
 std::string getGridMapRequest(const std::string& objectKey, uint32_t requestId);
 

@@ -106,8 +106,9 @@ namespace RTC
       fail(programName_, error.what());
     }
     // Interceptors go in after ORB_init and before the POA lets calls in.
-    limitIncomingConnections(static_cast<std::size_t>(numericSetting(config_, "corba.max_connections")),
-                             static_cast<std::size_t>(numericSetting(config_, "corba.max_connections_per_host")));
+    auto whole = [this](const char* key) { return static_cast<std::size_t>(numericSetting(config_, key)); };
+    limitIncomingConnections({whole("corba.max_connections"), whole("corba.max_connections_per_host"),
+                              whole("corba.local.max_connections")});
     requestWatch_ = std::make_unique<RequestWatch>(
       RequestLimits{numericSetting(config_, "corba.request.min_rate"), secondsSetting(config_, "corba.request.grace"),
                     static_cast<std::uint64_t>(numericSetting(config_, "corba.memory.in_flight"))});

@@ -29,6 +29,7 @@ namespace RTC
       {"corba.idle_timeout", 2, 86400, true},
       {"corba.max_connections", 1, 65536, true},
       {"corba.max_connections_per_host", 1, 65536, true},
+      {"corba.local.max_connections", 1, 65536, true},
       {"corba.max_threads", 2, 4096, true},
       {"corba.compression.level", 1, 9, true},
       {"corba.compression.min_bytes", 0, 1e9, true},

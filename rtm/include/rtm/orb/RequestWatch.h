@@ -16,13 +16,15 @@ namespace RTC
     std::uint64_t inFlight = 0;            // declared octets of large requests still arriving, all connections
   };
 
-  // Holds incoming requests too large to arrive in one read to the limits
-  // above: a request whose declared size would take the octets in flight
-  // over the budget has its connection reset at its header, and one whose
-  // octets stop arriving at the minimum rate has it reset then, which frees
-  // its thread and buffer.  The ORB has neither limit: a request only ends
-  // at its whole-request timeout.  Install after ORB_init, before the POA
-  // is activated; one at a time.
+  // Holds incoming TCP requests too large to arrive in one read to the
+  // limits above: a request whose declared size would take the octets in
+  // flight over the budget has its connection reset at its header, and one
+  // whose octets stop arriving at the minimum rate has it reset then, which
+  // frees its thread and buffer.  A request sent in fragments declares no
+  // whole size: it is booked with what has arrived of it, as its fragments
+  // come, and reset once that would go over the budget.  The ORB has
+  // neither limit: a request only ends at its whole-request timeout.
+  // Install after ORB_init, before the POA is activated; one at a time.
   class RequestWatch
   {
   public:
