@@ -266,3 +266,34 @@ TEST_F(FairService, ConcurrentWritersInFragmentsWithinTheBudgetAllSucceed)
   EXPECT_EQ(std::string::npos, korvent_->process->errorOutput().find("busy: in-flight budget"));
   korvent_->service->setGridMap(32, 32, makeMap(map_));  // what the checks at the end expect
 }
+
+TEST_F(FairService, ReadersThatStopReadingAreDroppedAndRepliesBeyondTheBudgetRefused)
+{
+  // Room for one 16 MiB map held by replies being sent, not two.
+  start({"-o", "corba.memory.replies:" + std::to_string(24u << 20), "-o", "corba.reply.grace:2"});
+  constexpr std::size_t bytes = 16u << 20;  // far more than the socket buffers hold
+  korvent_->service->setGridMap(-1, -1, makeMap(std::vector<CORBA::Octet>(bytes, 1)));
+  const int slow = connectTcp(address_.host, address_.port);
+  ASSERT_GE(slow, 0);
+  ASSERT_TRUE(sendAll(slow, getGridMapRequest(address_.objectKey, 1)));
+  ASSERT_TRUE(waitFor([&] { return pendingBytes(slow) > 0; }, 20s));
+
+  // A reply of the next map would hold a second one: refused at once.
+  korvent_->service->setGridMap(-1, -1, makeMap(std::vector<CORBA::Octet>(bytes, 2)));
+  const int refused = connectTcp(address_.host, address_.port);
+  ASSERT_TRUE(sendAll(refused, getGridMapRequest(address_.objectKey, 2)));
+  const std::string answer = readGiopMessageBody(refused, 20s);
+  close(refused);
+  EXPECT_NE(std::string::npos, answer.find("CORBA/TRANSIENT")) << answer.size() << " octets answered";
+  EXPECT_TRUE(logSays("busy: reply budget"));
+
+  // The reader that stopped goes after the grace, and its map's octets with it.
+  EXPECT_TRUE(logSays("dropped a reply of " + std::to_string(bytes)));
+  EXPECT_TRUE(closedByPeer(slow, 20s));
+  close(slow);
+  const int next = connectTcp(address_.host, address_.port);
+  ASSERT_TRUE(sendAll(next, getGridMapRequest(address_.objectKey, 3)));
+  EXPECT_GE(readGiopMessageBody(next, 60s).size(), bytes);
+  close(next);
+  korvent_->service->setGridMap(32, 32, makeMap(map_));  // what the checks at the end expect
+}

@@ -41,6 +41,27 @@ void DurableMapWriter::offer(const GridMapStore::Snapshot& snapshot)
   // 'skipped', an older map never written, is let go outside the lock.
 }
 
+std::string DurableMapWriter::flush()
+{
+  std::unique_lock<std::mutex> lock(mutex_);
+  written_.wait(lock, [this] { return !writing_; });
+  if (!pending_)
+    return lastError_;
+  GridMapStore::Snapshot next = std::exchange(pending_, nullptr);
+  writing_ = true;
+  lock.unlock();
+  const std::string error = write(*next);
+  lock.lock();
+  writing_ = false;
+  lastError_ = error;
+  if (!error.empty() && !pending_)
+    pending_ = std::move(next);  // the thread goes on retrying
+  lock.unlock();
+  written_.notify_all();
+  wake_.notify_one();
+  return error;
+}
+
 std::string DurableMapWriter::write(const GridMapSnapshot& snapshot) const
 {
   try {
@@ -64,13 +85,19 @@ void DurableMapWriter::run()
   bool failing = false;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return pending_ || stopping_; });
+    wake_.wait(lock, [this] { return !writing_ && (pending_ || stopping_); });
     if (!pending_)
       return;
     GridMapStore::Snapshot next = std::exchange(pending_, nullptr);
     const bool lastAttempt = stopping_;
+    writing_ = true;
     lock.unlock();
     const std::string error = write(*next);
+    lock.lock();
+    writing_ = false;
+    lastError_ = error;
+    lock.unlock();
+    written_.notify_all();
     if (error.empty() && failing)
       std::cerr << "KorventComp: the map store is written again (" << path_ << ")" << std::endl;
     else if (!error.empty() && lastAttempt)

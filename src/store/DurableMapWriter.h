@@ -29,6 +29,11 @@ public:
   // Queues `snapshot` for writing, replacing any pending one.
   void offer(const GridMapStore::Snapshot& snapshot);
 
+  // Writes the latest map offered now (one attempt, after a write in
+  // progress), unless the file holds it already.  Empty when it does, else
+  // why not.  Safe from any thread; prints nothing.
+  std::string flush();
+
 private:
   void run();
   // An empty string on success, else why it failed.
@@ -38,10 +43,13 @@ private:
   GridMapStore::ObserverHandle observing_ = 0;
   const std::string path_;
   const std::chrono::milliseconds retryInterval_;
-  std::mutex mutex_;  // guards pending_ and stopping_
+  std::mutex mutex_;  // guards the five below
   std::condition_variable wake_;
+  std::condition_variable written_;
   GridMapStore::Snapshot pending_;
   bool stopping_ = false;
+  bool writing_ = false;   // on the thread or in flush(): one write at a time
+  std::string lastError_;  // of the last write; empty once it succeeded
   std::thread thread_;
 };
 

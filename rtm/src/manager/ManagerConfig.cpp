@@ -25,6 +25,9 @@ namespace RTC
       "corba.request.min_rate", "16384",
       "corba.request.grace", "5",
       "corba.memory.in_flight", "536870912",
+      "corba.reply.min_rate", "16384",
+      "corba.reply.grace", "5",
+      "corba.memory.replies", "536870912",
       "corba.idle_timeout", "60",
       "corba.max_connections", "64",
       "corba.max_connections_per_host", "16",
@@ -60,6 +63,7 @@ namespace RTC
     const char* const usedKeys[] = {
       "corba.args", "corba.endpoint", "corba.endpoints", "corba.nameservers", "corba.call_timeout",
       "corba.request_timeout", "corba.request.min_rate", "corba.request.grace", "corba.memory.in_flight",
+      "corba.reply.min_rate", "corba.reply.grace", "corba.memory.replies",
       "corba.idle_timeout", "corba.max_connections", "corba.max_connections_per_host", "corba.max_threads",
       "corba.compression.enable", "corba.compression.level", "corba.compression.min_bytes", "corba.ssl.mode",
       "corba.ssl.endpoints", "corba.ssl.certificate", "corba.ssl.key_password", "corba.ssl.ca_file",
