@@ -220,11 +220,11 @@ std::string getGridMapRequest(const std::string& objectKey, uint32_t requestId)
 }
 
 std::string partialSetGridMapRequest(const std::string& objectKey, uint32_t requestId,
-                                     uint32_t mapBytes, uint32_t sentMapBytes)
+                                     uint32_t mapBytes, uint32_t sentMapBytes, uint16_t width, uint16_t height)
 {
   CdrWriter w = requestStart(objectKey, requestId, "setGridMap");
-  w.ushort(1);  // width
-  w.ushort(1);  // height
+  w.ushort(width);
+  w.ushort(height);
   w.ulong(0);   // map.tm.sec
   w.ulong(0);   // map.tm.nsec
   w.ulong(mapBytes);

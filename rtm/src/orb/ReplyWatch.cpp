@@ -12,8 +12,10 @@
 
 #include <deque>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,6 +37,8 @@ namespace RTC
       std::string peer;
       bool tcp = false;            // the peer's acknowledgements count its progress
       Clock::time_point deadline;  // the whole reply's, over the local socket
+      int queued = -1;             // octets the local peer has not read, when last seen
+      Clock::time_point queuedSince;  // since when that has not changed
       std::deque<std::pair<Clock::time_point, std::uint64_t>> samples;  // octets acknowledged, oldest first
       bool dropped = false;
     };
@@ -66,10 +70,23 @@ namespace RTC
     // Why the reply must be dropped now, or nothing.
     std::optional<std::string> tooSlow(Sending& reply, const ReplyLimits& limits, Clock::time_point now)
     {
-      if (!reply.tcp)
+      if (!reply.tcp) {
+        // The local socket counts no octets read, but what is queued for
+        // the peer changes whenever it reads: unchanged for the whole grace
+        // period, it read nothing.
+        int queued = 0;
+        if (ioctl(reply.fd, SIOCOUTQ, &queued) != 0)
+          return std::nullopt;
+        if (queued != reply.queued) {
+          reply.queued = queued;
+          reply.queuedSince = now;
+        }
+        if (queued > 0 && now - reply.queuedSince >= limits.grace)
+          return std::string("nothing read for corba.reply.grace");
         return now >= reply.deadline ? std::optional<std::string>("not read within corba.reply.grace and "
                                                                   "its size at corba.reply.min_rate")
                                      : std::nullopt;
+      }
       const std::optional<std::uint64_t> acked = acknowledged(reply.fd);
       if (!acked)
         return std::nullopt;

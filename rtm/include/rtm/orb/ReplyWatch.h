@@ -24,8 +24,9 @@ namespace RTC
   // octets until the whole-request timeout, and many such clients, each
   // asking after the map changed, one map each.  Over TCP the peer must
   // acknowledge the reply's octets at the minimum rate over every stretch
-  // of `grace`; over the local socket, which counts no octets, a reply of N
-  // octets must be sent within grace + N / minRate.  A reply below that has
+  // of `grace`; over the local socket, which counts no octets, the peer
+  // must read something within every `grace`, and a reply of N octets must
+  // be sent within grace + N / minRate.  A reply below that has
   // its connection closed with a warning naming the peer.  A reply whose
   // owner would take the octets held over the budget is refused at once.
   // Install after ORB_init; one at a time.
