@@ -269,8 +269,10 @@ TEST_F(FairService, ConcurrentWritersInFragmentsWithinTheBudgetAllSucceed)
 
 TEST_F(FairService, ReadersThatStopReadingAreDroppedAndRepliesBeyondTheBudgetRefused)
 {
-  // Room for one 16 MiB map held by replies being sent, not two.
-  start({"-o", "corba.memory.replies:" + std::to_string(24u << 20), "-o", "corba.reply.grace:2"});
+  // Room for one 16 MiB map held by replies being sent, not two; a grace
+  // long enough that the first is still held when the second asks, even
+  // in a sanitizer build.
+  start({"-o", "corba.memory.replies:" + std::to_string(24u << 20), "-o", "corba.reply.grace:10"});
   constexpr std::size_t bytes = 16u << 20;  // far more than the socket buffers hold
   korvent_->service->setGridMap(-1, -1, makeMap(std::vector<CORBA::Octet>(bytes, 1)));
   const int slow = connectTcp(address_.host, address_.port);

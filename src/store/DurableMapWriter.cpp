@@ -48,17 +48,23 @@ std::string DurableMapWriter::flush()
   if (!pending_)
     return lastError_;
   GridMapStore::Snapshot next = std::exchange(pending_, nullptr);
-  writing_ = true;
-  lock.unlock();
-  const std::string error = write(*next);
-  lock.lock();
-  writing_ = false;
-  lastError_ = error;
+  const std::string error = writeUnlocked(lock, *next);
   if (!error.empty() && !pending_)
     pending_ = std::move(next);  // the thread goes on retrying
   lock.unlock();
-  written_.notify_all();
   wake_.notify_one();
+  return error;
+}
+
+std::string DurableMapWriter::writeUnlocked(std::unique_lock<std::mutex>& lock, const GridMapSnapshot& snapshot)
+{
+  writing_ = true;
+  lock.unlock();
+  const std::string error = write(snapshot);
+  lock.lock();
+  writing_ = false;
+  lastError_ = error;
+  written_.notify_all();
   return error;
 }
 
@@ -90,14 +96,8 @@ void DurableMapWriter::run()
       return;
     GridMapStore::Snapshot next = std::exchange(pending_, nullptr);
     const bool lastAttempt = stopping_;
-    writing_ = true;
+    const std::string error = writeUnlocked(lock, *next);
     lock.unlock();
-    const std::string error = write(*next);
-    lock.lock();
-    writing_ = false;
-    lastError_ = error;
-    lock.unlock();
-    written_.notify_all();
     if (error.empty() && failing)
       std::cerr << "KorventComp: the map store is written again (" << path_ << ")" << std::endl;
     else if (!error.empty() && lastAttempt)

@@ -38,6 +38,8 @@ private:
   void run();
   // An empty string on success, else why it failed.
   std::string write(const GridMapSnapshot& snapshot) const;
+  // write() with `lock` (on mutex_) let go meanwhile, one write at a time.
+  std::string writeUnlocked(std::unique_lock<std::mutex>& lock, const GridMapSnapshot& snapshot);
 
   GridMapStore& store_;
   GridMapStore::ObserverHandle observing_ = 0;

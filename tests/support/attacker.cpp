@@ -10,8 +10,9 @@
 //   attacker read IOR N BYTES [SOCKET]  N readers that each ask for the map
 //       and read nothing, a BYTES map stored before each (so that each asks
 //       for another version); over TCP, or the local socket file SOCKET.
-//       Prints "sent K" (K held with a reply under way, "refused R" for those
-//       answered with an exception at once), then as stall does.
+//       Prints "refused R" (answered with an exception at once) and "sent K"
+//       (K held with a reply under way), "dropped MS" as the service closes
+//       each, reading nothing, and "all dropped".
 //   attacker write IOR N BYTES ROUNDS   N client threads of an ORB over TCP,
 //       each storing a BYTES map ROUNDS times (large requests in fragments);
 //       prints "wrote C calls, F failed, MS ms".
@@ -81,33 +82,41 @@ namespace
   }
 
   // Says "dropped MS" as the service closes each connection, then "all dropped".
+  // One look, up to `timeoutMs`, for connections the service closed; says
+  // "dropped MS" for each.  With `reading`, what
+  // arrives is discarded; without, nothing is read (a stalled reader stays
+  // stalled) and only the close is noticed.  False once none is open.
+  bool noteDrops(std::vector<Stalled>& connections, int timeoutMs, bool reading)
+  {
+    std::vector<pollfd> watched;
+    for (const Stalled& c : connections)
+      if (c.open)
+        watched.push_back({c.fd, static_cast<short>(reading ? POLLIN : POLLRDHUP), 0});
+    if (watched.empty())
+      return false;
+    if (poll(watched.data(), watched.size(), timeoutMs) <= 0)
+      return true;
+    for (const pollfd& p : watched) {
+      if (!p.revents)
+        continue;
+      char buffer[4096];
+      if (reading && recv(p.fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0)
+        continue;  // a reply or message before the close
+      for (Stalled& c : connections)
+        if (c.fd == p.fd) {
+          c.open = false;
+          say("dropped " + std::to_string(msSince(c.sent)));
+        }
+    }
+    return true;
+  }
+
   void watchDrops(std::vector<Stalled>& connections)
   {
     for (Stalled& c : connections)
       if (c.fd >= 0 && !c.open)
         say("dropped " + std::to_string(msSince(c.sent)));
-    for (;;) {
-      std::vector<pollfd> watched;
-      for (const Stalled& c : connections)
-        if (c.open)
-          watched.push_back({c.fd, POLLIN, 0});
-      if (watched.empty())
-        break;
-      if (poll(watched.data(), watched.size(), 1000) <= 0)
-        continue;
-      for (const pollfd& p : watched) {
-        if (!p.revents)
-          continue;
-        char buffer[4096];
-        const ssize_t n = recv(p.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n > 0)
-          continue;  // a reply or message before the close
-        for (Stalled& c : connections)
-          if (c.fd == p.fd) {
-            c.open = false;
-            say("dropped " + std::to_string(msSince(c.sent)));
-          }
-      }
+    while (noteDrops(connections, 1000, true)) {
     }
     say("all dropped");
   }
@@ -152,11 +161,16 @@ namespace
         c = Stalled{};
       }
       c.sent = Clock::now();
+      // Readers asked earlier may go while later ones are being set up (the
+      // ones still to come are not open yet).
+      noteDrops(connections, 0, false);
     }
     say("refused " + std::to_string(refused));
     say("sent " + std::to_string(std::count_if(connections.begin(), connections.end(),
                                                [](const Stalled& c) { return c.open; })));
-    watchDrops(connections);
+    while (noteDrops(connections, 1000, false)) {
+    }
+    say("all dropped");
   }
 
   void fragmentedWriters(const std::string& ior, int count, std::size_t bytes, int rounds)

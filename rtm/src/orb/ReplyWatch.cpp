@@ -162,6 +162,33 @@ namespace RTC
     return std::make_unique<Reply>(id);
   }
 
+  namespace
+  {
+    // One look at every reply being sent; returns the warnings to log.
+    std::vector<std::string> checkReplies()
+    {
+      std::vector<std::string> warnings;
+      std::lock_guard<std::mutex> lock(state.mutex);
+      const Clock::time_point now = Clock::now();
+      for (auto& [id, reply] : state.sending) {
+        if (reply.dropped || reply.fd < 0)
+          continue;
+        const std::optional<std::string> why = tooSlow(reply, state.limits, now);
+        if (!why)
+          continue;
+        // The ORB's send fails from now on, and the dispatch lets go of the
+        // octets.  A reset frees a TCP peer's buffers at once; a local
+        // socket has no reset, but is shut down alike.
+        abortConnection(reply.fd);
+        shutdown(reply.fd, SHUT_RDWR);
+        reply.dropped = true;
+        warnings.push_back("dropped a reply of " + std::to_string(reply.bytes) + " octets to " + reply.peer + ": " +
+                           *why);
+      }
+      return warnings;
+    }
+  }
+
   ReplyWatch::ReplyWatch(const ReplyLimits& limits)
   {
     {
@@ -169,50 +196,18 @@ namespace RTC
       state.active = true;
       state.limits = limits;
     }
-    thread_ = std::thread([this] { run(); });
+    // As often as the requests are looked at: a reader that stopped goes
+    // within a fraction of the grace period after it.
+    checks_ = std::make_unique<PeriodicTask>(std::chrono::milliseconds(200), [] {
+      for (const std::string& warning : checkReplies())
+        logger().warn(warning);
+    });
   }
 
   ReplyWatch::~ReplyWatch()
   {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
+    checks_.reset();
     std::lock_guard<std::mutex> lock(state.mutex);
     state.active = false;
-  }
-
-  void ReplyWatch::run()
-  {
-    const auto period = std::chrono::milliseconds(200);
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!wake_.wait_for(lock, period, [this] { return stop_; })) {
-      lock.unlock();
-      std::vector<std::string> warnings;
-      {
-        std::lock_guard<std::mutex> watched(state.mutex);
-        const Clock::time_point now = Clock::now();
-        for (auto& [id, reply] : state.sending) {
-          if (reply.dropped || reply.fd < 0)
-            continue;
-          const std::optional<std::string> why = tooSlow(reply, state.limits, now);
-          if (!why)
-            continue;
-          // The ORB's send fails from now on, and the dispatch lets go of
-          // the octets.  A reset frees a TCP peer's buffers at once; a local
-          // socket has no reset, but is shut down alike.
-          abortConnection(reply.fd);
-          shutdown(reply.fd, SHUT_RDWR);
-          reply.dropped = true;
-          warnings.push_back("dropped a reply of " + std::to_string(reply.bytes) + " octets to " + reply.peer + ": " +
-                             *why);
-        }
-      }
-      for (const std::string& warning : warnings)
-        logger().warn(warning);
-      lock.lock();
-    }
   }
 }

@@ -237,34 +237,20 @@ namespace RTC
       active = true;
       limits = requestLimits;
     }
-    thread_ = std::thread([this] { run(); });
+    // Often enough that a silent peer goes within a fraction of the window
+    // after it; the checks are a few system calls per large request.
+    checks_ = std::make_unique<PeriodicTask>(std::chrono::milliseconds(200), [] {
+      for (const std::string& warning : checkRequests())
+        logger().warn(warning);
+    });
   }
 
   RequestWatch::~RequestWatch()
   {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
+    checks_.reset();
     std::lock_guard<std::mutex> lock(mutex);
     active = false;
     while (!watched.empty())
       forget(watched.begin());
-  }
-
-  void RequestWatch::run()
-  {
-    // Often enough that a silent peer goes within a fraction of the window
-    // after it; the checks are a few system calls per large request.
-    const auto period = std::chrono::milliseconds(200);
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!wake_.wait_for(lock, period, [this] { return stop_; })) {
-      lock.unlock();
-      for (const std::string& warning : checkRequests())
-        logger().warn(warning);
-      lock.lock();
-    }
   }
 }

@@ -1,12 +1,11 @@
 #ifndef RTM_REPLYWATCH_H
 #define RTM_REPLYWATCH_H
 
+#include "rtm/util/PeriodicTask.h"
+
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 class omniCallHandle;
 
@@ -58,12 +57,7 @@ namespace RTC
     static std::unique_ptr<Reply> watch(omniCallHandle& handle, const void* owner, std::uint64_t bytes);
 
   private:
-    void run();
-
-    std::mutex mutex_;  // guards stop_
-    std::condition_variable wake_;
-    bool stop_ = false;
-    std::thread thread_;
+    std::unique_ptr<PeriodicTask> checks_;
   };
 }
 

@@ -1,11 +1,11 @@
 #ifndef RTM_REQUESTWATCH_H
 #define RTM_REQUESTWATCH_H
 
+#include "rtm/util/PeriodicTask.h"
+
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <thread>
+#include <memory>
 
 namespace RTC
 {
@@ -34,12 +34,7 @@ namespace RTC
     RequestWatch& operator=(const RequestWatch&) = delete;
 
   private:
-    void run();
-
-    std::mutex mutex_;  // guards stop_
-    std::condition_variable wake_;
-    bool stop_ = false;
-    std::thread thread_;
+    std::unique_ptr<PeriodicTask> checks_;
   };
 }
 
