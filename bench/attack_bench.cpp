@@ -232,7 +232,7 @@ namespace
                   dropSummary(drops, std::atol(attackerArgs[1].c_str())).c_str(), fresh.answered, fresh.refused,
                   fresh.unanswered);
     if (refused > 0)
-      std::printf("  refused at once (reply budget): %ld\n", refused);
+      std::printf("  readers not held (refused, or answered at once): %ld\n", refused);
     printFigures("idle", idle);
     printFigures("peak", peak);
     printFigures("after", after);

@@ -10,9 +10,9 @@
 //   attacker read IOR N BYTES [SOCKET]  N readers that each ask for the map
 //       and read nothing, a BYTES map stored before each (so that each asks
 //       for another version); over TCP, or the local socket file SOCKET.
-//       Prints "refused R" (answered with an exception at once) and "sent K"
-//       (K held with a reply under way), "dropped MS" as the service closes
-//       each, reading nothing, and "all dropped".
+//       Prints "refused R" (closed, or answered at once: no reply under
+//       way) and "sent K" (K held with a reply under way), "dropped MS" as
+//       the service closes each, reading nothing, and "all dropped".
 //   attacker write IOR N BYTES ROUNDS   N client threads of an ORB over TCP,
 //       each storing a BYTES map ROUNDS times (large requests in fragments);
 //       prints "wrote C calls, F failed, MS ms".
@@ -154,7 +154,8 @@ namespace
       const Clock::time_point asked = Clock::now();
       while (c.open && pendingBytes(c.fd) == 0 && Clock::now() - asked < std::chrono::seconds(10))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      // An exception is answered whole, and small; a reply of the map is not.
+      // A connection refused has nothing to read; an exception is answered
+      // whole, and small; a reply of the map is neither.
       if (c.open && pendingBytes(c.fd) < 4096) {
         ++refused;
         close(c.fd);
