@@ -1,16 +1,20 @@
 // Attacks on a fresh KorventComp with its default limits, each while one
-// well-behaved client keeps asking for a 1 KiB map: connections that each
-// declare a 250 MiB setGridMap (then 8 MiB), send 1 MiB and go silent; a
-// flood of short connections carrying garbage; connections that each send
-// 249 of a declared 250 MiB and go silent.  Prints, per attack, the good
-// client's worst and median call time, the component's RSS, threads and open
-// sockets (peak during the attack, and 3 s after it), and when the attackers
-// were dropped.  Usage: attack_bench [stalled connections] [flood connections]
+// well-behaved client keeps reading a 1 KiB corner of the map: connections
+// that each declare a 250 MiB setGridMap (then 8 MiB), send 1 MiB and go
+// silent; a flood of short connections carrying garbage; connections that
+// each send 249 of a declared 250 MiB and go silent; readers that ask for a
+// 32 MiB map and read nothing, the map replaced before each, over TCP and
+// over the local socket; writers storing 16 MiB maps at once (large
+// requests in fragments).  Prints, per attack, the good client's worst and
+// median call time, the component's RSS, threads and open sockets (peak
+// during the attack, and 3 s after it), and when the attackers were
+// dropped.  Usage: attack_bench [stalled connections] [flood connections]
 // [first words of the one attack to run]
 #include "ChildProcess.h"
 #include "GridMapClient.h"
 #include "KorventProcess.h"
 #include "RawGiop.h"
+#include "TemporaryFolder.h"
 
 #include <algorithm>
 #include <atomic>
@@ -45,11 +49,12 @@ namespace
     }
   };
 
-  // Calls getGridMap back to back, each call bounded, and keeps the times.
+  // Reads a 32 x 32 corner of the map (1 KiB) back to back, each call
+  // bounded, and keeps the times.
   class GoodClient
   {
   public:
-    explicit GoodClient(Korvent_ptr service) : service_(Korvent::_duplicate(service))
+    explicit GoodClient(KorventRegion_ptr service) : service_(KorventRegion::_duplicate(service))
     {
       omniORB::setClientCallTimeout(service_, 10000);
       thread_ = std::thread([this] { run(); });
@@ -88,11 +93,10 @@ namespace
         const Clock::time_point start = Clock::now();
         bool answered = true;
         try {
-          RTC::TimedOctetSeq map;
-          CORBA::Short width = 0, height = 0;
-          service_->getGridMap(width, height, map);
+          CORBA::ULongLong version = 0;
+          KorventRegion::CellSeq_var cells = service_->getRegion(0, 0, 32, 32, version);
         }
-        catch (const CORBA::SystemException&) {
+        catch (const CORBA::Exception&) {
           answered = false;
         }
         const double ms = msSince(start);
@@ -106,7 +110,7 @@ namespace
       }
     }
 
-    Korvent_var service_;
+    KorventRegion_var service_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::vector<double> times_;
@@ -153,26 +157,33 @@ namespace
   // One attack on a fresh component; `window` bounds how long it is watched.
   std::string only;  // runs only the attack whose title starts so, if set
 
+  // An attacker argument that stands for the component's local socket file.
+  const std::string localSocket = "@local";
+
   void attack(const std::string& title, const std::vector<std::string>& attackerArgs, std::chrono::seconds window)
   {
     if (title.rfind(only, 0) != 0)
       return;
-    RunningKorvent korvent;
+    TemporaryFolder folder;
+    RunningKorvent korvent({"-o", "corba.local.folder:" + folder / "sockets"});
     const pid_t pid = korvent.process->pid();
     korvent.service->setGridMap(32, 32, makeMap(std::vector<CORBA::Octet>(1024, 7)));
     const IiopAddress address = iiopAddressOf(korvent.serviceIor);
-    GoodClient good(korvent.service);
+    GoodClient good(korvent.region);
     std::this_thread::sleep_for(1s);
     const Figures idle = Figures::of(pid);
     good.restart();
 
     std::vector<std::string> argv{ATTACKER_PATH, attackerArgs[0], korvent.serviceIor};
-    argv.insert(argv.end(), attackerArgs.begin() + 1, attackerArgs.end());
+    for (auto arg = attackerArgs.begin() + 1; arg != attackerArgs.end(); ++arg)
+      argv.push_back(*arg == localSocket ? folder / "sockets/" + TemporaryFolder::entriesOf(folder / "sockets").at(0)
+                                         : *arg);
     ChildProcess attacker(argv);
     const Clock::time_point start = Clock::now();
     Figures peak = idle;
     std::vector<long> drops;
-    long attackers = 0;
+    long attackers = 0, refused = 0;
+    std::string writes;
     double floodEnd = -1, freshServed = -1;
     FreshTally fresh;
     while (Clock::now() - start < window) {
@@ -184,6 +195,12 @@ namespace
         continue;
       if (line->rfind("sent ", 0) == 0)
         attackers = std::atol(line->c_str() + 5);
+      else if (line->rfind("refused ", 0) == 0)
+        refused = std::atol(line->c_str() + 8);
+      else if (line->rfind("wrote ", 0) == 0) {
+        writes = line->substr(6);
+        break;
+      }
       else if (line->rfind("dropped ", 0) == 0)
         drops.push_back(std::atol(line->c_str() + 8));
       else if (line->rfind("flooded ", 0) == 0) {
@@ -207,11 +224,15 @@ namespace
     std::printf("  good client during the attack (%.1f s): %s\n", attackMs / 1000.0, goodDuring.c_str());
     if (floodEnd >= 0)
       std::printf("  burst took %.0f ms; a fresh client was served %.0f ms after it\n", floodEnd, freshServed);
+    else if (!writes.empty())
+      std::printf("  writers: %s\n", writes.c_str());
     else
       std::printf("  attackers: %ld open once sent; %s\n  new clients while they were held: %d answered, "
                   "%d refused at once, %d unanswered after 2 s\n", attackers,
                   dropSummary(drops, std::atol(attackerArgs[1].c_str())).c_str(), fresh.answered, fresh.refused,
                   fresh.unanswered);
+    if (refused > 0)
+      std::printf("  readers not held (refused, or answered at once): %ld\n", refused);
     printFigures("idle", idle);
     printFigures("peak", peak);
     printFigures("after", after);
@@ -232,5 +253,11 @@ int main(int argc, char** argv)
   attack("connection flood: " + flood + " x 64 octets of garbage", {"flood", flood}, 60s);
   attack("near-complete bodies: 6 x (250 MiB declared, 249 MiB sent)",
          {"stall", "6", std::to_string(250u << 20), std::to_string(249u << 20)}, 60s);
+  attack("slow readers over TCP: 24 x 32 MiB, the map replaced before each",
+         {"read", "24", std::to_string(32u << 20)}, 90s);
+  attack("slow readers over the local socket: 40 x 32 MiB, the map replaced before each",
+         {"read", "40", std::to_string(32u << 20), localSocket}, 120s);
+  attack("concurrent writers in fragments: 4 x 15 x 16 MiB over TCP",
+         {"write", "4", std::to_string(16u << 20), "15"}, 120s);
   return 0;
 }

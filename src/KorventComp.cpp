@@ -85,10 +85,22 @@ int main(int argc, char** argv)
     std::cerr << "KorventComp: " << error.what() << std::endl;
     std::_Exit(1);
   }
+  // The store file gets the latest map before the shutdown can wait on
+  // any peer, and again at its end.
+  auto saveMap = [&durableMap]() -> std::string {
+    const std::string error = durableMap ? durableMap->flush() : "";
+    return error.empty() ? "" : "KorventComp: the latest map could not be made durable: " + error;
+  };
+  manager->setShutdownSave(saveMap);
   manager->setModuleInitProc(initModule);
   manager->activateManager();
   manager->runManager(false);
-  webView.reset();     // before the store it reads goes with the process
-  durableMap.reset();  // saves a map still pending
+  webView.reset();  // before the store it reads goes with the process
+  if (const std::string unsaved = saveMap(); !unsaved.empty()) {
+    // One line, and no second attempt from the writer's destructor.
+    std::cerr << unsaved << std::endl;
+    std::_Exit(1);
+  }
+  durableMap.reset();
   return 0;
 }

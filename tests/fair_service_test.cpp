@@ -5,11 +5,14 @@
 #include "GridMapClient.h"
 #include "KorventProcess.h"
 #include "RawGiop.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -164,6 +167,45 @@ TEST_F(FairService, OneHostCannotTakeEveryConnection)
   EXPECT_TRUE(waitFor([&] { return freshGetGridMap(address_, 2s) == FreshCall::Answered; }, 20s));
 }
 
+TEST_F(FairService, ConnectionsAreCountedOnEveryEndPointAndOverTheLocalSocketApart)
+{
+  // Two TCP end points share one limit, the local socket has its own: a
+  // connection on one must not make the limit forget those on another.
+  constexpr int network = 3, local = 2;
+  TemporaryFolder folder;
+  const int first = freeLoopbackPort(), second = freeLoopbackPort();
+  start({"-o", "corba.local.enable:YES", "-o", "corba.local.folder:" + folder / "sockets", "-o",
+         "corba.endpoints:127.0.0.1:" + std::to_string(first) + ",127.0.0.1:" + std::to_string(second), "-o",
+         "corba.max_connections:" + std::to_string(network), "-o",
+         "corba.local.max_connections:" + std::to_string(local)});
+  const std::vector<std::string> files = TemporaryFolder::entriesOf(folder / "sockets");
+  ASSERT_EQ(1u, files.size());
+  const std::string socketPath = folder / "sockets/" + files[0];
+
+  std::vector<int> sockets;
+  auto kept = [&](int fd) {
+    EXPECT_GE(fd, 0);
+    sockets.push_back(fd);
+    return fd >= 0 && !closedByPeer(fd, 1s);
+  };
+  // The connected client may hold a network place, a local one, or both.
+  int networkKept = 0, localKept = 0;
+  for (int i = 0; i < network; ++i)
+    networkKept += kept(connectTcp("127.0.0.1", first)) ? 1 : 0;
+  EXPECT_GE(networkKept, network - 1);
+  for (int i = 0; i <= local; ++i)
+    localKept += kept(connectUnix(socketPath)) ? 1 : 0;
+  EXPECT_GE(localKept, local - 1) << "local connections are held to the network limit";
+  EXPECT_LT(localKept, local + 1) << "the local socket has no limit";
+  // Every network place is taken, on whichever end point.
+  EXPECT_FALSE(kept(connectTcp("127.0.0.1", second))) << "the other end point's connections were forgotten";
+  EXPECT_FALSE(kept(connectTcp("127.0.0.1", first))) << "the local connections made the limit forget the others";
+  for (int fd : sockets)
+    close(fd);
+  EXPECT_TRUE(waitFor([&] { return freshGetGridMap({"127.0.0.1", second, address_.objectKey}, 2s) ==
+                                   FreshCall::Answered; }, 20s));
+}
+
 TEST_F(FairService, FloodOfGarbageConnectionsEndsQuickly)
 {
   start({});
@@ -186,7 +228,7 @@ TEST_F(FairService, RequestsBeyondTheMemoryBudgetAreRefusedAtTheirHeader)
   ASSERT_EQ("1", first->lineStarting("sent ", 30s).value_or("none"));
   Attacker second(request);
   EXPECT_TRUE(second.lineStarting("all dropped", 20s)) << "the request over the budget was let in";
-  EXPECT_TRUE(logSays("corba.memory.in_flight"));
+  EXPECT_TRUE(logSays("busy: in-flight budget"));
   expectServed();
   EXPECT_FALSE(first->lineStarting("dropped", 1s)) << "the request within the budget was dropped";
 
@@ -196,4 +238,64 @@ TEST_F(FairService, RequestsBeyondTheMemoryBudgetAreRefusedAtTheirHeader)
     Attacker third(request);
     return third.lineStarting("sent ", 30s).value_or("none") == "1" && !third.lineStarting("dropped", 1s);
   }, 30s));
+}
+
+TEST_F(FairService, ConcurrentWritersInFragmentsWithinTheBudgetAllSucceed)
+{
+  // The ORB sends these maps in fragments.  Four 8 MiB requests fit a
+  // 64 MiB budget; four at the message size limit would not fit even one.
+  start({"-o", "corba.memory.in_flight:" + std::to_string(64u << 20)});
+  constexpr int writers = 4, rounds = 5;
+  std::atomic<int> failed{0};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < writers; ++w)
+    threads.emplace_back([&, w] {
+      const RTC::TimedOctetSeq map = makeMap(std::vector<CORBA::Octet>(8u << 20, static_cast<CORBA::Octet>(w)));
+      for (int round = 0; round < rounds; ++round) {
+        try {
+          korvent_->service->setGridMap(-1, -1, map);
+        }
+        catch (const CORBA::SystemException&) {
+          ++failed;
+        }
+      }
+    });
+  for (std::thread& t : threads)
+    t.join();
+  EXPECT_EQ(0, failed.load()) << korvent_->process->errorOutput();
+  EXPECT_EQ(std::string::npos, korvent_->process->errorOutput().find("busy: in-flight budget"));
+  korvent_->service->setGridMap(32, 32, makeMap(map_));  // what the checks at the end expect
+}
+
+TEST_F(FairService, ReadersThatStopReadingAreDroppedAndRepliesBeyondTheBudgetRefused)
+{
+  // Room for one 16 MiB map held by replies being sent, not two; a grace
+  // long enough that the first is still held when the second asks, even
+  // in a sanitizer build.
+  start({"-o", "corba.memory.replies:" + std::to_string(24u << 20), "-o", "corba.reply.grace:10"});
+  constexpr std::size_t bytes = 16u << 20;  // far more than the socket buffers hold
+  korvent_->service->setGridMap(-1, -1, makeMap(std::vector<CORBA::Octet>(bytes, 1)));
+  const int slow = connectTcp(address_.host, address_.port);
+  ASSERT_GE(slow, 0);
+  ASSERT_TRUE(sendAll(slow, getGridMapRequest(address_.objectKey, 1)));
+  ASSERT_TRUE(waitFor([&] { return pendingBytes(slow) > 0; }, 20s));
+
+  // A reply of the next map would hold a second one: refused at once.
+  korvent_->service->setGridMap(-1, -1, makeMap(std::vector<CORBA::Octet>(bytes, 2)));
+  const int refused = connectTcp(address_.host, address_.port);
+  ASSERT_TRUE(sendAll(refused, getGridMapRequest(address_.objectKey, 2)));
+  const std::string answer = readGiopMessageBody(refused, 20s);
+  close(refused);
+  EXPECT_NE(std::string::npos, answer.find("CORBA/TRANSIENT")) << answer.size() << " octets answered";
+  EXPECT_TRUE(logSays("busy: reply budget"));
+
+  // The reader that stopped goes after the grace, and its map's octets with it.
+  EXPECT_TRUE(logSays("dropped a reply of " + std::to_string(bytes)));
+  EXPECT_TRUE(closedByPeer(slow, 20s));
+  close(slow);
+  const int next = connectTcp(address_.host, address_.port);
+  ASSERT_TRUE(sendAll(next, getGridMapRequest(address_.objectKey, 3)));
+  EXPECT_GE(readGiopMessageBody(next, 60s).size(), bytes);
+  close(next);
+  korvent_->service->setGridMap(32, 32, makeMap(map_));  // what the checks at the end expect
 }

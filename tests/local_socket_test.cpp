@@ -149,7 +149,7 @@ TEST(LocalSocket, AReplyBeingSentKeepsItsMapWhileTheMapIsReplaced)
   // Slow builds (sanitizers) must not have the component give up on the
   // stalled reply before the test reads it.
   std::vector<std::string> args = localFolderArgs(folder);
-  args.insert(args.end(), {"-o", "corba.request_timeout:900"});
+  args.insert(args.end(), {"-o", "corba.request_timeout:900", "-o", "corba.reply.grace:900"});
   RunningKorvent korvent(args);
   constexpr std::size_t bytes = 16 << 20;  // far more than the socket buffers hold
   korvent.service->setGridMap(-1, -1, makeMap(versionedCells(bytes, 0)));
@@ -179,4 +179,23 @@ TEST(LocalSocket, AReplyBeingSentKeepsItsMapWhileTheMapIsReplaced)
   const char* cells = body.data() + body.size() - bytes;
   EXPECT_EQ(0, cells[0]) << "the slow reader got a later map than the one stored when it asked";
   EXPECT_TRUE(oneVersion(cells, bytes));
+}
+
+TEST(LocalSocket, AReaderThatStopsReadingIsDroppedAfterTheGrace)
+{
+  TemporaryFolder folder;
+  std::vector<std::string> args = localFolderArgs(folder);
+  args.insert(args.end(), {"-o", "corba.reply.grace:1"});
+  RunningKorvent korvent(args);
+  korvent.service->setGridMap(-1, -1, makeMap(std::vector<CORBA::Octet>(16u << 20, 3)));
+  const std::string sockets = folder / "sockets";
+  const int slow = connectUnix(sockets + "/" + TemporaryFolder::entriesOf(sockets).at(0));
+  ASSERT_GE(slow, 0);
+  ASSERT_TRUE(sendAll(slow, getGridMapRequest(iiopAddressOf(korvent.serviceIor).objectKey, 1)));
+  ASSERT_TRUE(waitFor([&] { return pendingBytes(slow) > 0; }, 20s));
+  EXPECT_TRUE(waitFor([&] { return korvent.process->errorOutput().find("dropped a reply") != std::string::npos; },
+                      30s))
+    << korvent.process->errorOutput();
+  EXPECT_TRUE(closedByPeer(slow, 20s));
+  close(slow);
 }

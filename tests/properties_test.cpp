@@ -135,7 +135,8 @@ TEST(ManagerOptions, NumericKeysOutsideTheirRangeStopStartUp)
                         "corba.max_connections", "corba.max_threads", "naming.update.interval",
                         "exec_cxt.periodic.rate", "exec_cxt.transition_timeout", "manager.memory.release_after",
                         "corba.request.min_rate", "corba.request.grace", "corba.memory.in_flight",
-                        "corba.max_connections_per_host"};
+                        "corba.max_connections_per_host", "corba.local.max_connections",
+                        "corba.reply.min_rate", "corba.reply.grace", "corba.memory.replies"};
   for (const char* key : keys) {
     for (const char* bad : {"nan", "inf", "-inf", "0", "-1", "1e300", "fast", "", "5s"}) {
       try {

@@ -6,10 +6,14 @@
 #include "GridMapClient.h"
 #include "KorventProcess.h"
 #include "RawGiop.h"
+#include "TemporaryFolder.h"
+
+#include "mapio/StoreFile.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,4 +171,53 @@ TEST(ShutdownSecondSignal, EndsASlowShutdownAtOnce)
   // Well before the first shutdown's 20 s: about the 1 s given to unbinding.
   EXPECT_LT(took, 10s);
   std::cout << "second SIGTERM ended the process after " << took.count() << " ms" << std::endl;
+}
+
+namespace
+{
+  // A component whose store file is `folder`/store.
+  std::unique_ptr<RunningKorvent> korventStoringIn(const TemporaryFolder& folder)
+  {
+    return std::make_unique<RunningKorvent>(std::vector<std::string>{
+      "-o", "corba.call_timeout:" + std::to_string(callTimeout.count()), "-o", "korvent.map.store:" + folder / "store"});
+  }
+}
+
+TEST(ShutdownSavesTheMap, TheLatestMapIsInTheFileWhenAReplyIsStalledAtSigterm)
+{
+  TemporaryFolder folder;
+  std::unique_ptr<RunningKorvent> korvent = korventStoringIn(folder);
+  korvent->service->setGridMap(4096, 8192, makeMap(std::vector<CORBA::Octet>(32u << 20, 1)));
+  const IiopAddress address = iiopAddressOf(korvent->serviceIor);
+  const int stalled = connectTcp(address.host, address.port);
+  ASSERT_TRUE(sendAll(stalled, getGridMapRequest(address.objectKey, 7)));
+  ASSERT_TRUE(waitFor([&] { return pendingBytes(stalled) > 0; }, 20s));
+  // Stored just before the signal: its write is still under way then.
+  const std::vector<CORBA::Octet> latest(32u << 20, 2);
+  korvent->service->setGridMap(4096, 8192, makeMap(latest));
+  korvent->process->signal(SIGTERM);
+  std::optional<int> status = korvent->process->wait(promised + slack + 10s);
+  close(stalled);
+  ASSERT_TRUE(status) << "still running";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << korvent->process->errorOutput();
+  const std::optional<mapio::StoredMap> stored = mapio::readStoreFile(folder / "store");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(std::string(latest.begin(), latest.end()), stored->cells);
+}
+
+TEST(ShutdownSavesTheMap, AMapThatCannotBeSavedEndsWithStatusOneAndOneLine)
+{
+  TemporaryFolder folder;
+  std::unique_ptr<RunningKorvent> korvent = korventStoringIn(folder);
+  // The folder gone, no write of the store file can succeed.
+  std::filesystem::remove_all(folder.path());
+  korvent->service->setGridMap(2, 1, makeMap({7, 8}));
+  korvent->process->signal(SIGTERM);
+  std::optional<int> status = korvent->process->wait(promised + slack + 10s);
+  ASSERT_TRUE(status) << "still running";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << *status;
+  const std::string err = korvent->process->errorOutput();
+  const std::string said = "the latest map could not be made durable";
+  EXPECT_NE(std::string::npos, err.find(said)) << err;
+  EXPECT_EQ(err.find(said), err.rfind(said)) << err;
 }

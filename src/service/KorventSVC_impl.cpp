@@ -54,7 +54,7 @@ CORBA::Boolean KorventSVC_impl::_dispatch(omniCallHandle& handle)
   // it gets no hold, and so a copy.
   std::optional<ReplyHold> hold;
   if (handle.iop_s())
-    hold.emplace();
+    hold.emplace(handle);
   return POA_Korvent::_dispatch(handle);
 }
 
@@ -71,7 +71,7 @@ CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& he
   }
   const CORBA::ULong length = static_cast<CORBA::ULong>(cells.size());
 
-  if (length != 0 && ReplyHold::keepForReply(stored)) {
+  if (length != 0 && ReplyHold::keepForReply(stored, length)) {
     // Marshalled straight from the snapshot, which never changes while it
     // is held; the sequence does not own (nor free) the octets.
     CORBA::Octet* octets = reinterpret_cast<CORBA::Octet*>(const_cast<char*>(cells.data()));

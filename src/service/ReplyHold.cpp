@@ -7,8 +7,9 @@ namespace
   thread_local ReplyHold* dispatching = nullptr;
 }
 
-ReplyHold::ReplyHold()
-  : outer_(dispatching)
+ReplyHold::ReplyHold(omniCallHandle& handle)
+  : handle_(handle),
+    outer_(dispatching)
 {
   dispatching = this;
 }
@@ -18,11 +19,12 @@ ReplyHold::~ReplyHold()
   dispatching = outer_;
 }
 
-bool ReplyHold::keepForReply(std::shared_ptr<const void> owner)
+bool ReplyHold::keepForReply(std::shared_ptr<const void> owner, std::uint64_t bytes)
 {
   ReplyHold* hold = dispatching;
   if (!hold || hold->taken_)
     return false;
+  hold->watched_ = RTC::ReplyWatch::watch(hold->handle_, owner.get(), bytes);
   hold->kept_ = std::move(owner);
   hold->taken_ = true;
   return true;

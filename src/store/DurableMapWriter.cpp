@@ -261,6 +261,45 @@ void DurableMapWriter::finishCompaction(bool discard)
     log_ = mapio::MapLogFile::create(logPath_, compactedVersion_, log_->readFrom(compactedLogBytes_));
 }
 
+std::string DurableMapWriter::flush()
+{
+  std::unique_lock<std::mutex> lock(mutex_);
+  written_.wait(lock, [this] { return !writing_; });
+  if (!whole_ && pending_.empty())
+    return lastError_;
+  const std::string error = writeQueued(lock);
+  lock.unlock();
+  wake_.notify_one();  // a failure leaves the thread to retry
+  return error;
+}
+
+std::string DurableMapWriter::writeQueued(std::unique_lock<std::mutex>& lock)
+{
+  const GridMapStore::Snapshot whole = std::exchange(whole_, nullptr);
+  std::vector<GridMapStore::Snapshot> records;
+  records.swap(pending_);
+  pendingCells_ = 0;
+  writing_ = true;
+  lock.unlock();
+  const std::string error = write(whole, records);
+  if (!error.empty()) {
+    // What did not reach the disk goes out whole; callers wait no more.
+    log_.reset();
+    acknowledged_->set(0, false);
+  }
+  const GridMapStore::Snapshot newest = !records.empty() ? records.back() : whole;
+  lock.lock();
+  if (!error.empty() && !whole_ && newest) {
+    whole_ = pending_.empty() ? newest : pending_.back();
+    pending_.clear();
+    pendingCells_ = 0;
+  }
+  writing_ = false;
+  lastError_ = error;
+  written_.notify_all();
+  return error;
+}
+
 std::string DurableMapWriter::write(const GridMapStore::Snapshot& whole,
                                     const std::vector<GridMapStore::Snapshot>& records)
 {
@@ -291,7 +330,7 @@ void DurableMapWriter::run()
   bool failing = false;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return whole_ || !pending_.empty() || compacted_ || stopping_; });
+    wake_.wait(lock, [this] { return !writing_ && (whole_ || !pending_.empty() || compacted_ || stopping_); });
     if (!whole_ && pending_.empty() && !compacted_) {
       lock.unlock();
       try {
@@ -302,13 +341,9 @@ void DurableMapWriter::run()
       }
       return;
     }
-    GridMapStore::Snapshot whole = std::exchange(whole_, nullptr);
-    std::vector<GridMapStore::Snapshot> records;
-    records.swap(pending_);
-    pendingCells_ = 0;
     const bool lastAttempt = stopping_;
+    const std::string error = writeQueued(lock);
     lock.unlock();
-    const std::string error = write(whole, records);
     if (error.empty() && failing)
       std::cerr << "KorventComp: the map store is written again (" << path_ << ")" << std::endl;
     else if (!error.empty() && lastAttempt)
@@ -316,22 +351,11 @@ void DurableMapWriter::run()
     else if (!error.empty() && !failing)
       std::cerr << "KorventComp: cannot save the map, serving it from memory and retrying: " << error << std::endl;
     failing = !error.empty();
-    if (failing) {
-      // What did not reach the disk goes out whole; callers wait no more.
-      log_.reset();
-      acknowledged_->set(0, false);
-    }
-    GridMapStore::Snapshot newest = !records.empty() ? records.back() : whole;
     lock.lock();
     if (!failing)
       continue;
     if (lastAttempt)
       return;
-    if (!whole_ && newest) {
-      whole_ = pending_.empty() ? std::move(newest) : pending_.back();
-      pending_.clear();
-      pendingCells_ = 0;
-    }
     wake_.wait_for(lock, retryInterval_, [this] { return stopping_; });
   }
 }

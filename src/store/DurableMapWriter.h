@@ -55,6 +55,11 @@ public:
 
   static constexpr std::chrono::seconds acknowledgeWithin{2};
 
+  // Writes the latest map offered now (one attempt, after a write in
+  // progress), unless the file holds it already.  Empty when it does, else
+  // why not.  Safe from any thread; prints nothing.
+  std::string flush();
+
 private:
   // Shared with the store's durability wait, which may outlive the writer.
   struct Acknowledgement
@@ -79,6 +84,9 @@ private:
   void startCompactionIfDue();
   void finishCompaction(bool discard);
   void writeStoreFile(const GridMapSnapshot& snapshot) const;
+  // Takes what is queued and writes it with `lock` (on mutex_) let go
+  // meanwhile, one write at a time; on failure queues the newest map whole.
+  std::string writeQueued(std::unique_lock<std::mutex>& lock);
 
   GridMapStore& store_;
   GridMapStore::ObserverHandle observing_ = 0;
@@ -87,7 +95,8 @@ private:
   const std::chrono::milliseconds retryInterval_;
   std::shared_ptr<Acknowledgement> acknowledged_;
 
-  // The writer thread's own.
+  // The writer's own: used by one write at a time (writing_), on its
+  // thread or in flush().
   std::optional<mapio::MapLogFile> log_;
   std::uint64_t lastInMemory_ = 0;  // the last version written, as the store numbers it
   std::uint64_t lastOnDisk_ = 0;    // the same map as the files number it
@@ -98,12 +107,15 @@ private:
 
   std::mutex mutex_;  // guards the members below
   std::condition_variable wake_;
+  std::condition_variable written_;
   GridMapStore::Snapshot whole_;
   std::vector<GridMapStore::Snapshot> pending_;
   std::size_t pendingCells_ = 0;
   bool compacted_ = false;        // the compactor has ended
   std::string compactionError_;
   bool stopping_ = false;
+  bool writing_ = false;   // on the thread or in flush(): one write at a time
+  std::string lastError_;  // of the last write; empty once it succeeded
   std::thread thread_;
 
   std::mutex syncMutex_;  // guards the two below

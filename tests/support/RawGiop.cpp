@@ -7,7 +7,9 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
+#include <cstring>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace
@@ -194,6 +196,19 @@ int connectTcp(const std::string& host, int port, const std::string& source)
   return fd;
 }
 
+int connectUnix(const std::string& path)
+{
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+    return fd;
+  if (fd >= 0)
+    close(fd);
+  return -1;
+}
+
 std::string getGridMapRequest(const std::string& objectKey, uint32_t requestId)
 {
   CdrWriter w = requestStart(objectKey, requestId, "getGridMap");
@@ -205,11 +220,11 @@ std::string getGridMapRequest(const std::string& objectKey, uint32_t requestId)
 }
 
 std::string partialSetGridMapRequest(const std::string& objectKey, uint32_t requestId,
-                                     uint32_t mapBytes, uint32_t sentMapBytes)
+                                     uint32_t mapBytes, uint32_t sentMapBytes, uint16_t width, uint16_t height)
 {
   CdrWriter w = requestStart(objectKey, requestId, "setGridMap");
-  w.ushort(1);  // width
-  w.ushort(1);  // height
+  w.ushort(width);
+  w.ushort(height);
   w.ulong(0);   // map.tm.sec
   w.ulong(0);   // map.tm.nsec
   w.ulong(mapBytes);

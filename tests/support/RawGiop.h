@@ -21,13 +21,18 @@ IiopAddress iiopAddressOf(const std::string& ior);
 // one is given, or -1.
 int connectTcp(const std::string& host, int port, const std::string& source = "");
 
+// A connected Unix-domain socket to the socket file `path`, or -1.
+int connectUnix(const std::string& path);
+
 // A complete getGridMap request (the reply carries the whole stored map).
 std::string getGridMapRequest(const std::string& objectKey, uint32_t requestId);
 
 // The start of a setGridMap request whose header declares a map of
-// `mapBytes` octets, followed by `sentMapBytes` of them; the rest never comes.
+// `mapBytes` octets (`width` x `height` cells), followed by `sentMapBytes` of
+// them; the rest never comes unless the caller sends it.
 std::string partialSetGridMapRequest(const std::string& objectKey, uint32_t requestId,
-                                     uint32_t mapBytes, uint32_t sentMapBytes);
+                                     uint32_t mapBytes, uint32_t sentMapBytes,
+                                     uint16_t width = 1, uint16_t height = 1);
 
 // A complete connect request on a port, with `profile` as its body: a
 // connector profile in little-endian CDR, whatever it holds.

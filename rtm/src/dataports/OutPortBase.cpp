@@ -17,6 +17,11 @@ namespace RTC
   {
     // Before the members go: a publisher ending now may still call back.
     stopAll();
+    std::vector<std::unique_ptr<OutPortPublisher>> retired;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      retired.swap(retired_);
+    }
   }
 
   void OutPortBase::setRetainsLatest(bool retains)
@@ -98,6 +103,12 @@ namespace RTC
       return;
     gone = std::move(found->second);
     publishers_.erase(found);
+    // On the publisher's own thread (it lost its peer) the thread cannot
+    // wait for itself: it is told to stop, and the port waits for it later.
+    if (gone->onOwnThread()) {
+      gone->stop();
+      retired_.push_back(std::move(gone));
+    }
   }
 
   void OutPortBase::onDeactivated()
@@ -112,5 +123,8 @@ namespace RTC
       std::lock_guard<std::mutex> lock(mutex_);
       stopping.swap(publishers_);
     }
+    // All told first, so that their puts in progress end together.
+    for (auto& entry : stopping)
+      entry.second->stop();
   }
 }

@@ -34,15 +34,25 @@ namespace RTC
 
   OutPortPublisher::~OutPortPublisher()
   {
+    stop();
+    if (onOwnThread())
+      thread_.detach();
+    else
+      thread_.join();
+  }
+
+  void OutPortPublisher::stop()
+  {
     {
       std::lock_guard<std::mutex> lock(state_->mutex);
       state_->stopping = true;
     }
     state_->wake.notify_all();
-    if (thread_.get_id() == std::this_thread::get_id())
-      thread_.detach();
-    else
-      thread_.join();
+  }
+
+  bool OutPortPublisher::onOwnThread() const
+  {
+    return thread_.get_id() == std::this_thread::get_id();
   }
 
   void OutPortPublisher::offer(std::string bytes)

@@ -106,11 +106,15 @@ namespace RTC
       fail(programName_, error.what());
     }
     // Interceptors go in after ORB_init and before the POA lets calls in.
-    limitIncomingConnections(static_cast<std::size_t>(numericSetting(config_, "corba.max_connections")),
-                             static_cast<std::size_t>(numericSetting(config_, "corba.max_connections_per_host")));
+    auto whole = [this](const char* key) { return static_cast<std::size_t>(numericSetting(config_, key)); };
+    limitIncomingConnections({whole("corba.max_connections"), whole("corba.max_connections_per_host"),
+                              whole("corba.local.max_connections")});
     requestWatch_ = std::make_unique<RequestWatch>(
       RequestLimits{numericSetting(config_, "corba.request.min_rate"), secondsSetting(config_, "corba.request.grace"),
                     static_cast<std::uint64_t>(numericSetting(config_, "corba.memory.in_flight"))});
+    replyWatch_ = std::make_unique<ReplyWatch>(
+      ReplyLimits{numericSetting(config_, "corba.reply.min_rate"), secondsSetting(config_, "corba.reply.grace"),
+                  static_cast<std::uint64_t>(numericSetting(config_, "corba.memory.replies"))});
     if (retainBuffers)
       memoryReleaser_ = std::make_unique<MemoryReleaser>(secondsSetting(config_, "manager.memory.release_after"));
 
@@ -153,6 +157,11 @@ namespace RTC
       std::thread([this] { runLoop(); }).detach();
     else
       runLoop();
+  }
+
+  void Manager::setShutdownSave(std::function<std::string()> save)
+  {
+    save_ = std::move(save);
   }
 
   void Manager::terminate()
@@ -297,11 +306,16 @@ namespace RTC
     // peers do.  Only a call the ORB itself cannot finish (a client that
     // stopped reading its reply) could hold the end up: the watchdog ends
     // the process then, with nothing destroyed under a running call.
+    // What must survive the process is saved first, while nothing waits on
+    // a peer yet; a map stored later is saved by the program at the end,
+    // or by the watchdog if the end never comes.
     const std::chrono::milliseconds budget = peerCallTimeout();
     const auto transitions = secondsSetting(config_, "exec_cxt.transition_timeout");
     logger().info("shutting down");
+    if (save_)
+      save_();
     ShutdownWatchdog watchdog(budget + transitions + std::chrono::seconds(2), 0,
-                              "warning: calls still in progress at shutdown were abandoned");
+                              "warning: calls still in progress at shutdown were abandoned", save_);
     std::thread unbinder([this, budget] {
       ThreadCallDeadline deadline(budget);
       if (naming_)

@@ -25,6 +25,9 @@ namespace RTC
       "corba.request.min_rate", "16384",
       "corba.request.grace", "5",
       "corba.memory.in_flight", "536870912",
+      "corba.reply.min_rate", "16384",
+      "corba.reply.grace", "5",
+      "corba.memory.replies", "536870912",
       "corba.idle_timeout", "60",
       "corba.max_connections", "64",
       "corba.max_connections_per_host", "16",
@@ -36,6 +39,7 @@ namespace RTC
       "corba.local.enable", "YES",
       "corba.local.folder", "/tmp/korvent-%u",
       "corba.local.permission", "0700",
+      "corba.local.max_connections", "64",
       "corba.ssl.verify", "require",
       "naming.enable", "YES",
       "naming.formats", "%h.host_cxt/%n.rtc",
@@ -59,11 +63,12 @@ namespace RTC
     const char* const usedKeys[] = {
       "corba.args", "corba.endpoint", "corba.endpoints", "corba.nameservers", "corba.call_timeout",
       "corba.request_timeout", "corba.request.min_rate", "corba.request.grace", "corba.memory.in_flight",
+      "corba.reply.min_rate", "corba.reply.grace", "corba.memory.replies",
       "corba.idle_timeout", "corba.max_connections", "corba.max_connections_per_host", "corba.max_threads",
       "corba.compression.enable", "corba.compression.level", "corba.compression.min_bytes", "corba.ssl.mode",
       "corba.ssl.endpoints", "corba.ssl.certificate", "corba.ssl.key_password", "corba.ssl.ca_file",
       "corba.ssl.verify", "corba.local.enable", "corba.local.folder", "corba.local.permission",
-      "corba.local.group",
+      "corba.local.group", "corba.local.max_connections",
       "naming.enable", "naming.formats", "naming.update.enable", "naming.update.interval",
       "exec_cxt.periodic.type", "exec_cxt.periodic.rate", "exec_cxt.sync_transition",
       "exec_cxt.transition_timeout", "manager.name", "manager.shutdown_on_nortcs",
@@ -256,11 +261,11 @@ namespace RTC
     // its own, so that one stalled half-way through a request holds that
     // thread alone: were connections beyond some number served by a shared
     // pool, as many stalled requests as the pool has threads would lock
-    // every later client out.  Twice the connection limit leaves room for
+    // every later client out.  Twice the connection limits leave room for
     // connections of a burst not refused yet; the pool serves calls that
     // arrive together on one connection, and connections beyond that room.
     const long threads = whole("corba.max_threads");
-    const long perConnection = 2 * whole("corba.max_connections") + 2;
+    const long perConnection = 2 * (whole("corba.max_connections") + whole("corba.local.max_connections")) + 2;
     const long idle = whole("corba.idle_timeout");
     args.insert(args.end(), {
       "-ORBclientCallTimeOutPeriod", ms("corba.call_timeout"),

@@ -1,6 +1,7 @@
 #include "rtm/orb/ConnectionLimit.h"
 
 #include "rtm/orb/OrbAddress.h"
+#include "rtm/orb/ConnectionSocket.h"
 #include "rtm/orb/SocketTable.h"
 
 #include <omniORB4/CORBA.h>
@@ -8,10 +9,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <mutex>
-#include <set>
+#include <optional>
 #include <string>
-#include <utility>
+#include <sys/stat.h>
 
 namespace RTC
 {
@@ -19,26 +21,45 @@ namespace RTC
   {
     using Clock = std::chrono::steady_clock;
 
-    std::mutex mutex;                // guards the four below
-    std::size_t limit = 0;
-    std::size_t perHostLimit = 0;
-    std::set<Endpoint> admitted;     // peers let in whose connection may still be open
+    struct Admitted
+    {
+      bool local = false;  // over the local socket
+      std::string host;    // hostKey of a network peer
+    };
+
+    std::mutex mutex;                // guards the three below
+    ConnectionLimits limits;
+    std::map<unsigned long, Admitted> admitted;  // by socket inode: let in, maybe still open
     Clock::time_point lastLook;      // when it was last asked which of them are
 
-    // Peers connected to the local `port` right now, as the kernel lists them.
-    std::set<Endpoint> connectedPeers(unsigned port)
+    // The connection's socket: its inode names the connection, whatever the
+    // transport and end point.
+    std::optional<unsigned long> socketInode(omni::giopStrand& strand)
     {
-      std::set<Endpoint> peers;
-      for (const TcpSocket& socket : tcpSockets())
-        if (socket.localPort == port && socket.heldOpen())
-          peers.insert({withoutMappedPrefix(socket.remoteHost), socket.remotePort});
-      return peers;
+      const int fd = connectionDescriptor(strand);
+      struct stat status{};
+      if (fd < 0 || fstat(fd, &status) != 0)
+        return std::nullopt;
+      return static_cast<unsigned long>(status.st_ino);
     }
 
-    std::size_t admittedFrom(const std::string& host)
+    std::size_t count(bool local, const std::string* host = nullptr)
     {
-      return static_cast<std::size_t>(std::count_if(admitted.begin(), admitted.end(),
-                                                     [&](const Endpoint& e) { return hostKey(e.first) == host; }));
+      return static_cast<std::size_t>(std::count_if(admitted.begin(), admitted.end(), [&](const auto& entry) {
+        return entry.second.local == local && (!host || entry.second.host == *host);
+      }));
+    }
+
+    // Why a connection of this kind would go beyond a limit, or null.
+    const char* overLimit(bool local, const std::string& host)
+    {
+      if (local)
+        return count(true) >= limits.local ? "too many connections over the local socket" : nullptr;
+      if (count(false) >= limits.network)
+        return "too many connections";
+      if (count(false, &host) >= limits.perHost)
+        return "too many connections from one host";
+      return nullptr;
     }
 
     // Counts the connections this interceptor let in and that are still
@@ -47,45 +68,40 @@ namespace RTC
     // away; counting admissions lets exactly the first ones in.
     CORBA::Boolean admit(omni::omniInterceptors::serverAcceptConnection_T::info_T& info)
     {
-      const Endpoint me = endpointOf(info.myaddress());
-      const Endpoint peer = endpointOf(info.peeraddress());
-      const std::string host = hostKey(peer.first);
+      const std::optional<unsigned long> inode = socketInode(info.strand);
+      if (!inode)
+        return 1;
+      const bool local = std::string(info.myaddress() ? info.myaddress() : "").rfind("giop:unix:", 0) == 0;
+      const std::string host = local ? "" : hostKey(endpointOf(info.peeraddress()).first);
       std::unique_lock<std::mutex> lock(mutex);
       // Which of them are still open is asked only when a limit seems
-      // reached, and at most every 20 ms: the kernel's table lists thousands
-      // of sockets in a flood, and the ORB accepts the next
-      // connection only once this one is decided.  A place freed is seen
-      // within those 20 ms.
-      if ((admitted.size() >= limit || admittedFrom(host) >= perHostLimit) &&
-          Clock::now() - lastLook >= std::chrono::milliseconds(20)) {
+      // reached, and at most every 20 ms: in a flood the process holds
+      // thousands of sockets, and the ORB accepts the next connection only
+      // once this one is decided.  A place freed is seen within those 20 ms.
+      if (overLimit(local, host) && Clock::now() - lastLook >= std::chrono::milliseconds(20)) {
         lastLook = Clock::now();
         lock.unlock();
-        const std::set<Endpoint> open = connectedPeers(me.second);
+        const std::set<unsigned long> open = ownSocketInodes();
         lock.lock();
         for (auto it = admitted.begin(); it != admitted.end();)
-          it = open.count(*it) ? std::next(it) : admitted.erase(it);
+          it = open.count(it->first) ? std::next(it) : admitted.erase(it);
       }
-      if (admitted.size() >= limit) {
+      if (const char* why = overLimit(local, host)) {
         info.reject = 1;
-        info.why = "too many connections";
-      }
-      else if (admittedFrom(host) >= perHostLimit) {
-        info.reject = 1;
-        info.why = "too many connections from one host";
+        info.why = why;
       }
       else {
-        admitted.insert(peer);
+        admitted[*inode] = Admitted{local, host};
       }
       return 1;
     }
   }
 
-  void limitIncomingConnections(std::size_t maximum, std::size_t perHost)
+  void limitIncomingConnections(const ConnectionLimits& connectionLimits)
   {
     std::lock_guard<std::mutex> lock(mutex);
-    if (limit == 0)
+    if (limits.network == 0)
       omniORB::getInterceptors()->serverAcceptConnection.add(admit);
-    limit = maximum;
-    perHostLimit = perHost;
+    limits = connectionLimits;
   }
 }

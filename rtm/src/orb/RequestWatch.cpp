@@ -10,6 +10,8 @@
 #include <omniORB4/internal/giopStrand.h>
 #include <omniORB4/internal/GIOP_S.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <unistd.h>
 #include <map>
@@ -32,8 +34,10 @@ namespace RTC
       const omni::GIOP_S* request = nullptr;
       int fd = -1;                  // a descriptor of the watch's own: the ORB may close its one any time
       std::string peer;
-      std::uint64_t declared = 0;   // octets still to come when the header was read
-      std::uint64_t whole = 0;      // the socket's received count once they all came
+      std::uint64_t declared = 0;   // octets booked: still to come at the header, or arrived of fragments
+      bool fragmented = false;      // sent in fragments: no whole size is declared up front
+      std::uint64_t start = 0;      // the socket's received count where the request's unread octets began
+      std::uint64_t whole = 0;      // the socket's received count once they all came (fragments: never)
       std::deque<std::pair<Clock::time_point, std::uint64_t>> samples;  // received counts, oldest first
     };
 
@@ -65,9 +69,9 @@ namespace RTC
 
     constexpr CORBA::ULong unbounded = 0x7fffffff;
 
-    // Octets of the request not unmarshalled yet, as the stream bounds them;
-    // `unbounded` when it does not (a request sent in fragments declares
-    // each fragment's size only).
+    // Octets of the request not unmarshalled yet, as the stream bounds them.
+    // For a request sent in fragments the stream knows only the current
+    // fragment's size, and bounds the rest by the message size limit.
     std::uint64_t octetsLeft(omni::GIOP_S& request)
     {
       cdrStream& stream = request;
@@ -82,10 +86,25 @@ namespace RTC
       return low;
     }
 
+    // True when `left` is the message size limit's bound, not a size the
+    // request declared: more fragments are to come.
+    bool inFragments(omni::GIOP_S& request, std::uint64_t left)
+    {
+      const std::uint64_t limit = omniORB::giopMaxMsgSize();
+      return left == unbounded || left + request.currentInputPtr() >= limit;
+    }
+
+    std::string refusal(const std::string& what, const std::string& peer, std::uint64_t used, std::uint64_t budget)
+    {
+      return "refused " + what + " from " + peer + ": busy: in-flight budget (with the " + std::to_string(used) +
+             " octets already arriving it would exceed corba.memory.in_flight, " + std::to_string(budget) + ")";
+    }
+
     CORBA::Boolean onRequest(omni::omniInterceptors::serverReceiveRequest_T::info_T& info)
     {
-      const std::uint64_t left = octetsLeft(info.giop_s);
-      if (left <= readAhead || left == unbounded)
+      const std::uint64_t bound = octetsLeft(info.giop_s);
+      const bool fragmented = inFragments(info.giop_s, bound);
+      if (!fragmented && bound <= readAhead)
         return 1;
       const Endpoint me = endpointOf(info.myaddress());
       const Endpoint peer = endpointOf(info.peeraddress());
@@ -108,14 +127,16 @@ namespace RTC
       // body: resetting the connection refuses it at once, and the ORB's
       // next read of the body fails before any servant is called (an
       // exception thrown from here would leak the ORB's request object).
+      // Fragments are booked as they arrive (see checkRequests), starting
+      // with what the ORB may have read ahead.
+      const std::uint64_t left = fragmented ? readAhead : bound;
       if (inFlight + left > limits.inFlight) {
         const std::uint64_t used = inFlight, budget = limits.inFlight;
         lock.unlock();
         abortConnection(fd);
         close(fd);
-        logger().warn("refused a request of " + std::to_string(left) + " octets from " + peer.first + ": with the " +
-                      std::to_string(used) + " octets already arriving it would exceed corba.memory.in_flight (" +
-                      std::to_string(budget) + ")");
+        logger().warn(refusal(fragmented ? "a request in fragments" : "a request of " + std::to_string(left) + " octets",
+                              peer.first, used, budget));
         return 1;
       }
       inFlight += left;
@@ -124,7 +145,9 @@ namespace RTC
       w.fd = fd;
       w.peer = peer.first;
       w.declared = left;
-      w.whole = progress->received - progress->unread + left - readAhead;
+      w.fragmented = fragmented;
+      w.start = progress->received - progress->unread;
+      w.whole = fragmented ? UINT64_MAX : w.start + left - readAhead;
       w.samples = {{Clock::now(), progress->received}};
       return 1;
     }
@@ -169,6 +192,20 @@ namespace RTC
           it = next;
           continue;
         }
+        if (w.fragmented) {
+          // What has arrived of it, and what the ORB may hold ahead of that.
+          const std::uint64_t booked = progress->received - w.start + readAhead;
+          if (booked > w.declared && inFlight - w.declared + booked > limits.inFlight) {
+            abortConnection(w.fd);
+            warnings.push_back(refusal("a request in fragments after " + std::to_string(booked - readAhead) +
+                                       " octets", w.peer, inFlight - w.declared, limits.inFlight));
+            forget(it);
+            it = next;
+            continue;
+          }
+          inFlight += booked > w.declared ? booked - w.declared : 0;
+          w.declared = std::max(w.declared, booked);
+        }
         w.samples.emplace_back(now, progress->received);
         while (w.samples.size() > 2 && now - w.samples[1].first >= limits.grace)
           w.samples.pop_front();
@@ -200,34 +237,20 @@ namespace RTC
       active = true;
       limits = requestLimits;
     }
-    thread_ = std::thread([this] { run(); });
+    // Often enough that a silent peer goes within a fraction of the window
+    // after it; the checks are a few system calls per large request.
+    checks_ = std::make_unique<PeriodicTask>(std::chrono::milliseconds(200), [] {
+      for (const std::string& warning : checkRequests())
+        logger().warn(warning);
+    });
   }
 
   RequestWatch::~RequestWatch()
   {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
+    checks_.reset();
     std::lock_guard<std::mutex> lock(mutex);
     active = false;
     while (!watched.empty())
       forget(watched.begin());
-  }
-
-  void RequestWatch::run()
-  {
-    // Often enough that a silent peer goes within a fraction of the window
-    // after it; the checks are a few system calls per large request.
-    const auto period = std::chrono::milliseconds(200);
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!wake_.wait_for(lock, period, [this] { return stop_; })) {
-      lock.unlock();
-      for (const std::string& warning : checkRequests())
-        logger().warn(warning);
-      lock.lock();
-    }
   }
 }

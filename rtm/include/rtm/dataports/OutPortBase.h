@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace RTC
 {
@@ -42,6 +43,9 @@ namespace RTC
 
     mutable std::mutex mutex_;  // guards the members below; never held while a publisher stops
     std::map<std::string, std::unique_ptr<OutPortPublisher>> publishers_;  // by connector id
+    // Publishers that dropped their own connection: their threads may be
+    // ending still, and are waited for when the port goes.
+    std::vector<std::unique_ptr<OutPortPublisher>> retired_;
     bool retainsLatest_ = false;
     Encoder latest_;
   };

@@ -30,6 +30,11 @@ namespace RTC
     // Stops the thread: waits for a put in progress, except on the
     // publisher's own thread (from `lost`), where it lets the thread end alone.
     ~OutPortPublisher();
+    // Tells the thread to stop, without waiting: several publishers told
+    // first, then destroyed, stop together rather than one after another.
+    void stop();
+    // True on the publisher's own thread (in `lost`).
+    bool onOwnThread() const;
     OutPortPublisher(const OutPortPublisher&) = delete;
     OutPortPublisher& operator=(const OutPortPublisher&) = delete;
 

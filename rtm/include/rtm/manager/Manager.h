@@ -8,9 +8,11 @@
 #include "rtm/manager/NamingService.h"
 #include "rtm/manager/OrbRuntime.h"
 #include "rtm/util/Properties.h"
+#include "rtm/orb/ReplyWatch.h"
 #include "rtm/orb/RequestWatch.h"
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +46,12 @@ namespace RTC
     void runManager(bool no_block = false);
     // Asks the run loop to shut down; safe from any thread.
     void terminate();
+    // What makes the program's state safe (a file written): called as the
+    // shutdown begins, before anything that may wait on a peer, and, if the
+    // shutdown then hangs on a peer, once more before the process is ended
+    // (with status 1 and the reason when it returns one).  Returns an empty
+    // string on success, else a one-line reason.
+    void setShutdownSave(std::function<std::string()> save);
 
     bool registerFactory(Properties& profile, FactoryNew create, FactoryDelete destroy);
     // "type" or "type?key=value&...": null on any failure.
@@ -90,8 +98,10 @@ namespace RTC
     std::unique_ptr<MemoryReleaser> memoryReleaser_;
     std::unique_ptr<OrbRuntime> orb_;
     std::unique_ptr<RequestWatch> requestWatch_;  // stopped before the ORB goes
+    std::unique_ptr<ReplyWatch> replyWatch_;      // likewise
     std::unique_ptr<NamingService> naming_;
     ModuleInitProc initProc_ = nullptr;
+    std::function<std::string()> save_;  // set before the run loop starts
 
     std::mutex mutex_;  // guards everything below
     std::condition_variable wake_;

@@ -1,11 +1,11 @@
 #ifndef RTM_REQUESTWATCH_H
 #define RTM_REQUESTWATCH_H
 
+#include "rtm/util/PeriodicTask.h"
+
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <thread>
+#include <memory>
 
 namespace RTC
 {
@@ -16,13 +16,15 @@ namespace RTC
     std::uint64_t inFlight = 0;            // declared octets of large requests still arriving, all connections
   };
 
-  // Holds incoming requests too large to arrive in one read to the limits
-  // above: a request whose declared size would take the octets in flight
-  // over the budget has its connection reset at its header, and one whose
-  // octets stop arriving at the minimum rate has it reset then, which frees
-  // its thread and buffer.  The ORB has neither limit: a request only ends
-  // at its whole-request timeout.  Install after ORB_init, before the POA
-  // is activated; one at a time.
+  // Holds incoming TCP requests too large to arrive in one read to the
+  // limits above: a request whose declared size would take the octets in
+  // flight over the budget has its connection reset at its header, and one
+  // whose octets stop arriving at the minimum rate has it reset then, which
+  // frees its thread and buffer.  A request sent in fragments declares no
+  // whole size: it is booked with what has arrived of it, as its fragments
+  // come, and reset once that would go over the budget.  The ORB has
+  // neither limit: a request only ends at its whole-request timeout.
+  // Install after ORB_init, before the POA is activated; one at a time.
   class RequestWatch
   {
   public:
@@ -32,12 +34,7 @@ namespace RTC
     RequestWatch& operator=(const RequestWatch&) = delete;
 
   private:
-    void run();
-
-    std::mutex mutex_;  // guards stop_
-    std::condition_variable wake_;
-    bool stop_ = false;
-    std::thread thread_;
+    std::unique_ptr<PeriodicTask> checks_;
   };
 }
 
