@@ -226,14 +226,18 @@ TEST_F(FairService, RequestsBeyondTheMemoryBudgetAreRefusedAtTheirHeader)
                                          std::to_string(1u << 20)};
   auto first = std::make_unique<Attacker>(request);
   ASSERT_EQ("1", first->lineStarting("sent ", 30s).value_or("none"));
-  Attacker second(request);
-  EXPECT_TRUE(second.lineStarting("all dropped", 20s)) << "the request over the budget was let in";
+  auto second = std::make_unique<Attacker>(request);
+  // Requests are booked as the watch comes upon their headers, which on a
+  // loaded machine may be the second's first: either way one alone is let in.
+  const bool secondRefused = second->lineStarting("all dropped", 20s).has_value();
+  const bool firstRefused = first->lineStarting("all dropped", secondRefused ? 1s : 20s).has_value();
+  EXPECT_NE(firstRefused, secondRefused) << "both requests, or neither, were let in";
   EXPECT_TRUE(logSays("busy: in-flight budget"));
   expectServed();
-  EXPECT_FALSE(first->lineStarting("dropped", 1s)) << "the request within the budget was dropped";
 
-  // Once the first connection is gone, its octets are free again.
+  // Once the one let in is gone, its octets are free again.
   first.reset();
+  second.reset();
   EXPECT_TRUE(waitFor([&] {
     Attacker third(request);
     return third.lineStarting("sent ", 30s).value_or("none") == "1" && !third.lineStarting("dropped", 1s);
