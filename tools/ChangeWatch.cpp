@@ -27,7 +27,7 @@ namespace
              (change->version == seen + 2 ? "" : " to " + std::to_string(change->version - 1));
     }
     try {
-      if (korvent.version() == seen)
+      if (static_cast<std::uint32_t>(korvent.version()) == seen)
         return std::string("nothing missed");
     }
     catch (const mapio::MapError&) {

@@ -57,7 +57,7 @@ namespace mapio
       throw MapError("map store file has version " + std::to_string(fileFormat) +
                      ", this program reads versions 1 and " + std::to_string(format), where);
     const std::size_t headerBytes = headerSize(fileFormat);
-        if (bytes.size() < headerBytes)
+    if (bytes.size() < headerBytes)
       throw MapError("map store file is truncated: header incomplete", where);
     const std::uint64_t count = getLittle(bytes, 16, 8);
     if (bytes.size() - headerBytes < count)

@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 #include <sys/resource.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -159,7 +160,9 @@ void DurableMapWriter::writeStoreFile(const GridMapSnapshot& snapshot) const
   if (snapshot.description)
     described = mapio::StoredDescription{*snapshot.description, snapshot.descriptionConfirmed};
   const mapio::StoredDescription* description = described ? &*described : nullptr;
-  if (!snapshot.regionWrite)  // held whole already (or a new description of it): no tiles to walk
+  // A map stored whole is held contiguously; one made by region writes (or a
+  // new description of one) is walked tile by tile rather than joined.
+  if (!snapshot.rectangular() || (!snapshot.regionWrite && !snapshot.descriptionOnly))
     return mapio::writeStoreFile(path_, width, height, snapshot.bytes(), snapshot.version, description);
   const int rowsPerPiece = static_cast<int>(std::max<std::size_t>(1, pieceBytes / std::max(1, snapshot.mapWidth)));
   std::string piece;
@@ -211,11 +214,24 @@ void DurableMapWriter::appendRecords(const std::vector<GridMapStore::Snapshot>& 
 
 void DurableMapWriter::startCompactionIfDue()
 {
-  if (!log_ || compactor_.joinable() || log_->size() <= std::max<std::uint64_t>(latest_->size(), 1u << 20))
+  const std::uint64_t bound = std::max<std::uint64_t>(latest_->size(), 1u << 20);
+  if (!log_ || compactor_.joinable() || log_->size() <= std::max(bound, compactionRetryAt_))
     return;
   compactedLogBytes_ = log_->size();
   compactedVersion_ = latest_->version;
+  // After a failure, the next attempt waits for the log to grow by another bound.
+  compactionRetryAt_ = compactedLogBytes_ + bound;
   GridMapStore::Snapshot target = latest_;
+  try {
+    startCompactor(target);
+  }
+  catch (const std::system_error&) {
+    // No thread to spare: the log keeps every record, and folding waits.
+  }
+}
+
+void DurableMapWriter::startCompactor(const GridMapStore::Snapshot& target)
+{
   compactor_ = std::thread([this, target] {
     // Below the writer, as the writer is below the ORB's threads.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 15);
@@ -254,11 +270,17 @@ void DurableMapWriter::finishCompaction(bool discard)
     compacted_ = false;
     error = std::exchange(compactionError_, "");
   }
-  if (!error.empty())
-    throw mapio::MapError(error, path_);
+  // A failed fold left the store file as it was, and the log holds every
+  // record since: nothing is lost, and the writes go on being appended.
+  if (!error.empty()) {
+    std::cerr << "KorventComp: cannot fold the map log into the store file, keeping the log: " << error
+              << std::endl;
+    return;
+  }
   // The store file holds the compacted map now: a log of what came since.
   if (!discard && log_)
     log_ = mapio::MapLogFile::create(logPath_, compactedVersion_, log_->readFrom(compactedLogBytes_));
+  compactionRetryAt_ = 0;
 }
 
 std::string DurableMapWriter::flush()
@@ -333,12 +355,7 @@ void DurableMapWriter::run()
     wake_.wait(lock, [this] { return !writing_ && (whole_ || !pending_.empty() || compacted_ || stopping_); });
     if (!whole_ && pending_.empty() && !compacted_) {
       lock.unlock();
-      try {
-        finishCompaction(true);
-      }
-      catch (const mapio::MapError&) {
-        // The store file is as the last whole write or compaction left it.
-      }
+      finishCompaction(true);  // nothing else writes once the writer stops
       return;
     }
     const bool lastAttempt = stopping_;

@@ -82,6 +82,8 @@ private:
   void writeWhole(const GridMapStore::Snapshot& snapshot);
   void appendRecords(const std::vector<GridMapStore::Snapshot>& records);
   void startCompactionIfDue();
+  void startCompactor(const GridMapStore::Snapshot& target);  // throws std::system_error
+  // Never throws: a failed fold is reported, and the log kept.
   void finishCompaction(bool discard);
   void writeStoreFile(const GridMapSnapshot& snapshot) const;
   // Takes what is queued and writes it with `lock` (on mutex_) let go
@@ -104,6 +106,7 @@ private:
   std::thread compactor_;
   std::uint64_t compactedLogBytes_ = 0;  // the log's length when the compacted map was its last record
   std::uint64_t compactedVersion_ = 0;
+  std::uint64_t compactionRetryAt_ = 0;  // log size before which a failed fold is not tried again
 
   std::mutex mutex_;  // guards the members below
   std::condition_variable wake_;

@@ -36,11 +36,17 @@ namespace
   std::uint64_t durableFloor(const std::string& storePath, const std::optional<mapio::StoredMap>& stored)
   {
     const std::string runPath = storePath + ".run";
-    std::uint64_t floor = clockFloor();
+    const std::uint64_t clock = clockFloor();
+    std::uint64_t minimum = clock;
     if (const std::optional<std::uint64_t> last = mapio::readRunFloor(runPath))
-      floor = std::max(floor, *last + versionsPerRun);
+      minimum = std::max(minimum, *last + versionsPerRun);
     if (stored)
-      floor = std::max(floor, stored->version + versionsPerRun);
+      minimum = std::max(minimum, stored->version + versionsPerRun);
+    // The event carries a version's low 32 bits: taking them from the clock
+    // keeps them from repeating the last run's when its floor decides.
+    std::uint64_t floor = (minimum & ~(versionsPerRun - 1)) | (clock & (versionsPerRun - 1));
+    if (floor < minimum)
+      floor += versionsPerRun;
     mapio::writeRunFloor(runPath, floor);
     return floor;
   }
