@@ -63,6 +63,14 @@ namespace RTC
 
   ReturnCode_t OutPortBase::subscribeInterfaces(const ConnectorProfile& profile)
   {
+    // Publishers that dropped their own connections are joined here, after
+    // the lock below is let go, so that they do not pile up while followers
+    // come and go.
+    std::vector<std::unique_ptr<OutPortPublisher>> finished;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      finished.swap(retired_);
+    }
     DataConnection settings;
     if (const ReturnCode_t code = readConnection(profile, settings); code != RTC_OK)
       return code;
