@@ -62,6 +62,7 @@ names_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 
 read -r -a args <<<"${exec_start#/usr/bin/KorventComp }"
 args=("${args[@]/\/etc\/korvent\/rtc.conf/$work/root/etc/korvent/rtc.conf}")
 args=("${args[@]/\/var\/lib\/korvent/$work/state}")
+mkdir "$work/state"  # as the unit's StateDirectory= has systemd make it
 "$work/root/usr/bin/KorventComp" "${args[@]}" -o "corba.nameservers:127.0.0.1:$names_port" \
   2>"$work/korvent.err" &
 pid=$!
