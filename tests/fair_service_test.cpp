@@ -7,6 +7,8 @@
 #include "RawGiop.h"
 #include "TemporaryFolder.h"
 
+#include <rtm/orb/RefusalMinor.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -81,6 +83,15 @@ namespace
     bool logSays(const std::string& text)
     {
       return waitFor([&] { return korvent_->process->errorOutput().find(text) != std::string::npos; }, 20s);
+    }
+
+    std::size_t timesLogged(const std::string& text)
+    {
+      const std::string log = korvent_->process->errorOutput();
+      std::size_t times = 0;
+      for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+        ++times;
+      return times;
     }
 
     // The connected client gets the map as it was stored.
@@ -271,35 +282,91 @@ TEST_F(FairService, ConcurrentWritersInFragmentsWithinTheBudgetAllSucceed)
   korvent_->service->setGridMap(32, 32, makeMap(map_));  // what the checks at the end expect
 }
 
-TEST_F(FairService, ReadersThatStopReadingAreDroppedAndRepliesBeyondTheBudgetRefused)
+TEST_F(FairService, RepliesAreBookedForWhatTheyPinAndReadersThatStopAreDropped)
 {
-  // Room for one 16 MiB map held by replies being sent, not two; a grace
-  // long enough that the first is still held when the second asks, even
-  // in a sanitizer build.
-  start({"-o", "corba.memory.replies:" + std::to_string(24u << 20), "-o", "corba.reply.grace:10"});
-  constexpr std::size_t bytes = 16u << 20;  // far more than the socket buffers hold
-  korvent_->service->setGridMap(-1, -1, makeMap(std::vector<CORBA::Octet>(bytes, 1)));
-  const int slow = connectTcp(address_.host, address_.port);
-  ASSERT_GE(slow, 0);
-  ASSERT_TRUE(sendAll(slow, getGridMapRequest(address_.objectKey, 1)));
-  ASSERT_TRUE(waitFor([&] { return pendingBytes(slow) > 0; }, 20s));
+  // Room for one superseded 24 MiB map held by a reply, not two; a grace
+  // long enough that every reader is still held when the last one asks,
+  // even in a sanitizer build.
+  start({"-o", "corba.memory.replies:" + std::to_string(40u << 20), "-o", "corba.reply.grace:10"});
+  constexpr int width = 4096, height = 6144;
+  constexpr std::size_t bytes = std::size_t(width) * height;  // far more than the socket buffers hold
+  auto storeWhole = [&](CORBA::Octet value) {
+    korvent_->service->setGridMap(width, height, makeMap(std::vector<CORBA::Octet>(bytes, value)));
+  };
+  // A reader that asks for the whole map and reads nothing; true once it
+  // is being answered with the map rather than an exception.
+  std::vector<int> readers;
+  auto stalledReader = [&](uint32_t id) {
+    readers.push_back(connectTcp(address_.host, address_.port));
+    EXPECT_TRUE(sendAll(readers.back(), getGridMapRequest(address_.objectKey, id)));
+    return waitFor([&] { return pendingBytes(readers.back()) > 65536; }, 20s);
+  };
 
-  // A reply of the next map would hold a second one: refused at once.
-  korvent_->service->setGridMap(-1, -1, makeMap(std::vector<CORBA::Octet>(bytes, 2)));
+  storeWhole(1);
+  EXPECT_TRUE(stalledReader(1));
+  // One cell changed: the new version shares every tile but one with the
+  // one being sent, and the map being served costs a reply nothing.
+  KorventRegion::CellSeq cell(1);
+  cell.length(1);
+  cell[0] = 9;
+  korvent_->region->setRegion(0, 0, 1, 1, cell);
+  EXPECT_TRUE(stalledReader(2)) << "a reader was refused after a one-cell change";
+  storeWhole(2);
+  EXPECT_TRUE(stalledReader(3)) << "a reader of the map being served was refused";
+  // Now the first map and the second are both pinned by readers: 48 MiB.
+  storeWhole(3);
   const int refused = connectTcp(address_.host, address_.port);
-  ASSERT_TRUE(sendAll(refused, getGridMapRequest(address_.objectKey, 2)));
+  ASSERT_TRUE(sendAll(refused, getGridMapRequest(address_.objectKey, 4)));
   const std::string answer = readGiopMessageBody(refused, 20s);
   close(refused);
   EXPECT_NE(std::string::npos, answer.find("CORBA/TRANSIENT")) << answer.size() << " octets answered";
   EXPECT_TRUE(logSays("busy: reply budget"));
 
-  // The reader that stopped goes after the grace, and its map's octets with it.
-  EXPECT_TRUE(logSays("dropped a reply of " + std::to_string(bytes)));
-  EXPECT_TRUE(closedByPeer(slow, 20s));
-  close(slow);
+  // The readers that stopped go after the grace, and their maps' octets
+  // with them: a new reader of the current map is served whole.
+  // (Reading one before it is dropped would let it finish.)
+  EXPECT_TRUE(waitFor([&] { return timesLogged("dropped a reply of " + std::to_string(bytes)) == readers.size(); },
+                      30s));
+  for (int reader : readers) {
+    EXPECT_TRUE(closedByPeer(reader, 20s));
+    close(reader);
+  }
   const int next = connectTcp(address_.host, address_.port);
-  ASSERT_TRUE(sendAll(next, getGridMapRequest(address_.objectKey, 3)));
+  ASSERT_TRUE(sendAll(next, getGridMapRequest(address_.objectKey, 5)));
   EXPECT_GE(readGiopMessageBody(next, 60s).size(), bytes);
   close(next);
+  korvent_->service->setGridMap(32, 32, makeMap(map_));  // what the checks at the end expect
+}
+
+TEST_F(FairService, RegionRepliesAreWatchedAndOnesTheBudgetCannotHoldAreRefusedForGood)
+{
+  start({"-o", "corba.memory.replies:" + std::to_string(4u << 20), "-o", "corba.reply.grace:2"});
+  constexpr int width = 4096, height = 2048;  // 8 MiB, twice the budget
+  korvent_->service->setGridMap(width, height, makeMap(std::vector<CORBA::Octet>(std::size_t(width) * height, 5)));
+
+  // The map being served is sent whatever its size; a copy of all of it
+  // for a region could never fit, and says so.
+  RTC::TimedOctetSeq whole;
+  CORBA::Short w = 0, h = 0;
+  korvent_->service->getGridMap(w, h, whole);
+  EXPECT_EQ(std::size_t(width) * height, whole.data.length());
+  CORBA::ULongLong version = 0;
+  try {
+    KorventRegion::CellSeq_var cells = korvent_->region->getRegion(0, 0, width, height, version);
+    ADD_FAILURE() << "a region reply over the budget was sent";
+  }
+  catch (const CORBA::NO_RESOURCES& refused) {
+    EXPECT_EQ(RTC::refusalMinor::replyOverBudget, refused.minor());
+  }
+  EXPECT_TRUE(logSays("raise it to serve such replies"));
+
+  // A region reader that reads nothing is dropped after the grace.
+  const IiopAddress region = iiopAddressOf(CORBA::String_var(clientOrb()->object_to_string(korvent_->region)).in());
+  const int stalled = connectTcp(region.host, region.port);
+  ASSERT_TRUE(sendAll(stalled, getRegionRequest(region.objectKey, 1, 0, 0, width, 768)));
+  ASSERT_TRUE(waitFor([&] { return pendingBytes(stalled) > 65536; }, 20s));
+  EXPECT_TRUE(logSays("dropped a reply of " + std::to_string(width * 768)));
+  EXPECT_TRUE(closedByPeer(stalled, 20s));
+  close(stalled);
   korvent_->service->setGridMap(32, 32, makeMap(map_));  // what the checks at the end expect
 }

@@ -89,7 +89,7 @@ namespace
   class KorventMapToolSmallMessages : public KorventMapTool
   {
   protected:
-    std::vector<std::string> extraArgs() const override { return {"-o", "corba.args:"}; }
+    std::vector<std::string> extraArgs() const override { return {"-o", "corba.args:-ORBgiopMaxMsgSize 2097152"}; }
   };
 
   class KorventMapToolCompressed : public KorventMapTool

@@ -102,6 +102,11 @@ korvent::MapInfo KorventConnection::info()
   return translated([&] { return client_->info(); });
 }
 
+korvent::MapSummary KorventConnection::summary()
+{
+  return translated([&] { return client_->summary(); });
+}
+
 korvent::GridMap KorventConnection::getDescribedMap(korvent::MapInfo& info)
 {
   for (int attempt = 0;; ++attempt) {

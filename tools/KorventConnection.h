@@ -18,7 +18,7 @@ struct ConnectionOptions
   std::string componentName;           // in the name service, "id.kind/id.kind"
   std::string reference;               // IOR, corbaloc or corbaname; replaces the two above
   double timeoutSeconds = 5.0;         // every call, plus transfer time for maps
-  unsigned long maxMessageBytes = 256ul << 20;
+  unsigned long maxMessageBytes = 1152ul << 20;  // the largest map and room to spare
   unsigned compressionLevel = 1;       // GIOP compression, 1-9; 0 sends uncompressed
   std::string caFile;                  // TLS: the trusted authority (PEM)
   std::string certificate;             // TLS: this end's key and certificate (PEM)
@@ -40,6 +40,7 @@ public:
   korvent::Region getRegion(int x, int y, int width, int height);
   // The map's version, time of storing, size and description.
   korvent::MapInfo info();
+  korvent::MapSummary summary();
   // The map with `info` of the same version: fetched again while stores
   // come between the two.
   korvent::GridMap getDescribedMap(korvent::MapInfo& info);

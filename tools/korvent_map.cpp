@@ -330,9 +330,9 @@ int main(int argc, char** argv)
     }
     else {
       KorventConnection korvent(connection);
-      korvent::MapInfo stored;
-      const korvent::GridMap fetched = korvent.getDescribedMap(stored);
-      const mapio::MapSummary summary(viewOf(fetched));
+      const korvent::MapSummary counted = korvent.summary();
+      const korvent::MapInfo& stored = counted.info;
+      const mapio::MapSummary summary(stored.width, stored.height, counted.bytes, counted.crc32, counted.valueCounts);
       std::optional<mapio::MapDescription> description;
       if (stored.description)
         description = fileDescriptionOf(*stored.description);

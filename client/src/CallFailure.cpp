@@ -2,6 +2,7 @@
 
 #include <omniORB4/CORBA.h>
 #include <omniORB4/minorCode.h>
+#include <rtm/orb/RefusalMinor.h>
 
 #include <algorithm>
 #include <limits>
@@ -37,6 +38,10 @@ namespace korvent
       throw MapTooLarge("the message exceeds " + ownLimit(options) + raiseLimitHint(options), where);
     if (CORBA::MARSHAL::_downcast(&error) && minor == omni::MARSHAL_MessageSizeExceedLimitOnServer)
       throw MapTooLarge("the message exceeds KorventComp's message size limit" + raiseLimitHint(options), where);
+    if (CORBA::NO_RESOURCES::_downcast(&error) && minor == RTC::refusalMinor::replyOverBudget)
+      throw MapTooLarge(what + " was refused: its reply would keep more memory than KorventComp's"
+                        " corba.memory.replies allows, however long one waits; raise that setting (rtc.conf or -o)",
+                        where);
     const bool unreachable = CORBA::TRANSIENT::_downcast(&error) || CORBA::COMM_FAILURE::_downcast(&error) ||
                              CORBA::OBJECT_NOT_EXIST::_downcast(&error) || CORBA::INV_OBJREF::_downcast(&error);
     if (unreachable && peer == Peer::NameService)

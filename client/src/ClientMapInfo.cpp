@@ -59,6 +59,23 @@ namespace korvent
     return mapInfo.in();
   }
 
+  namespace
+  {
+    MapInfo fromWire(const KorventMapInfo::MapInfo& got)
+    {
+      MapInfo info;
+      info.version = got.version;
+      info.storedAt = std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+        std::chrono::seconds(got.storedAt.sec) + std::chrono::nanoseconds(got.storedAt.nsec)));
+      info.width = got.width;
+      info.height = got.height;
+      if (got.described)
+        info.description = fromWire(got.description);
+      info.confirmed = got.confirmed;
+      return info;
+    }
+  }
+
   MapInfo Client::info()
   {
     const Impl& impl = *impl_;
@@ -67,19 +84,32 @@ namespace korvent
     omniORB::setClientCallTimeout(service, static_cast<CORBA::ULong>(impl.timeout.count()));
     try {
       const KorventMapInfo::MapInfo_var got = service->info();
-      MapInfo info;
-      info.version = got->version;
-      info.storedAt = std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-        std::chrono::seconds(got->storedAt.sec) + std::chrono::nanoseconds(got->storedAt.nsec)));
-      info.width = got->width;
-      info.height = got->height;
-      if (got->described)
-        info.description = fromWire(got->description);
-      info.confirmed = got->confirmed;
-      return info;
+      return fromWire(got.in());
     }
     catch (const CORBA::SystemException& error) {
       impl.fail(error, Peer::MapService, "info", impl.where);
+    }
+  }
+
+  MapSummary Client::summary()
+  {
+    const Impl& impl = *impl_;
+    KorventMapInfo_ptr service = impl.mapInfoService();
+    // The component reads every cell: a second or so for the largest map.
+    const CORBA::ULong allowed = static_cast<CORBA::ULong>((impl.timeout + std::chrono::seconds(10)).count());
+    omniORB::setClientCallTimeout(service, allowed);
+    try {
+      const KorventMapInfo::MapSummary_var got = service->summary();
+      MapSummary summary;
+      summary.info = fromWire(got->info);
+      summary.bytes = got->bytes;
+      summary.crc32 = got->crc32;
+      for (CORBA::ULong value = 0; value < got->counts.length() && value < summary.valueCounts.size(); ++value)
+        summary.valueCounts[value] = got->counts[value];
+      return summary;
+    }
+    catch (const CORBA::SystemException& error) {
+      impl.fail(error, Peer::MapService, "summary", impl.where, std::chrono::milliseconds(allowed));
     }
   }
 

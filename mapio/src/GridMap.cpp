@@ -4,10 +4,14 @@
 
 namespace mapio
 {
+  bool sizeAgrees(short width, short height, std::size_t bytes)
+  {
+    return width >= 0 && height >= 0 && bytes == static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  }
+
   bool GridMapView::sizeAgrees() const
   {
-    return width >= 0 && height >= 0 &&
-           cells.size() == static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    return mapio::sizeAgrees(width, height, cells.size());
   }
 
   bool GridMap::sizeAgrees() const

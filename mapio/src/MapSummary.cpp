@@ -42,16 +42,31 @@ namespace mapio
     }
   }
 
-  MapSummary::MapSummary(GridMapView map)
-    : width(map.width),
-      height(map.height),
-      bytes(map.cells.size()),
-      sizeAgrees(map.sizeAgrees()),
-      crc32(crc32Of(map.cells.data(), map.cells.size()))
+  namespace
   {
-    std::array<std::size_t, 256> histogram{};
-    for (char cell : map.cells)
-      ++histogram[static_cast<unsigned char>(cell)];
+    MapSummary::ValueCounts countsOf(std::string_view cells)
+    {
+      MapSummary::ValueCounts counts{};
+      for (char cell : cells)
+        ++counts[static_cast<unsigned char>(cell)];
+      return counts;
+    }
+  }
+
+  MapSummary::MapSummary(GridMapView map)
+    : MapSummary(map.width, map.height, map.cells.size(), crc32Of(map.cells.data(), map.cells.size()),
+                 countsOf(map.cells))
+  {
+  }
+
+  MapSummary::MapSummary(short width, short height, std::size_t bytes, std::uint32_t crc32,
+                         const ValueCounts& histogram)
+    : width(width),
+      height(height),
+      bytes(bytes),
+      sizeAgrees(mapio::sizeAgrees(width, height, bytes)),
+      crc32(crc32)
+  {
     const OccupancyCodec greyCodec{MapMetadata{}};
     for (unsigned value = 0; value < 256; ++value) {
       add(asOccupancy, static_cast<unsigned char>(value), histogram[value]);

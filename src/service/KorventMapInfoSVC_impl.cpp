@@ -3,8 +3,10 @@
 #include "store/GridMapStore.h"
 #include "store/RegionRefused.h"
 
+#include <rtm/orb/RequestWatch.h>
 #include <rtm/util/Logger.h>
 
+#include <array>
 #include <chrono>
 #include <new>
 #include <optional>
@@ -51,6 +53,7 @@ namespace
   template <class Call>
   CORBA::ULongLong stored(const char* what, Call&& call)
   {
+    RTC::RequestWatch::argumentsArrived();
     try {
       const std::uint64_t version = call();
       RTC::logger().log(RTC::LogLevel::Debug,
@@ -78,22 +81,48 @@ KorventMapInfoSVC_impl::~KorventMapInfoSVC_impl()
 {
 }
 
+namespace
+{
+  KorventMapInfo::MapInfo infoOf(const GridMapSnapshot& map)
+  {
+    KorventMapInfo::MapInfo info;
+    info.version = map.version;
+    const auto sinceEpoch = map.storedAt.time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
+    info.storedAt.sec = static_cast<CORBA::ULong>(seconds.count());
+    info.storedAt.nsec =
+      static_cast<CORBA::ULong>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch - seconds).count());
+    info.width = static_cast<CORBA::Short>(map.mapWidth);
+    info.height = static_cast<CORBA::Short>(map.mapHeight);
+    info.described = map.description != nullptr;
+    info.confirmed = map.descriptionConfirmed;
+    info.description = toWire(map.description ? *map.description : mapio::MapDescription());
+    return info;
+  }
+}
+
 KorventMapInfo::MapInfo* KorventMapInfoSVC_impl::info()
 {
+  return new KorventMapInfo::MapInfo(infoOf(*processGridMap().current()));
+}
+
+KorventMapInfo::MapSummary* KorventMapInfoSVC_impl::summary()
+{
   const GridMapStore::Snapshot map = processGridMap().current();
-  KorventMapInfo::MapInfo_var info = new KorventMapInfo::MapInfo;
-  info->version = map->version;
-  const auto sinceEpoch = map->storedAt.time_since_epoch();
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
-  info->storedAt.sec = static_cast<CORBA::ULong>(seconds.count());
-  info->storedAt.nsec =
-    static_cast<CORBA::ULong>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch - seconds).count());
-  info->width = static_cast<CORBA::Short>(map->mapWidth);
-  info->height = static_cast<CORBA::Short>(map->mapHeight);
-  info->described = map->description != nullptr;
-  info->confirmed = map->descriptionConfirmed;
-  info->description = toWire(map->description ? *map->description : mapio::MapDescription());
-  return info._retn();
+  KorventMapInfo::MapSummary_var summary = new KorventMapInfo::MapSummary;
+  summary->info = infoOf(*map);
+  summary->bytes = map->size();
+  try {
+    summary->crc32 = map->crc();
+  }
+  catch (const std::bad_alloc&) {
+    throw CORBA::NO_MEMORY();
+  }
+  const std::array<std::uint64_t, 256> counts = map->histogram();
+  summary->counts.length(static_cast<CORBA::ULong>(counts.size()));
+  for (std::size_t value = 0; value < counts.size(); ++value)
+    summary->counts[static_cast<CORBA::ULong>(value)] = counts[value];
+  return summary._retn();
 }
 
 CORBA::ULongLong KorventMapInfoSVC_impl::setDescription(const KorventMapInfo::MapDescription& description)

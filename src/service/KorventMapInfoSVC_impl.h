@@ -14,6 +14,7 @@ public:
   ~KorventMapInfoSVC_impl() override;
 
   KorventMapInfo::MapInfo* info() override;
+  KorventMapInfo::MapSummary* summary() override;
   CORBA::ULongLong setDescription(const KorventMapInfo::MapDescription& description) override;
   CORBA::ULongLong setDescriptionAt(CORBA::ULongLong expected,
                                     const KorventMapInfo::MapDescription& description) override;

@@ -3,9 +3,14 @@
 #include "store/GridMapStore.h"
 #include "service/KorventSVC_impl.h"
 #include "store/RegionRefused.h"
+#include "service/ReplyHold.h"
 
+#include <omniORB4/callHandle.h>
+
+#include <rtm/orb/RequestWatch.h>
 #include <rtm/util/Logger.h>
 
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -39,6 +44,7 @@ namespace
   CORBA::ULongLong write(const CellRectangle& area, const KorventRegion::CellSeq& cells,
                          std::optional<std::uint64_t> expected)
   {
+    RTC::RequestWatch::argumentsArrived();
     try {
       const std::uint64_t version = processGridMap().writeRegion(area, cells.get_buffer(), cells.length(), expected);
       RTC::logger().log(RTC::LogLevel::Debug, [&] { return described("region stored", area, version); });
@@ -59,6 +65,16 @@ KorventRegionSVC_impl::KorventRegionSVC_impl()
 
 KorventRegionSVC_impl::~KorventRegionSVC_impl()
 {
+}
+
+CORBA::Boolean KorventRegionSVC_impl::_dispatch(omniCallHandle& handle)
+{
+  // A remote caller's region is sent from a copy kept until the dispatch
+  // is over; an in-process caller gets a sequence of its own.
+  std::optional<ReplyHold> hold;
+  if (handle.iop_s())
+    hold.emplace(handle);
+  return POA_KorventRegion::_dispatch(handle);
 }
 
 KorventRegion::MapShape KorventRegionSVC_impl::shape()
@@ -83,11 +99,27 @@ KorventRegion::CellSeq* KorventRegionSVC_impl::getRegion(CORBA::Long x, CORBA::L
     throw refusalOf(refused);
   }
   const CORBA::ULong count = static_cast<CORBA::ULong>(area.width) * static_cast<CORBA::ULong>(area.height);
-  CORBA::Octet* buffer = KorventRegion::CellSeq::allocbuf(count);
-  if (!buffer)
+  // A remote caller's cells are copied once, into a buffer the reply is
+  // sent from and the reply budget counts whole: nobody else holds it.
+  auto copy = std::make_shared<std::unique_ptr<CORBA::Octet[]>>();  // filled once booked
+  KorventRegion::CellSeq_var cells;
+  try {
+    const auto pinned = [key = copy.get(), count](RTC::ReplyWatch::Blocks& blocks) { blocks.emplace(key, count); };
+    if (ReplyHold::keepForReply(copy, pinned, count)) {
+      copy->reset(new CORBA::Octet[count]);
+      cells = new KorventRegion::CellSeq(count, count, copy->get(), false);
+    }
+    else {
+      CORBA::Octet* buffer = KorventRegion::CellSeq::allocbuf(count);
+      if (!buffer)
+        throw std::bad_alloc();
+      cells = new KorventRegion::CellSeq(count, count, buffer, true);
+    }
+  }
+  catch (const std::bad_alloc&) {
     throw CORBA::NO_MEMORY();
-  KorventRegion::CellSeq_var cells = new KorventRegion::CellSeq(count, count, buffer, true);
-  stored->copyRegion(area, reinterpret_cast<char*>(buffer));
+  }
+  stored->copyRegion(area, reinterpret_cast<char*>(cells->get_buffer()));
   version = stored->version;
   RTC::logger().log(RTC::LogLevel::Debug, [&] { return described("region read", area, version); });
   return cells._retn();

@@ -20,6 +20,10 @@ public:
                              const KorventRegion::CellSeq& cells) override;
   CORBA::ULongLong setRegionAt(CORBA::ULongLong expected, CORBA::Long x, CORBA::Long y, CORBA::Long width,
                                CORBA::Long height, const KorventRegion::CellSeq& cells) override;
+
+  // The ORB's dispatch of a remote call, wrapped so that a region's reply
+  // is sent from a copy the reply watch counts.
+  CORBA::Boolean _dispatch(omniCallHandle& handle) override;
 };
 
 #endif // KORVENTREGIONSVC_IMPL_H

@@ -1,17 +1,16 @@
 #include "service/KorventSVC_impl.h"
 
 #include "store/GridMapStore.h"
+#include "service/GridMapReply.h"
 #include "service/ReplyHold.h"
 
 #include <omniORB4/callHandle.h>
+#include <rtm/orb/RequestWatch.h>
 #include <rtm/util/Logger.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <new>
-#include <optional>
-#include <string_view>
 
 namespace
 {
@@ -37,6 +36,7 @@ KorventSVC_impl::~KorventSVC_impl()
 CORBA::Boolean KorventSVC_impl::setGridMap(CORBA::Short width, CORBA::Short height,
                                            const RTC::TimedOctetSeq& map)
 {
+  RTC::RequestWatch::argumentsArrived();
   // Neither the clock nor the text costs anything while INFO is off.
   const bool logged = RTC::logger().enabled(RTC::LogLevel::Info);
   const Clock::time_point start = logged ? Clock::now() : Clock::time_point();
@@ -48,13 +48,17 @@ CORBA::Boolean KorventSVC_impl::setGridMap(CORBA::Short width, CORBA::Short heig
 
 CORBA::Boolean KorventSVC_impl::_dispatch(omniCallHandle& handle)
 {
-  // A remote call's reply is marshalled inside the ORB's dispatch, after
-  // getGridMap returned: what it points into must outlive the dispatch.  An
-  // in-process caller reads the reply only after the dispatch is over, so
-  // it gets no hold, and so a copy.
-  std::optional<ReplyHold> hold;
-  if (handle.iop_s())
-    hold.emplace(handle);
+  // A remote caller's map is marshalled from the stored snapshot itself,
+  // which must outlive the dispatch; an in-process caller reads the reply
+  // only after the dispatch is over, so it gets a copy (getGridMap below).
+  if (!handle.iop_s())
+    return POA_Korvent::_dispatch(handle);
+  ReplyHold hold(handle);
+  if (omni::strMatch(handle.operation_name(), "getGridMap")) {
+    GridMapReply reply;
+    handle.upcall(this, reply);
+    return 1;
+  }
   return POA_Korvent::_dispatch(handle);
 }
 
@@ -62,22 +66,8 @@ CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& he
                                            RTC::TimedOctetSeq& map)
 {
   const GridMapStore::Snapshot stored = processGridMap().current();
-  std::string_view cells;
-  try {
-    cells = stored->bytes();  // the first whole-map reader of a version made by region writes joins it
-  }
-  catch (const std::bad_alloc&) {
-    throw CORBA::NO_MEMORY();
-  }
-  const CORBA::ULong length = static_cast<CORBA::ULong>(cells.size());
-
-  if (length != 0 && ReplyHold::keepForReply(stored, length)) {
-    // Marshalled straight from the snapshot, which never changes while it
-    // is held; the sequence does not own (nor free) the octets.
-    CORBA::Octet* octets = reinterpret_cast<CORBA::Octet*>(const_cast<char*>(cells.data()));
-    map.data.replace(length, length, octets, false);
-  }
-  else if (length > map.data.maximum()) {
+  const CORBA::ULong length = static_cast<CORBA::ULong>(stored->size());
+  if (length > map.data.maximum()) {
     // Take a buffer of exactly the stored length: growing through length()
     // would first copy the caller's old octets, only to overwrite them.
     using DataSeq = RTC::TimedOctetSeq::_data_seq;
@@ -85,19 +75,16 @@ CORBA::Boolean KorventSVC_impl::getGridMap(CORBA::Short& width, CORBA::Short& he
     if (!buffer)
       throw CORBA::NO_MEMORY();
     map.data.replace(length, length, buffer, true);
-    std::memcpy(buffer, cells.data(), length);
   }
   else {
     map.data.length(length);
-    if (length != 0)
-      std::memcpy(map.data.get_buffer(), cells.data(), length);
   }
-
+  CORBA::Octet* out = map.data.get_buffer();
+  stored->cells().forEachRun([&out](const char* run, std::size_t size) {
+    std::memcpy(out, run, size);
+    out += size;
+  });
   width = static_cast<CORBA::Short>(stored->mapWidth);
   height = static_cast<CORBA::Short>(stored->mapHeight);
-  RTC::logger().log(RTC::LogLevel::Debug, [&] {
-    return "map read: " + std::to_string(width) + " x " + std::to_string(height) + ", " + std::to_string(length) +
-           " bytes";
-  });
   return false;
 }

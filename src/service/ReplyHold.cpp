@@ -19,12 +19,13 @@ ReplyHold::~ReplyHold()
   dispatching = outer_;
 }
 
-bool ReplyHold::keepForReply(std::shared_ptr<const void> owner, std::uint64_t bytes)
+bool ReplyHold::keepForReply(std::shared_ptr<const void> owner, RTC::ReplyWatch::PinnedBlocks pinned,
+                             std::uint64_t bytes)
 {
   ReplyHold* hold = dispatching;
   if (!hold || hold->taken_)
     return false;
-  hold->watched_ = RTC::ReplyWatch::watch(hold->handle_, owner.get(), bytes);
+  hold->watched_ = RTC::ReplyWatch::watch(hold->handle_, owner.get(), std::move(pinned), bytes);
   hold->kept_ = std::move(owner);
   hold->taken_ = true;
   return true;

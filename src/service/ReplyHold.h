@@ -21,13 +21,15 @@ public:
   ReplyHold(const ReplyHold&) = delete;
   ReplyHold& operator=(const ReplyHold&) = delete;
 
-  // Keeps `owner`, whose `bytes` octets the reply is sent from, for the
-  // remote call dispatched on this thread and returns true; false when this
-  // thread dispatches none (a collocated call, whose caller reads the reply
-  // after the operation returned: it must own its octets).  One owner per
-  // dispatch: a second call returns false.  Throws CORBA::TRANSIENT when
-  // the octets held for replies have no room for these (see ReplyWatch).
-  static bool keepForReply(std::shared_ptr<const void> owner, std::uint64_t bytes);
+  // Keeps `owner`, whose `bytes` octets the reply is sent from and which
+  // keeps the blocks `pinned` adds alive for it, for the remote call dispatched on
+  // this thread and returns true; false when this thread dispatches none (a
+  // collocated call, whose caller reads the reply after the operation
+  // returned: it must own its octets).  One owner per dispatch: a second
+  // call returns false.  Throws when the octets held for replies have no
+  // room for these (see ReplyWatch).
+  static bool keepForReply(std::shared_ptr<const void> owner, RTC::ReplyWatch::PinnedBlocks pinned,
+                           std::uint64_t bytes);
 
 private:
   omniCallHandle& handle_;

@@ -205,7 +205,7 @@ void GridMapSnapshot::tileOver(const Buffer& whole)
     for (int column = 0; column < tilesAcross_; ++column) {
       const char* origin = whole->data() + static_cast<std::size_t>(row) * tileEdge * stride +
                            static_cast<std::size_t>(column) * tileEdge;
-      tiles_.push_back(Tile{std::shared_ptr<const char>(whole, origin), stride});
+      tiles_.push_back(Tile{std::shared_ptr<const char>(whole, origin), stride, whole.get()});
     }
 }
 
@@ -240,5 +240,87 @@ GridMapSnapshot::Tile GridMapSnapshot::copiedTile(int column, int row, const Cel
                 cells + static_cast<std::size_t>(y - area.y) * area.width + (fromX - area.x),
                 static_cast<std::size_t>(toX - fromX));
   const char* origin = block->data();
-  return Tile{std::shared_ptr<const char>(std::move(block), origin), width};
+  const std::string* identity = block.get();
+  return Tile{std::shared_ptr<const char>(std::move(block), origin), width, identity};
+}
+
+GridMapSnapshot::Cells GridMapSnapshot::cells() const
+{
+  Cells cells;
+  cells.width_ = mapWidth;
+  cells.height_ = mapHeight;
+  cells.tilesAcross_ = tilesAcross_;
+  std::shared_lock<std::shared_mutex> lock(tilesMutex_);
+  if (joined_.load(std::memory_order_acquire))
+    cells.whole_ = whole_;
+  else
+    cells.tiles_ = tiles_;
+  return cells;
+}
+
+void GridMapSnapshot::Cells::forEachRun(const Visit& visit) const
+{
+  if (whole_) {
+    if (!whole_->empty())
+      visit(whole_->data(), whole_->size());
+    return;
+  }
+  const char* run = nullptr;
+  std::size_t length = 0;
+  for (int y = 0; y < height_; ++y) {
+    const int row = y / tileEdge;
+    const std::size_t inRow = static_cast<std::size_t>(y - row * tileEdge);
+    for (int column = 0; column < tilesAcross_; ++column) {
+      const Tile& tile = tiles_[static_cast<std::size_t>(row) * tilesAcross_ + column];
+      const char* start = tile.origin.get() + inRow * tile.stride;
+      const std::size_t width = static_cast<std::size_t>(std::min(tileEdge, width_ - column * tileEdge));
+      if (run && run + length == start) {
+        length += width;
+        continue;
+      }
+      if (run)
+        visit(run, length);
+      run = start;
+      length = width;
+    }
+  }
+  if (run)
+    visit(run, length);
+}
+
+std::vector<const std::string*> GridMapSnapshot::blocksLocked() const
+{
+  if (joined_.load(std::memory_order_acquire))
+    return {whole_.get()};
+  std::vector<const std::string*> blocks;
+  blocks.reserve(tiles_.size());
+  for (const Tile& tile : tiles_)
+    blocks.push_back(tile.block);
+  std::sort(blocks.begin(), blocks.end());
+  blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
+  return blocks;
+}
+
+void GridMapSnapshot::addBlocksNotIn(const GridMapSnapshot& current, Blocks& blocks) const
+{
+  if (this == &current)
+    return;
+  // Both shared: a joining snapshot holds its exclusive lock only to swap.
+  std::shared_lock<std::shared_mutex> mine(tilesMutex_, std::defer_lock);
+  std::shared_lock<std::shared_mutex> theirs(current.tilesMutex_, std::defer_lock);
+  std::lock(mine, theirs);
+  const std::vector<const std::string*> kept = current.blocksLocked();
+  for (const std::string* block : blocksLocked())
+    if (!std::binary_search(kept.begin(), kept.end(), block))
+      blocks.emplace(block, block->size());
+}
+
+std::array<std::uint64_t, 256> GridMapSnapshot::histogram() const
+{
+  std::array<std::uint64_t, 256> counts{};
+  cells().forEachRun([&counts](const char* run, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i)
+      ++counts[static_cast<unsigned char>(run[i])];
+  });
+  return counts;
 }

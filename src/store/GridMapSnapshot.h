@@ -6,10 +6,13 @@
 
 #include "mapio/MapDescription.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -59,6 +62,19 @@ public:
   // change for a region write.  Throws bad_alloc.
   std::uint32_t crc() const { return crc_->value(); }
 
+  // The whole map as runs of contiguous octets, in row-major order, for a
+  // reader that sends it without joining it.  It keeps what it reads from
+  // alive and holds no lock, so it may be read at a peer's pace.
+  class Cells;
+  Cells cells() const;
+  // Adds to `blocks` each block of memory this snapshot keeps alive that
+  // `current` does not, with its size: none when it shares all its cells,
+  // one tile-sized block per tile a region write copied since.
+  using Blocks = std::map<const void*, std::uint64_t>;
+  void addBlocksNotIn(const GridMapSnapshot& current, Blocks& blocks) const;
+  // How many cells hold each octet value, never joining the map.
+  std::array<std::uint64_t, 256> histogram() const;
+
   // Whether cells can be addressed: the byte count is width x height.
   bool rectangular() const { return rectangular_; }
   // Throws RegionRefused unless `area` is non-empty and inside the map.
@@ -83,8 +99,11 @@ private:
   {
     std::shared_ptr<const char> origin;  // the tile's first cell, keeping its buffer alive
     std::size_t stride = 0;              // octets from one of its rows to the next
+    const std::string* block = nullptr;  // that buffer, telling tiles that share it
   };
 
+  // The buffers the cells are held in, each once; call with tilesMutex_ held.
+  std::vector<const std::string*> blocksLocked() const;
   // The whole map, if it is held contiguously already; else null.
   Buffer joinedOrNull() const;
   // Makes this snapshot's tiles `source`'s, over its joined map once it has one.
@@ -106,6 +125,21 @@ private:
   mutable std::once_flag joining_;
   mutable Buffer whole_;  // set once, before joined_ turns true
   mutable std::atomic<bool> joined_{false};
+};
+
+class GridMapSnapshot::Cells
+{
+public:
+  using Visit = std::function<void(const char* run, std::size_t length)>;
+  // Calls `visit` with each run in order; adjacent runs that are contiguous
+  // in memory come as one.
+  void forEachRun(const Visit& visit) const;
+
+private:
+  friend class GridMapSnapshot;
+  Buffer whole_;  // set for a map held contiguously
+  std::vector<Tile> tiles_;
+  int width_ = 0, height_ = 0, tilesAcross_ = 0;
 };
 
 #endif // GRIDMAPSNAPSHOT_H

@@ -219,6 +219,16 @@ std::string getGridMapRequest(const std::string& objectKey, uint32_t requestId)
   return w.bytes();
 }
 
+std::string getRegionRequest(const std::string& objectKey, uint32_t requestId, int32_t x, int32_t y, int32_t width,
+                             int32_t height)
+{
+  CdrWriter w = requestStart(objectKey, requestId, "getRegion");
+  for (int32_t value : {x, y, width, height})
+    w.ulong(static_cast<uint32_t>(value));
+  setMessageSize(w.bytes(), static_cast<uint32_t>(w.bytes().size() - 12));
+  return w.bytes();
+}
+
 std::string partialSetGridMapRequest(const std::string& objectKey, uint32_t requestId,
                                      uint32_t mapBytes, uint32_t sentMapBytes, uint16_t width, uint16_t height)
 {

@@ -27,6 +27,10 @@ int connectUnix(const std::string& path);
 // A complete getGridMap request (the reply carries the whole stored map).
 std::string getGridMapRequest(const std::string& objectKey, uint32_t requestId);
 
+// A complete getRegion request on the region service.
+std::string getRegionRequest(const std::string& objectKey, uint32_t requestId, int32_t x, int32_t y, int32_t width,
+                             int32_t height);
+
 // The start of a setGridMap request whose header declares a map of
 // `mapBytes` octets (`width` x `height` cells), followed by `sentMapBytes` of
 // them; the rest never comes unless the caller sends it.

@@ -141,7 +141,10 @@ namespace
     return stored;
   }
 
-  void slowReaders(const IiopAddress& address, int count, uint32_t bytes, const std::string& socketPath)
+  // Readers that ask for the whole map (or, given the region service's
+  // object key, for all its rows in 4096 columns) and read nothing.
+  void slowReaders(const IiopAddress& address, int count, uint32_t bytes, const std::string& socketPath,
+                   const std::string& regionKey = "")
   {
     std::vector<Stalled> connections(static_cast<std::size_t>(count));
     int refused = 0;
@@ -150,7 +153,11 @@ namespace
       if (!store(address, static_cast<uint32_t>(2 * i + 1), bytes))
         say("store failed");
       c.fd = socketPath.empty() ? connectTcp(address.host, address.port) : connectUnix(socketPath);
-      c.open = c.fd >= 0 && sendAll(c.fd, getGridMapRequest(address.objectKey, static_cast<uint32_t>(2 * i + 2)));
+      const uint32_t id = static_cast<uint32_t>(2 * i + 2);
+      c.open = c.fd >= 0 && sendAll(c.fd, regionKey.empty()
+                                              ? getGridMapRequest(address.objectKey, id)
+                                              : getRegionRequest(regionKey, id, 0, 0, 4096,
+                                                                 static_cast<int32_t>(bytes / 4096)));
       const Clock::time_point asked = Clock::now();
       while (c.open && pendingBytes(c.fd) == 0 && Clock::now() - asked < std::chrono::seconds(10))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -237,11 +244,11 @@ namespace
 int main(int argc, char** argv)
 {
   const std::string mode = argc > 1 ? argv[1] : "";
-  const bool known = mode == "flood" || ((mode == "stall" || mode == "write") && argc >= 6) ||
+  const bool known = mode == "flood" || ((mode == "stall" || mode == "write" || mode == "regions") && argc >= 6) ||
                      (mode == "read" && argc >= 5);
   if (argc < 4 || !known) {
     std::fprintf(stderr, "usage: attacker stall IOR N DECLARED SENT | flood IOR N | read IOR N BYTES [SOCKET] | "
-                         "write IOR N BYTES ROUNDS\n");
+                         "regions IOR N BYTES REGION_IOR | write IOR N BYTES ROUNDS\n");
     return 2;
   }
   const IiopAddress address = iiopAddressOf(argv[2]);
@@ -251,6 +258,9 @@ int main(int argc, char** argv)
           static_cast<uint32_t>(std::strtoul(argv[5], nullptr, 10)));
   else if (mode == "read")
     slowReaders(address, count, static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)), argc > 5 ? argv[5] : "");
+  else if (mode == "regions")
+    slowReaders(address, count, static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)), "",
+                iiopAddressOf(argv[5]).objectKey);
   else if (mode == "write")
     fragmentedWriters(argv[2], count, std::strtoul(argv[4], nullptr, 10), std::atoi(argv[5]));
   else

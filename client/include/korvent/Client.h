@@ -3,6 +3,7 @@
 
 #include <BasicDataType.hh>
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +24,7 @@ namespace korvent
     // Largest GIOP message, in bytes, this process sends or accepts.  Used
     // only when the library initialises the process's ORB; an ORB the
     // program initialised before keeps its own -ORBgiopMaxMsgSize.
-    std::uint32_t maxMessageSize = 256u << 20;
+    std::uint32_t maxMessageSize = 1152u << 20;  // the largest map, 32767 x 32767, and room to spare
     // Extra time a map transfer may take on top of callTimeout: the time
     // the map's bytes need at this rate, in bytes per second (0: none).  A
     // fetch allows for a map as large as the message size limit, since its
@@ -124,6 +125,16 @@ namespace korvent
     std::int16_t height = 0;
     std::optional<MapDescription> description;  // none until one is given
     bool confirmed = true;  // false: the cells changed size since the description was written
+  };
+
+  // What the stored map's cells hold, counted by the component, so that no
+  // cell has to move to describe them.
+  struct MapSummary
+  {
+    MapInfo info;
+    std::uint64_t bytes = 0;   // width x height unless the map was stored otherwise
+    std::uint32_t crc32 = 0;   // zlib's, of the cells
+    std::array<std::uint64_t, 256> valueCounts{};  // how many cells hold each octet value
   };
 
   // The stored map's version and size, without its cells.
@@ -229,6 +240,7 @@ namespace korvent
     // the map is at that version.  setDescribedMap stores cells and
     // description as one version.  Both throw DescriptionRefused.
     MapInfo info();
+    MapSummary summary();
     std::uint64_t setDescription(const MapDescription& description,
                                  std::optional<std::uint64_t> expected = std::nullopt);
     std::uint64_t setDescribedMap(std::int16_t width, std::int16_t height, const std::uint8_t* data,

@@ -1,6 +1,7 @@
 #ifndef MAPIO_GRIDMAP_H
 #define MAPIO_GRIDMAP_H
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,9 @@ namespace mapio
   // the octet count to width x height; image formats need them to agree.
   // A map whose cells live elsewhere (such as in the ORB's buffer), for
   // writing and describing it without a copy.
+  // Whether `bytes` octets are a map of width x height.
+  bool sizeAgrees(short width, short height, std::size_t bytes);
+
   struct GridMapView
   {
     short width = 0;

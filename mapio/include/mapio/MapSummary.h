@@ -3,6 +3,7 @@
 
 #include "mapio/GridMap.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,7 +23,12 @@ namespace mapio
       std::size_t other = 0;
     };
 
+    // How many cells hold each octet value.
+    using ValueCounts = std::array<std::uint64_t, 256>;
+
     explicit MapSummary(GridMapView map);
+    // For a map counted where it is kept, without its cells at hand.
+    MapSummary(short width, short height, std::size_t bytes, std::uint32_t crc32, const ValueCounts& counts);
 
     std::string text() const;
     std::string json() const;

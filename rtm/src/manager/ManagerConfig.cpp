@@ -24,7 +24,7 @@ namespace RTC
       "corba.request_timeout", "600",
       "corba.request.min_rate", "16384",
       "corba.request.grace", "5",
-      "corba.memory.in_flight", "536870912",
+      "corba.memory.in_flight", "1342177280",
       "corba.reply.min_rate", "16384",
       "corba.reply.grace", "5",
       "corba.memory.replies", "536870912",
@@ -268,6 +268,10 @@ namespace RTC
     const long perConnection = 2 * (whole("corba.max_connections") + whole("corba.local.max_connections")) + 2;
     const long idle = whole("corba.idle_timeout");
     args.insert(args.end(), {
+      // Room for a sequence of 2^30 octets and the rest of its call, so that
+      // the largest map passes; the memory budgets, not this, protect the
+      // process.  corba.args may set another.
+      "-ORBgiopMaxMsgSize", "1207959552",
       "-ORBclientCallTimeOutPeriod", ms("corba.call_timeout"),
       "-ORBclientConnectTimeOutPeriod", ms("corba.call_timeout"),
       "-ORBsupportPerThreadTimeOut", "1",

@@ -1,6 +1,7 @@
 #include "rtm/orb/ReplyWatch.h"
 
 #include "rtm/orb/ConnectionSocket.h"
+#include "rtm/orb/RefusalMinor.h"
 #include "rtm/orb/SocketProgress.h"
 #include "rtm/util/Logger.h"
 
@@ -40,6 +41,8 @@ namespace RTC
       int queued = -1;             // octets the local peer has not read, when last seen
       Clock::time_point queuedSince;  // since when that has not changed
       std::deque<std::pair<Clock::time_point, std::uint64_t>> samples;  // octets acknowledged, oldest first
+      Clock::time_point lastLook;      // of the checks, over TCP
+      Clock::duration excused{};       // time not counted while the link recovered from loss
       bool dropped = false;
     };
 
@@ -48,23 +51,35 @@ namespace RTC
       std::mutex mutex;  // guards the members below
       bool active = false;
       ReplyLimits limits;
-      std::map<const void*, std::pair<std::uint64_t, int>> owners;  // octets, replies holding them
-      std::uint64_t held = 0;                                        // sum of the octets above
-      std::map<std::uint64_t, Sending> sending;                      // by id
+      struct Owner
+      {
+        ReplyWatch::PinnedBlocks pinned;
+        int replies = 0;
+      };
+      std::map<const void*, Owner> owners;       // of the replies being sent
+      std::map<std::uint64_t, Sending> sending;  // by id
       std::uint64_t nextId = 1;
     };
     // ORB threads may still end replies while exit handlers run.
     WatchState& state = *new WatchState;
 
+    struct Acknowledged
+    {
+      std::uint64_t octets = 0;
+      bool recovering = false;  // retransmitting what the link lost
+    };
+
     // Octets of this socket the peer has acknowledged; nothing for a socket
     // that is no TCP one.
-    std::optional<std::uint64_t> acknowledged(int fd)
+    std::optional<Acknowledged> acknowledged(int fd)
     {
       tcp_info info{};
       socklen_t size = sizeof info;
       if (fd < 0 || getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
         return std::nullopt;
-      return info.tcpi_bytes_acked;
+      // A reader that stops reading closes its window, and the kernel then
+      // probes it without retransmitting: that is not counted as loss.
+      return Acknowledged{info.tcpi_bytes_acked, info.tcpi_ca_state >= TCP_CA_Recovery || info.tcpi_retransmits > 0};
     }
 
     // Why the reply must be dropped now, or nothing.
@@ -87,17 +102,27 @@ namespace RTC
                                                                   "its size at corba.reply.min_rate")
                                      : std::nullopt;
       }
-      const std::optional<std::uint64_t> acked = acknowledged(reply.fd);
-      if (!acked)
+      const std::optional<Acknowledged> ack = acknowledged(reply.fd);
+      if (!ack)
         return std::nullopt;
-      reply.samples.emplace_back(now, *acked);
+      if (ack->recovering && reply.excused < limits.grace) {
+        // The window leaves out the time since the last look, as if the
+        // samples in it were taken that much later.
+        const Clock::duration pause = now - reply.lastLook;
+        reply.excused += pause;
+        for (auto& sample : reply.samples)
+          sample.first += pause;
+      }
+      reply.lastLook = now;
+      const std::uint64_t acked = ack->octets;
+      reply.samples.emplace_back(now, acked);
       while (reply.samples.size() > 2 && now - reply.samples[1].first >= limits.grace)
         reply.samples.pop_front();
       const auto [since, before] = reply.samples.front();
       const double seconds = std::chrono::duration<double>(now - since).count();
-      if (now - since < limits.grace || static_cast<double>(*acked - before) >= limits.minRate * seconds)
+      if (now - since < limits.grace || static_cast<double>(acked - before) >= limits.minRate * seconds)
         return std::nullopt;
-      return std::to_string(*acked - before) + " octets read in the last " + std::to_string(seconds).substr(0, 4) +
+      return std::to_string(acked - before) + " octets read in the last " + std::to_string(seconds).substr(0, 4) +
              " s, below corba.reply.min_rate";
     }
 
@@ -110,20 +135,33 @@ namespace RTC
 
   ReplyWatch::Reply::~Reply()
   {
+    ReplyWatch::PinnedBlocks released;  // may hold what it measures: let go unlocked
     std::lock_guard<std::mutex> lock(state.mutex);
     const auto found = state.sending.find(id_);
     if (found == state.sending.end())
       return;
     auto owner = state.owners.find(found->second.owner);
-    if (--owner->second.second == 0) {
-      state.held -= owner->second.first;
+    if (--owner->second.replies == 0) {
+      released = std::move(owner->second.pinned);
       state.owners.erase(owner);
     }
     close(found->second.fd);
     state.sending.erase(found);
   }
 
-  std::unique_ptr<ReplyWatch::Reply> ReplyWatch::watch(omniCallHandle& handle, const void* owner, std::uint64_t bytes)
+  namespace
+  {
+    std::uint64_t octetsIn(const ReplyWatch::Blocks& blocks)
+    {
+      std::uint64_t octets = 0;
+      for (const auto& [address, size] : blocks)
+        octets += size;
+      return octets;
+    }
+  }
+
+  std::unique_ptr<ReplyWatch::Reply> ReplyWatch::watch(omniCallHandle& handle, const void* owner, PinnedBlocks pinned,
+                                                       std::uint64_t bytes)
   {
     auto* request = dynamic_cast<omni::GIOP_S*>(handle.iop_s());
     if (!request)
@@ -131,12 +169,31 @@ namespace RTC
     std::unique_lock<std::mutex> lock(state.mutex);
     if (!state.active)
       return nullptr;
-    const bool pinned = state.owners.count(owner) != 0;
-    if (!pinned && state.held + bytes > state.limits.budget) {
-      const std::uint64_t held = state.held, budget = state.limits.budget;
+    // What the replies being sent pin now: a version they were sent from
+    // may have been replaced since they were booked.
+    Blocks held;
+    for (const auto& [key, entry] : state.owners)
+      entry.pinned(held);
+    Blocks its;
+    if (state.owners.count(owner) == 0)
+      pinned(its);
+    const std::uint64_t heldOctets = octetsIn(held);
+    const std::uint64_t alone = octetsIn(its);
+    for (const auto& [address, size] : held)
+      its.erase(address);
+    const std::uint64_t cost = octetsIn(its);
+    const std::uint64_t budget = state.limits.budget;
+    if (heldOctets + cost > budget) {
       lock.unlock();
-      logger().warn("refused a reply of " + std::to_string(bytes) + " octets to " + peerOf(*request) +
-                    ": busy: reply budget (the " + std::to_string(held) + " octets held for replies being sent"
+      const std::string what = "refused a reply of " + std::to_string(bytes) + " octets to " + peerOf(*request);
+      if (alone > budget) {
+        logger().warn(what + ": it would keep " + std::to_string(alone) +
+                      " octets alive for itself, more than corba.memory.replies (" + std::to_string(budget) +
+                      ") allows; raise it to serve such replies");
+        throw CORBA::NO_RESOURCES(refusalMinor::replyOverBudget, CORBA::COMPLETED_NO);
+      }
+      logger().warn(what + ": busy: reply budget (the " + std::to_string(heldOctets) +
+                    " octets held for replies being sent and its own " + std::to_string(cost) +
                     " would exceed corba.memory.replies, " + std::to_string(budget) + ")");
       throw CORBA::TRANSIENT(0, CORBA::COMPLETED_NO);
     }
@@ -146,17 +203,17 @@ namespace RTC
     reply.bytes = bytes;
     reply.fd = own >= 0 ? fcntl(own, F_DUPFD_CLOEXEC, 0) : -1;
     reply.peer = peerOf(*request);
-    const std::optional<std::uint64_t> acked = acknowledged(reply.fd);
+    const std::optional<Acknowledged> acked = acknowledged(reply.fd);
     reply.tcp = acked.has_value();
-    reply.samples = {{Clock::now(), acked.value_or(0)}};
-    reply.deadline = Clock::now() + state.limits.grace +
+    const Clock::time_point now = Clock::now();
+    reply.samples = {{now, acked ? acked->octets : 0}};
+    reply.lastLook = now;
+    reply.deadline = now + state.limits.grace +
                      std::chrono::duration_cast<Clock::duration>(
                          std::chrono::duration<double>(static_cast<double>(bytes) / state.limits.minRate));
     auto& entry = state.owners[owner];
-    if (entry.second++ == 0) {
-      entry.first = bytes;
-      state.held += bytes;
-    }
+    if (entry.replies++ == 0)
+      entry.pinned = std::move(pinned);
     const std::uint64_t id = state.nextId++;
     state.sending[id] = reply;
     return std::make_unique<Reply>(id);

@@ -1,6 +1,7 @@
 #include "rtm/orb/RequestWatch.h"
 
 #include "rtm/util/Logger.h"
+#include "rtm/orb/ConnectionSocket.h"
 #include "rtm/orb/OrbAddress.h"
 #include "rtm/orb/SocketProgress.h"
 
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <fcntl.h>
 #include <unistd.h>
 #include <map>
 #include <vector>
@@ -38,6 +40,7 @@ namespace RTC
       bool fragmented = false;      // sent in fragments: no whole size is declared up front
       std::uint64_t start = 0;      // the socket's received count where the request's unread octets began
       std::uint64_t whole = 0;      // the socket's received count once they all came (fragments: never)
+      bool arrived = false;         // unmarshalled whole: the servant's time is not the peer's
       std::deque<std::pair<Clock::time_point, std::uint64_t>> samples;  // received counts, oldest first
     };
 
@@ -53,6 +56,10 @@ namespace RTC
     // The ORB's threads call the interceptors, and the watch's thread may
     // still look, while exit handlers run: the state is never destroyed.
     WatchState& state = *new WatchState;
+    // The request this thread is dispatching, while it is watched: the ORB
+    // unmarshals a request and calls its servant on the thread that read
+    // its header.
+    thread_local const omni::GIOP_S* dispatching = nullptr;
     std::mutex& mutex = state.mutex;
     bool& installed = state.installed;
     bool& active = state.active;
@@ -102,13 +109,16 @@ namespace RTC
 
     CORBA::Boolean onRequest(omni::omniInterceptors::serverReceiveRequest_T::info_T& info)
     {
+      dispatching = nullptr;
       const std::uint64_t bound = octetsLeft(info.giop_s);
       const bool fragmented = inFragments(info.giop_s, bound);
       if (!fragmented && bound <= readAhead)
         return 1;
-      const Endpoint me = endpointOf(info.myaddress());
       const Endpoint peer = endpointOf(info.peeraddress());
-      const int fd = duplicateSocketBetween(me.second, peer);
+      // The connection's own descriptor, as this thread serves it, copied:
+      // the ORB may close its one while the watch still looks.
+      const int own = connectionDescriptor(info.giop_s.strand());
+      const int fd = own >= 0 ? fcntl(own, F_DUPFD_CLOEXEC, 0) : -1;
       const std::optional<SocketProgress> progress = fd >= 0 ? progressOf(fd) : std::nullopt;
       if (!progress) {
         if (fd >= 0)
@@ -149,6 +159,7 @@ namespace RTC
       w.start = progress->received - progress->unread;
       w.whole = fragmented ? UINT64_MAX : w.start + left - readAhead;
       w.samples = {{Clock::now(), progress->received}};
+      dispatching = &info.giop_s;
       return 1;
     }
 
@@ -156,6 +167,7 @@ namespace RTC
     // compressed one is smaller on the wire than it declares).
     void answered(const omni::GIOP_S& request)
     {
+      dispatching = nullptr;
       std::lock_guard<std::mutex> lock(mutex);
       for (auto it = watched.begin(); it != watched.end();) {
         const auto next = std::next(it);
@@ -192,6 +204,10 @@ namespace RTC
           it = next;
           continue;
         }
+        if (w.arrived) {
+          it = next;  // booked until answered, as the ORB holds its octets
+          continue;
+        }
         if (w.fragmented) {
           // What has arrived of it, and what the ORB may hold ahead of that.
           const std::uint64_t booked = progress->received - w.start + readAhead;
@@ -222,6 +238,16 @@ namespace RTC
       }
       return warnings;
     }
+  }
+
+  void RequestWatch::argumentsArrived()
+  {
+    if (!dispatching)
+      return;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto& [inode, w] : watched)
+      if (w.request == dispatching)
+        w.arrived = true;
   }
 
   RequestWatch::RequestWatch(const RequestLimits& requestLimits)

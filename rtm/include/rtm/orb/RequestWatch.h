@@ -23,7 +23,9 @@ namespace RTC
   // frees its thread and buffer.  A request sent in fragments declares no
   // whole size: it is booked with what has arrived of it, as its fragments
   // come, and reset once that would go over the budget.  The ORB has
-  // neither limit: a request only ends at its whole-request timeout.
+  // neither limit: a request only ends at its whole-request timeout.  A
+  // request's watch ends once its servant has its arguments (see
+  // argumentsArrived): what the servant then takes is not the peer's doing.
   // Install after ORB_init, before the POA is activated; one at a time.
   class RequestWatch
   {
@@ -32,6 +34,12 @@ namespace RTC
     ~RequestWatch();
     RequestWatch(const RequestWatch&) = delete;
     RequestWatch& operator=(const RequestWatch&) = delete;
+
+    // Tells the watch that the request this thread dispatches has been
+    // unmarshalled whole; a servant that may take long over large arguments
+    // calls it first.  A request in fragments is otherwise watched until
+    // its reply, as no size tells when its last fragment came.
+    static void argumentsArrived();
 
   private:
     std::unique_ptr<PeriodicTask> checks_;

@@ -1,8 +1,6 @@
 #ifndef RTM_SOCKETPROGRESS_H
 #define RTM_SOCKETPROGRESS_H
 
-#include "rtm/orb/OrbAddress.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -17,11 +15,6 @@ namespace RTC
     std::size_t unread = 0;      // of those, octets not read by this process yet
     bool established = false;    // neither end has closed or reset it
   };
-
-  // A descriptor of its own (the caller closes it) for this process's TCP
-  // connection between the local `port` and `peer`, or -1.  Call from the
-  // thread serving that connection, so that its descriptor stays open.
-  int duplicateSocketBetween(unsigned port, const Endpoint& peer);
 
   // Resets the connection on `fd` without closing any descriptor of it:
   // reads and writes on all of them fail from then on, even while the peer
