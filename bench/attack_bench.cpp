@@ -4,8 +4,10 @@
 // silent; a flood of short connections carrying garbage; connections that
 // each send 249 of a declared 250 MiB and go silent; readers that ask for a
 // 32 MiB map and read nothing, the map replaced before each, over TCP and
-// over the local socket; writers storing 16 MiB maps at once (large
-// requests in fragments).  Prints, per attack, the good client's worst and
+// over the local socket; readers that ask for a 32 MiB region and read
+// nothing; writers storing 16 MiB maps at once (large requests in
+// fragments).  Then a reader that trickles a 282 MB map at 64 KiB/s while
+// one cell changes, timing a fresh whole-map read beside one made before.  Prints, per attack, the good client's worst and
 // median call time, the component's RSS, threads and open sockets (peak
 // during the attack, and 3 s after it), and when the attackers were
 // dropped.  Usage: attack_bench [stalled connections] [flood connections]
@@ -23,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -157,8 +160,10 @@ namespace
   // One attack on a fresh component; `window` bounds how long it is watched.
   std::string only;  // runs only the attack whose title starts so, if set
 
-  // An attacker argument that stands for the component's local socket file.
+  // Attacker arguments that stand for the component's local socket file and
+  // for its region service's reference.
   const std::string localSocket = "@local";
+  const std::string regionService = "@region";
 
   void attack(const std::string& title, const std::vector<std::string>& attackerArgs, std::chrono::seconds window)
   {
@@ -176,8 +181,9 @@ namespace
 
     std::vector<std::string> argv{ATTACKER_PATH, attackerArgs[0], korvent.serviceIor};
     for (auto arg = attackerArgs.begin() + 1; arg != attackerArgs.end(); ++arg)
-      argv.push_back(*arg == localSocket ? folder / "sockets/" + TemporaryFolder::entriesOf(folder / "sockets").at(0)
-                                         : *arg);
+      argv.push_back(*arg == localSocket     ? folder / "sockets/" + TemporaryFolder::entriesOf(folder / "sockets").at(0)
+                     : *arg == regionService ? CORBA::String_var(clientOrb()->object_to_string(korvent.region)).in()
+                                             : *arg);
     ChildProcess attacker(argv);
     const Clock::time_point start = Clock::now();
     Figures peak = idle;
@@ -241,6 +247,75 @@ namespace
   }
 }
 
+namespace
+{
+  // A fresh whole-map read over a connection of its own: milliseconds, or
+  // what refused it.
+  std::string freshWholeRead(const IiopAddress& address, std::size_t bytes)
+  {
+    const Clock::time_point start = Clock::now();
+    const int fd = connectTcp(address.host, address.port);
+    std::string body;
+    try {
+      body = fd >= 0 && sendAll(fd, getGridMapRequest(address.objectKey, 1)) ? readGiopMessageBody(fd, 120s) : "";
+    }
+    catch (const std::runtime_error& error) {
+      body = error.what();
+    }
+    if (fd >= 0)
+      close(fd);
+    char text[96];
+    if (body.size() >= bytes)
+      std::snprintf(text, sizeof text, "served in %.0f ms", msSince(start));
+    else
+      std::snprintf(text, sizeof text, "refused after %.0f ms (%s)", msSince(start),
+                    body.find("TRANSIENT") != std::string::npos ? "TRANSIENT" : "no map");
+    return text;
+  }
+
+  // A 20 800 x 13 600 map read at 64 KiB/s (four times the default minimum
+  // rate) by one reader while a region write changes one cell.
+  void trickle()
+  {
+    constexpr int width = 20800, height = 13600;
+    constexpr std::size_t bytes = std::size_t(width) * height;
+    RunningKorvent korvent({"-o", "corba.args:", "-o", "corba.local.enable:NO"});
+    const IiopAddress address = iiopAddressOf(korvent.serviceIor);
+    const int writer = connectTcp(address.host, address.port);
+    sendAll(writer, partialSetGridMapRequest(address.objectKey, 1, bytes, 0, width, height));
+    sendFiller(writer, bytes);
+    readGiopMessageBody(writer, 120s);
+    close(writer);
+    std::printf("trickling reader: %d x %d map (%zu octets) read at 64 KiB/s, one cell changed\n", width, height,
+                bytes);
+    std::printf("  fresh whole-map read before: %s\n", freshWholeRead(address, bytes).c_str());
+
+    std::atomic<bool> stop{false};
+    const int slow = connectTcp(address.host, address.port);
+    sendAll(slow, getGridMapRequest(address.objectKey, 2));
+    std::thread reader([&] {
+      std::vector<char> chunk(64 * 1024);
+      while (!stop && recv(slow, chunk.data(), chunk.size(), 0) > 0)
+        std::this_thread::sleep_for(1s);
+    });
+    while (pendingBytes(slow) == 0)
+      std::this_thread::sleep_for(10ms);
+    KorventRegion::CellSeq cell(1);
+    cell.length(1);
+    cell[0] = 1;
+    korvent.region->setRegion(width - 1, height - 1, 1, 1, cell);
+    std::printf("  fresh whole-map read after the change: %s\n", freshWholeRead(address, bytes).c_str());
+    std::printf("  RSS %ld kB, peak %ld kB\n", procStatus(korvent.process->pid(), "VmRSS"),
+                procStatus(korvent.process->pid(), "VmHWM"));
+    stop = true;
+    shutdown(slow, SHUT_RDWR);
+    reader.join();
+    close(slow);
+    std::fflush(stdout);
+    korvent.process->stop(SIGTERM, 30s);
+  }
+}
+
 int main(int argc, char** argv)
 {
   const std::string stalled = argc > 1 ? argv[1] : "64";
@@ -257,7 +332,11 @@ int main(int argc, char** argv)
          {"read", "24", std::to_string(32u << 20)}, 90s);
   attack("slow readers over the local socket: 40 x 32 MiB, the map replaced before each",
          {"read", "40", std::to_string(32u << 20), localSocket}, 120s);
+  attack("slow region readers over TCP: 16 x 32 MiB, the map replaced before each",
+         {"regions", "16", std::to_string(32u << 20), regionService}, 90s);
   attack("concurrent writers in fragments: 4 x 15 x 16 MiB over TCP",
          {"write", "4", std::to_string(16u << 20), "15"}, 120s);
+  if (std::string("trickling reader").rfind(only, 0) == 0)
+    trickle();
   return 0;
 }

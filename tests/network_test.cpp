@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <csignal>
 #include <filesystem>
 #include <iostream>
@@ -94,6 +96,28 @@ TEST_F(RobotNetwork, ClientOnAThirdHostFindsTheComponentByNameAndRoundTripsAMap)
   const std::string warnings = component_->errorOutput();
   EXPECT_NE(std::string::npos, warnings.find("listening on " + net_->address(componentHost))) << warnings;
   EXPECT_EQ(std::string::npos, warnings.find("registering with the name server")) << warnings;
+}
+
+TEST_F(RobotNetwork, ReaderWhoseLinkDropsOutForSecondsIsNotDropped)
+{
+  startComponent(net_->address(componentHost) + ":");
+  ASSERT_TRUE(roundTrip(1024)) << lastClientError_ << component_->errorOutput();
+  net_->shape(clientHost, 2, 2);
+  // About 8 s each way at 2 Mbit/s, far above the minimum rate; once the
+  // map is on its way back, the link loses everything for 3 s.
+  constexpr std::size_t payload = 2 << 20;
+  const unsigned long long before = net_->bytesThrough(clientHost);
+  std::thread outage([&] {
+    if (!waitFor([&] { return net_->bytesThrough(clientHost) - before > payload * 3 / 2; }, 60s))
+      return;
+    net_->setLinkUp(clientHost, false);
+    std::this_thread::sleep_for(3s);
+    net_->setLinkUp(clientHost, true);
+  });
+  const bool served = roundTrip(payload, {"--timeout", "60000"});
+  outage.join();
+  EXPECT_TRUE(served) << lastClientError_;
+  EXPECT_EQ(std::string::npos, component_->errorOutput().find("dropped a reply")) << component_->errorOutput();
 }
 
 TEST_F(RobotNetwork, ListeningOnlyOnTheLoopbackWithARemoteNameServerIsWarnedAbout)

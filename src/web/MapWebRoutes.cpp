@@ -148,7 +148,11 @@ void MapWebRoutes::info(httplib::Response& response)
   const std::optional<RenderSlots::Slot> slot = slots_.tryTake(slotPatience);
   if (!slot)
     return refuseBusy(response);
-  const std::string members = mapio::MapSummary(cellsOf(*map)).jsonMembers();
+  // Counted over the cells where they are kept: a map made by region
+  // writes is not joined for it.
+  const std::string members = mapio::MapSummary(static_cast<short>(map->mapWidth), static_cast<short>(map->mapHeight),
+                                                 map->size(), map->crc(), map->histogram())
+                                .jsonMembers();
   {
     std::lock_guard<std::mutex> lock(infoMutex_);
     infoVersion_ = map->version;

@@ -140,6 +140,11 @@ unsigned long long TestNetwork::bytesThrough(int host, const std::string& interf
   return total;
 }
 
+void TestNetwork::setLinkUp(int host, bool up) const
+{
+  run({ip, "-n", switchNamespace(), "link", "set", "port" + std::to_string(host), up ? "up" : "down"});
+}
+
 bool TestNetwork::shape(int host, unsigned rateMbit, double delayMs) const
 {
   const std::string rate = std::to_string(rateMbit) + "mbit";

@@ -34,6 +34,9 @@ public:
   // delay; false when this kernel cannot delay (no netem), and the link
   // is only rate-limited.
   bool shape(int host, unsigned rateMbit, double delayMs) const;
+  // Takes the switch's end of the host's link down (every packet either
+  // way is lost, while neither host sees its own link go) or up again.
+  void setLinkUp(int host, bool up) const;
 
 private:
   void tearDown();
