@@ -16,6 +16,14 @@
 
 namespace
 {
+  // The whole map as its runs give it.
+  std::string runsOf(const GridMapSnapshot& map)
+  {
+    std::string joined;
+    map.cells().forEachRun([&joined](const char* run, std::size_t length) { joined.append(run, length); });
+    return joined;
+  }
+
   std::string filled(std::size_t length, char value)
   {
     return std::string(length, value);
@@ -216,6 +224,7 @@ TEST(GridMapStore, RegionWritesMatchAModelAtEdgesCornersAndAcrossTiles)
     const GridMapStore::Snapshot now = store.current();
     EXPECT_EQ(version, now->version);
     EXPECT_EQ(cells, regionOf(*now, area));
+    EXPECT_EQ(model, runsOf(*now));  // from the tiles, before a join
     EXPECT_EQ(model, now->bytes());
     EXPECT_EQ(mapio::crc32Of(model.data(), model.size()), now->crc());
     EXPECT_EQ(area.x, now->changed.x);
@@ -224,6 +233,44 @@ TEST(GridMapStore, RegionWritesMatchAModelAtEdgesCornersAndAcrossTiles)
   // The version it started from never changed under the writes.
   EXPECT_EQ(patterned(width * height), original->bytes());
   EXPECT_EQ(patterned(width * height).substr(width, 3), regionOf(*original, {0, 1, 3, 1}));
+}
+
+// What a reply from an older version pins beside the current one.
+TEST(GridMapStore, OlderVersionsPinOnlyWhatTheCurrentOneNoLongerShares)
+{
+  constexpr int width = 700, height = 530;  // 3 x 3 tiles, the last ones narrower
+  const std::string cells = patterned(width * height);
+  GridMapStore store;
+  store.replace(cells.data(), cells.size(), width, height);
+  auto pinned = [&](const GridMapSnapshot& old) {
+    GridMapSnapshot::Blocks blocks;
+    old.addBlocksNotIn(*store.current(), blocks);
+    std::uint64_t octets = 0;
+    for (const auto& [block, size] : blocks)
+      octets += size;
+    return octets;
+  };
+  const GridMapStore::Snapshot stored = store.current();
+  EXPECT_EQ(0u, pinned(*stored));
+
+  // One cell in the last tile (188 x 18 cells): that tile is all a region
+  // write copies, and the rest stays shared with the map stored whole.
+  store.writeRegion({width - 1, height - 1, 1, 1}, "x", 1);
+  const GridMapStore::Snapshot oneCell = store.current();
+  EXPECT_EQ(0u, pinned(*stored));
+  store.writeRegion({width - 1, height - 1, 1, 1}, "y", 1);
+  EXPECT_EQ(188u * 18, pinned(*oneCell));
+  EXPECT_EQ(0u, pinned(*stored));
+
+  // A new description shares every cell.
+  const GridMapStore::Snapshot beforeDescription = store.current();
+  store.describe(mapio::MapDescription{});
+  EXPECT_EQ(0u, pinned(*beforeDescription));
+
+  // A whole new map shares nothing.
+  store.replace(cells.data(), cells.size(), width, height);
+  EXPECT_EQ(cells.size() + 188u * 18, pinned(*beforeDescription));
+  EXPECT_EQ(cells.size(), pinned(*stored));
 }
 
 TEST(GridMapStore, EveryRegionRefusalLeavesTheMapAsItWas)

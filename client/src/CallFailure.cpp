@@ -42,6 +42,9 @@ namespace korvent
       throw MapTooLarge(what + " was refused: its reply would keep more memory than KorventComp's"
                         " corba.memory.replies allows, however long one waits; raise that setting (rtc.conf or -o)",
                         where);
+    if (CORBA::TRANSIENT::_downcast(&error) && minor == RTC::refusalMinor::replyBudgetBusy)
+      throw CommunicationError(what + " was refused for now: KorventComp is busy sending other large replies"
+                               " (corba.memory.replies); try again shortly", where);
     const bool unreachable = CORBA::TRANSIENT::_downcast(&error) || CORBA::COMM_FAILURE::_downcast(&error) ||
                              CORBA::OBJECT_NOT_EXIST::_downcast(&error) || CORBA::INV_OBJREF::_downcast(&error);
     if (unreachable && peer == Peer::NameService)

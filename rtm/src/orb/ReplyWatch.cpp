@@ -195,7 +195,7 @@ namespace RTC
       logger().warn(what + ": busy: reply budget (the " + std::to_string(heldOctets) +
                     " octets held for replies being sent and its own " + std::to_string(cost) +
                     " would exceed corba.memory.replies, " + std::to_string(budget) + ")");
-      throw CORBA::TRANSIENT(0, CORBA::COMPLETED_NO);
+      throw CORBA::TRANSIENT(refusalMinor::replyBudgetBusy, CORBA::COMPLETED_NO);
     }
     const int own = connectionDescriptor(request->strand());
     Sending reply;

@@ -35,9 +35,9 @@ namespace RTC
   // of each owner whenever a reply is booked: a reply from the map being
   // served costs nothing, and one from a version a newer one replaced costs
   // what that version no longer shares.  A reply whose owner would take
-  // that over the budget is refused at once: TRANSIENT while other replies
-  // hold the room, NO_RESOURCES (minor `replyOverBudget`) when it could
-  // never fit.  Install after ORB_init; one at a time.
+  // that over the budget is refused at once: TRANSIENT (minor
+  // `replyBudgetBusy`) while other replies hold the room, NO_RESOURCES
+  // (minor `replyOverBudget`) when it could never fit.  Install after ORB_init; one at a time.
   class ReplyWatch
   {
   public:
