@@ -1,6 +1,7 @@
 #include "rtm/orb/ReplyWatch.h"
 
 #include "rtm/orb/ConnectionSocket.h"
+#include "rtm/orb/ReadAhead.h"
 #include "rtm/orb/RefusalMinor.h"
 #include "rtm/orb/SocketProgress.h"
 #include "rtm/util/Logger.h"
@@ -164,7 +165,7 @@ namespace RTC
                                                        std::uint64_t bytes)
   {
     auto* request = dynamic_cast<omni::GIOP_S*>(handle.iop_s());
-    if (!request)
+    if (!request || bytes <= readAhead)
       return nullptr;
     std::unique_lock<std::mutex> lock(state.mutex);
     if (!state.active)
@@ -217,6 +218,12 @@ namespace RTC
     const std::uint64_t id = state.nextId++;
     state.sending[id] = reply;
     return std::make_unique<Reply>(id);
+  }
+
+  bool ReplyWatch::largeRepliesSending()
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return !state.sending.empty();
   }
 
   namespace

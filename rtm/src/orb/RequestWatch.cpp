@@ -3,6 +3,7 @@
 #include "rtm/util/Logger.h"
 #include "rtm/orb/ConnectionSocket.h"
 #include "rtm/orb/OrbAddress.h"
+#include "rtm/orb/ReadAhead.h"
 #include "rtm/orb/SocketProgress.h"
 
 #include <omniORB4/CORBA.h>
@@ -24,12 +25,6 @@ namespace RTC
   namespace
   {
     using Clock = std::chrono::steady_clock;
-
-    // The ORB may have read up to this much of a request ahead of what it
-    // has unmarshalled: requests no larger are not watched, nor the last
-    // octets of a larger one.  Stalls there are left to the whole-request
-    // timeout.
-    constexpr std::uint64_t readAhead = 64 * 1024;
 
     struct Watched
     {
@@ -248,6 +243,12 @@ namespace RTC
     for (auto& [inode, w] : watched)
       if (w.request == dispatching)
         w.arrived = true;
+  }
+
+  bool RequestWatch::largeRequestsArriving()
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    return !watched.empty();
   }
 
   RequestWatch::RequestWatch(const RequestLimits& requestLimits)

@@ -8,12 +8,13 @@
 
 namespace RTC
 {
-  // Gives the heap's free memory back to the system once no request has
-  // reached the ORB for `quiet`.  With large buffers retained for reuse
-  // (retainLargeBuffers), steady traffic keeps reusing them, while a peak,
-  // a single huge map or requests abandoned half-way by a hostile peer, does
-  // not become the process's permanent size.  Installs an ORB interceptor:
-  // construct it after ORB_init.
+  // Gives the heap's free memory back to the system once no large request
+  // has been arriving, and no large reply sent, for `quiet` (as the request
+  // and reply watches see them).  With large buffers retained for reuse
+  // (retainLargeBuffers), steady large traffic keeps reusing them, while a
+  // peak, a single huge map, or requests and replies a hostile peer left
+  // half-way, do not become the process's permanent size, however many
+  // small calls keep coming.
   class MemoryReleaser
   {
   public:

@@ -68,10 +68,13 @@ namespace RTC
 
     // Books a reply of `bytes` octets from `owner`, which pins the blocks
     // `pinned` adds, on the remote call `handle` dispatches; keep the result
-    // until the dispatch is over.  Nothing when no watch is installed.
+    // until the dispatch is over.  Nothing when no watch is installed, or
+    // for a reply of no more than readAhead octets.
     // Throws as said above when the budget has no room for it.
     static std::unique_ptr<Reply> watch(omniCallHandle& handle, const void* owner, PinnedBlocks pinned,
                                         std::uint64_t bytes);
+    // Whether a watched reply is being sent now.
+    static bool largeRepliesSending();
 
   private:
     std::unique_ptr<PeriodicTask> checks_;

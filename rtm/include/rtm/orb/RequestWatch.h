@@ -40,6 +40,8 @@ namespace RTC
     // calls it first.  A request in fragments is otherwise watched until
     // its reply, as no size tells when its last fragment came.
     static void argumentsArrived();
+    // Whether a large request is arriving or being served now.
+    static bool largeRequestsArriving();
 
   private:
     std::unique_ptr<PeriodicTask> checks_;
