@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -51,10 +52,30 @@ void GridMapReply::marshalReturnedValues(cdrStream& stream)
   static_cast<CORBA::Short>(stored_->mapHeight) >>= stream;
   callersTime_ >>= stream;
   static_cast<CORBA::ULong>(stored_->size()) >>= stream;
-  cells_.forEachRun([&stream](const char* run, std::size_t length) {
+  // The stream sends each array of its own as it comes: runs as short as a
+  // tile's row are gathered first, so that the socket sees large writes.
+  constexpr std::size_t gathered = 1 << 20;
+  std::vector<char> staging;
+  auto put = [&stream](const char* octets, std::size_t length) {
     constexpr std::size_t largestPut = std::size_t(1) << 30;  // the stream takes an int
     for (std::size_t done = 0; done < length; done += largestPut)
-      stream.put_octet_array(reinterpret_cast<const CORBA::Octet*>(run + done),
+      stream.put_octet_array(reinterpret_cast<const CORBA::Octet*>(octets + done),
                              static_cast<int>(std::min(largestPut, length - done)));
+  };
+  cells_.forEachRun([&](const char* run, std::size_t length) {
+    if (length >= gathered) {
+      put(staging.data(), staging.size());
+      staging.clear();
+      put(run, length);
+      return;
+    }
+    if (staging.size() + length > gathered) {
+      put(staging.data(), staging.size());
+      staging.clear();
+    }
+    if (staging.capacity() == 0)
+      staging.reserve(gathered);
+    staging.insert(staging.end(), run, run + length);
   });
+  put(staging.data(), staging.size());
 }
