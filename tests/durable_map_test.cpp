@@ -219,6 +219,26 @@ TEST_F(DurableMap, DamagedStoreFileStopsStartAndIsLeftAlone)
   }
 }
 
+TEST_F(DurableMap, OneProcessPerStoreAndTheLockGoesWithAKilledProcess)
+{
+  start(storeArgs());
+  set("firs", "2x2");
+  ASSERT_TRUE(waitFor([this] { return storeHolds("firs"); }, 20s));
+
+  // A second process on the same store stops before serving and says who holds it.
+  const auto [status, err] = failedStart(storeArgs());
+  EXPECT_TRUE(exitedWith(status, 1)) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_NE(err.find(storePath()), std::string::npos) << err;
+  EXPECT_NE(err.find("process " + std::to_string(component_->pid())), std::string::npos) << err;
+  EXPECT_EQ(storedCells(), "firs");
+
+  // SIGKILL takes the lock with it: the next start serves the store.
+  ASSERT_TRUE(component_->stop(SIGKILL, 20s));
+  start(storeArgs());
+  EXPECT_EQ(storedCells(), "firs");
+}
+
 TEST_F(DurableMap, WriteFailuresAreReportedOnceAndRetried)
 {
   ::mkdir((folder_ / "maps").c_str(), 0700);
