@@ -73,7 +73,9 @@ namespace korvent
   // Any other failure of the ORB or the peer.
   class CommunicationError : public Error { public: using Error::Error; };
 
-  // The component refused a call; the map is as it was.  `Reason` tells why.
+  // The component refused a call; the map is as it was, but for NotSaved on
+  // a write the map took before the disk failed it (the message says so).
+  // `Reason` tells why.
   template <class Reason>
   class RefusedCall : public Error
   {
@@ -92,10 +94,12 @@ namespace korvent
     std::uint64_t currentVersion_;
   };
 
-  enum class RegionRefusal { OutsideMap, EmptySize, CellCountMismatch, MapNotRectangular, StaleVersion };
+  // NotSaved: the component cannot save writes now (disk full, I/O error,
+  // too slow) and takes them again once a save succeeds.
+  enum class RegionRefusal { OutsideMap, EmptySize, CellCountMismatch, MapNotRectangular, StaleVersion, NotSaved };
   // A refused region call.
   class RegionRefused : public RefusedCall<RegionRefusal> { public: using RefusedCall::RefusedCall; };
-  enum class DescriptionRefusal { InvalidValue, StaleVersion };
+  enum class DescriptionRefusal { InvalidValue, StaleVersion, NotSaved };
   // A refused description write.
   class DescriptionRefused : public RefusedCall<DescriptionRefusal> { public: using RefusedCall::RefusedCall; };
 
