@@ -46,7 +46,7 @@ public:
   // Stores `map` with `description` as one version, returned.
   std::uint64_t setDescribedMap(const mapio::GridMap& map, const mapio::MapDescription& description);
   // The newest announced change whose version is not `lastVersion`.
-  std::optional<korvent::MapChange> waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
+  std::optional<korvent::MapChange> waitForChange(std::uint64_t lastVersion, std::chrono::milliseconds timeout);
   // Times waitForChange lost its connection and made it again.
   std::uint64_t changeReconnections() const { return client_->changeReconnections(); }
   // The stored version, from the region service.

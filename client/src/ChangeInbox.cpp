@@ -40,6 +40,10 @@ namespace korvent
         change.changedWidth = static_cast<std::uint16_t>(event.data[7]);
         change.changedHeight = static_cast<std::uint16_t>(event.data[8]);
         change.flags = event.data.length() > 9 ? event.data[9] : 0;
+        if (event.data.length() > 12) {
+          change.version |= std::uint64_t(event.data[10]) << 32;
+          change.runFloor = event.data[11] | std::uint64_t(event.data[12]) << 32;
+        }
         change.storedAt = std::chrono::system_clock::time_point(
             std::chrono::duration_cast<std::chrono::system_clock::duration>(
                 std::chrono::seconds(event.tm.sec) + std::chrono::nanoseconds(event.tm.nsec)));
@@ -147,7 +151,7 @@ namespace korvent
     return connectorId_ == profile->connector_id.in();
   }
 
-  std::optional<MapChange> ChangeInbox::waitForOther(std::uint32_t lastVersion, std::chrono::milliseconds timeout)
+  std::optional<MapChange> ChangeInbox::waitForOther(std::uint64_t lastVersion, std::chrono::milliseconds timeout)
   {
     std::unique_lock<std::mutex> lock(latest_->mutex);
     const bool changed = latest_->arrived.wait_for(

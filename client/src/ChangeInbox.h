@@ -29,7 +29,7 @@ namespace korvent
 
     // The newest change whose version is not `lastVersion`, waiting for one
     // up to `timeout`.
-    std::optional<MapChange> waitForOther(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
+    std::optional<MapChange> waitForOther(std::uint64_t lastVersion, std::chrono::milliseconds timeout);
 
     // Whether the component still lists this connection: it drops one whose
     // push failed or timed out, and a restarted component knows none.  One

@@ -14,7 +14,7 @@ namespace korvent
   {
   }
 
-  std::optional<MapChange> ChangeSubscription::waitForOther(std::uint32_t lastVersion,
+  std::optional<MapChange> ChangeSubscription::waitForOther(std::uint64_t lastVersion,
                                                            std::chrono::milliseconds timeout)
   {
     const Clock::time_point deadline = Clock::now() + timeout;

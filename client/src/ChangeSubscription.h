@@ -29,7 +29,7 @@ namespace korvent
 
     // As ChangeInbox::waitForOther.  The first connection's failure is
     // thrown; later ones are retried until `timeout`.
-    std::optional<MapChange> waitForOther(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
+    std::optional<MapChange> waitForOther(std::uint64_t lastVersion, std::chrono::milliseconds timeout);
 
     // A call to the component failed: check the connection at the next wait.
     void suspect() { suspect_ = true; }

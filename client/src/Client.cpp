@@ -71,7 +71,7 @@ namespace korvent
     return ior.in();
   }
 
-  std::optional<MapChange> Client::waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout)
+  std::optional<MapChange> Client::waitForChange(std::uint64_t lastVersion, std::chrono::milliseconds timeout)
   {
     Impl& impl = *impl_;
     if (!impl.changes)

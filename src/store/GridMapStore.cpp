@@ -202,6 +202,12 @@ void GridMapStore::numberAbove(std::uint64_t floor)
   versionFloor_ = std::max(versionFloor_, floor);
 }
 
+std::uint64_t GridMapStore::runFloor() const
+{
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  return versionFloor_;
+}
+
 GridMapStore::ObserverHandle GridMapStore::addObserver(Observer observer)
 {
   std::lock_guard<std::mutex> lock(currentMutex_);

@@ -70,6 +70,8 @@ public:
   // Makes every later version higher than `floor` (and than the current
   // one), so that versions never repeat across restarts.
   void numberAbove(std::uint64_t floor);
+  // The highest floor given: every version of this run is above it.
+  std::uint64_t runFloor() const;
 
   // What keeps the map on disk, asked by region and description writes
   // (whole maps are stored before they reach the disk).  None by default.

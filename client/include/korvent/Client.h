@@ -149,7 +149,10 @@ namespace korvent
   // What the component's "mapChanged" port announced of a stored map.
   struct MapChange
   {
-    std::uint32_t version = 0;  // one more per change; may skip when changes come quickly
+    // The version info(), shape() and the writes give: one more per change
+    // within a run, skipping when changes come quickly; above every version
+    // of the component's earlier runs.
+    std::uint64_t version = 0;
     std::int16_t width = 0;
     std::int16_t height = 0;
     std::uint32_t bytes = 0;
@@ -158,6 +161,10 @@ namespace korvent
     std::chrono::system_clock::time_point storedAt;
     std::uint32_t flags = 0;  // descriptionOnly, described, unconfirmed; 0 from an older component
     static constexpr std::uint32_t descriptionOnly = 1, described = 2, unconfirmed = 4;
+    // Every version of the component's current run is above it: a version
+    // at or below it was handed out before the component restarted.  0 from
+    // an older component, whose events carry only a version's low 32 bits.
+    std::uint64_t runFloor = 0;
   };
 
   // A map as the ORB received it.
@@ -255,7 +262,7 @@ namespace korvent
     // brings the current announcement, so changes stored meanwhile show as
     // a version further on than `lastVersion`; only the newest is seen.  A
     // check of a component that does not answer adds up to one call timeout.
-    std::optional<MapChange> waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
+    std::optional<MapChange> waitForChange(std::uint64_t lastVersion, std::chrono::milliseconds timeout);
     // How many times waitForChange found its connection lost and made it again.
     std::uint64_t changeReconnections() const;
 
