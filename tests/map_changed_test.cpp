@@ -214,6 +214,28 @@ namespace
     EXPECT_EQ(changeConnectors(korvent.rtc), 1u);
   }
 
+  // A watch the component cannot push to (its published address leads
+  // nowhere) says so once, naming the address, instead of reconnecting
+  // silently for ever.
+  TEST(MapChanged, WatchTheComponentCannotReachSaysSoOnceWithItsAddress)
+  {
+    RunningKorvent korvent;
+    store(korvent, 2, 1, "ab");
+    CORBA::String_var ior = clientOrb()->object_to_string(korvent.rtc);
+    ChildProcess watch({KORVENT_MAP_PATH, "--ior", ior.in(), "watch", "-ORBendPointPublish", "giop:tcp:127.0.0.1:1"});
+    const std::string notice = "korvent-map: the component cannot push changes to 127.0.0.1:1, ";
+    ASSERT_TRUE(waitFor([&] { return watch.errorOutput().find(notice) != std::string::npos; }, 30s))
+        << watch.errorOutput();
+    store(korvent, 2, 1, "cd");
+    ASSERT_TRUE(waitFor([&] { return changeConnectors(korvent.rtc) == 0; }, 30s));
+    const std::optional<int> status = watch.stop(SIGINT, 20s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << watch.errorOutput();
+    EXPECT_EQ(occurrences(watch.errorOutput(), notice), 1u) << watch.errorOutput();
+    EXPECT_EQ(occurrences(watch.errorOutput(), "made again"), 0u) << watch.errorOutput();
+    EXPECT_EQ(watch.remainingOutput(), "");
+  }
+
   // Restarted with its durable map, the component knows no connection; a
   // watch that found it by name finds it again and goes on.
   TEST(MapChanged, WatchFollowsARestartedComponent)

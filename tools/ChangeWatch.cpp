@@ -46,11 +46,25 @@ void watchChanges(KorventConnection& korvent, const std::string& file, volatile 
   bool reconnected = false;
   std::optional<korvent::MapChange> unfetched;
   bool fetchFailed = false;
+  bool toldUnreachable = false;
   while (!interrupted) {
     std::optional<korvent::MapChange> change = korvent.waitForChange(seen, std::chrono::milliseconds(200));
     if (korvent.changeReconnections() != reconnections) {
       reconnections = korvent.changeReconnections();
       reconnected = true;
+    }
+    // Said once per outage; the reconnections it makes are not news.
+    if (const std::string address = korvent.changesUnreachable(); !address.empty()) {
+      if (!toldUnreachable)
+        std::cerr << "korvent-map: the component cannot push changes to " << address
+                  << ", the address this process publishes (set -ORBendPoint or -ORBendPointPublish to one it can"
+                     " reach); trying again less and less often"
+                  << std::endl;
+      toldUnreachable = true;
+      reconnected = false;
+    }
+    else if (change) {
+      toldUnreachable = false;
     }
     if (reconnected) {
       if (const std::optional<std::string> what = missed(seen, change, korvent)) {

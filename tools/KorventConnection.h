@@ -49,6 +49,8 @@ public:
   std::optional<korvent::MapChange> waitForChange(std::uint64_t lastVersion, std::chrono::milliseconds timeout);
   // Times waitForChange lost its connection and made it again.
   std::uint64_t changeReconnections() const { return client_->changeReconnections(); }
+  // Where the component cannot push changes to, or empty.
+  std::string changesUnreachable() const { return client_->changesUnreachable(); }
   // The stored version, from the region service.
   std::uint64_t version();
 

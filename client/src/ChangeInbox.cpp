@@ -4,6 +4,10 @@
 
 #include <omniORB4/cdrStream.h>
 
+#include <memory>
+#include <stdexcept>
+#include <string>
+
 namespace korvent
 {
   namespace
@@ -67,6 +71,53 @@ namespace korvent
       list[at].value <<= value.c_str();
     }
 
+    // The first TCP address in a stringified reference ("IOR:" and the hex of
+    // a CDR encapsulation: type id, then tagged profiles; an IIOP profile
+    // holds its version, host and port), or nothing.
+    std::optional<std::string> firstAddressOf(const std::string& ior)
+    {
+      const std::string prefix = "IOR:";
+      if (ior.compare(0, prefix.size(), prefix) != 0 || (ior.size() - prefix.size()) % 2 != 0)
+        return std::nullopt;
+      auto encapsulation = [](const CORBA::OctetSeq& bytes) {
+        auto stream = std::make_unique<cdrMemoryStream>(const_cast<CORBA::Octet*>(bytes.get_buffer()), bytes.length());
+        stream->setByteSwapFlag(stream->unmarshalOctet() != 0);
+        return stream;
+      };
+      try {
+        CORBA::OctetSeq bytes(static_cast<CORBA::ULong>((ior.size() - prefix.size()) / 2));
+        bytes.length(bytes.maximum());
+        for (CORBA::ULong i = 0; i < bytes.length(); ++i)
+          bytes[i] = static_cast<CORBA::Octet>(std::stoul(ior.substr(prefix.size() + 2 * i, 2), nullptr, 16));
+        const std::unique_ptr<cdrMemoryStream> reference = encapsulation(bytes);
+        CORBA::String_var typeId = reference->unmarshalString();
+        CORBA::ULong profiles = 0;
+        profiles <<= *reference;
+        for (CORBA::ULong i = 0; i < profiles; ++i) {
+          CORBA::ULong tag = 0;
+          tag <<= *reference;
+          CORBA::OctetSeq body;
+          body <<= *reference;
+          if (tag != IOP::TAG_INTERNET_IOP)
+            continue;
+          const std::unique_ptr<cdrMemoryStream> profile = encapsulation(body);
+          profile->unmarshalOctet();  // the IIOP version, major and minor
+          profile->unmarshalOctet();
+          CORBA::String_var host = profile->unmarshalString();
+          CORBA::UShort port = 0;
+          port <<= *profile;
+          return std::string(host.in()) + ":" + std::to_string(port);
+        }
+      }
+      catch (const CORBA::SystemException&) {
+        // Not a reference this can read.
+      }
+      catch (const std::invalid_argument&) {
+        // Not hexadecimal.
+      }
+      return std::nullopt;
+    }
+
     RTC::PortService_ptr changePortOf(RTC::RTObject_ptr component, std::chrono::milliseconds timeout)
     {
       const std::string suffix = ".mapChanged";
@@ -99,6 +150,7 @@ namespace korvent
     receiver->_remove_ref();  // the POA owns it now
     CORBA::Object_var inbox = poa_->id_to_reference(servantId_.in());
     CORBA::String_var ior = orb->object_to_string(inbox);
+    pushAddress_ = firstAddressOf(ior.in()).value_or("this process");
 
     // The push connector needs only the OutPort: it pushes to the IOR the
     // profile names.
@@ -149,6 +201,12 @@ namespace korvent
   {
     RTC::ConnectorProfile_var profile = port_->get_connector_profile(connectorId_.c_str());
     return connectorId_ == profile->connector_id.in();
+  }
+
+  bool ChangeInbox::heard() const
+  {
+    std::lock_guard<std::mutex> lock(latest_->mutex);
+    return latest_->change.has_value();
   }
 
   std::optional<MapChange> ChangeInbox::waitForOther(std::uint64_t lastVersion, std::chrono::milliseconds timeout)

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace korvent
 {
@@ -36,6 +37,12 @@ namespace korvent
     // call, bounded by the call timeout; a failed call throws.
     bool stillConnected();
 
+    // Whether an event came on this connection.
+    bool heard() const;
+    // Where this inbox asked the component to push: "host:port" from the
+    // reference it published, or "this process" if it names no TCP address.
+    const std::string& pushAddress() const { return pushAddress_; }
+
     // Shared with the servant, which the ORB may still hold for a moment.
     struct Latest
     {
@@ -50,6 +57,7 @@ namespace korvent
     PortableServer::ObjectId_var servantId_;
     RTC::PortService_var port_;
     std::string connectorId_;
+    std::string pushAddress_;
   };
 }
 

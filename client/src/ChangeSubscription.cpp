@@ -36,6 +36,7 @@ namespace korvent
       if (std::optional<MapChange> change =
               inbox_->waitForOther(lastVersion, std::chrono::duration_cast<std::chrono::milliseconds>(until - now))) {
         lastHeard_ = Clock::now();
+        reached();
         return change;
       }
       if (Clock::now() >= deadline)
@@ -58,7 +59,8 @@ namespace korvent
       ++reconnections_;
     everConnected_ = true;
     suspect_ = false;
-    backOff_ = firstBackOff;
+    if (unreachable_.empty())
+      backOff_ = firstBackOff;
     lastHeard_ = Clock::now();
   }
 
@@ -72,17 +74,35 @@ namespace korvent
   {
     suspect_ = false;
     bool connected = false;
+    bool answered = false;
     try {
       connected = inbox_->stillConnected();
+      answered = true;
     }
     catch (const CORBA::Exception&) {
       connected = false;
     }
     if (connected) {
       lastHeard_ = Clock::now();
+      if (inbox_->heard())
+        reached();
       return;
     }
+    // A component that answers but dropped a connection that never brought
+    // an event could not push to it (its first push is the current map's).
+    const bool pushFailed = answered && !inbox_->heard();
+    if (pushFailed)
+      unreachable_ = inbox_->pushAddress();
     inbox_.reset();
-    nextAttempt_ = now;
+    if (pushFailed)
+      retryLater(now);
+    else
+      nextAttempt_ = now;
+  }
+
+  void ChangeSubscription::reached()
+  {
+    unreachable_.clear();
+    backOff_ = firstBackOff;
   }
 }

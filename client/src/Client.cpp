@@ -84,6 +84,11 @@ namespace korvent
     return impl_->changes ? impl_->changes->reconnections() : 0;
   }
 
+  std::string Client::changesUnreachable() const
+  {
+    return impl_->changes ? impl_->changes->unreachable() : std::string();
+  }
+
   void Client::setMap(std::int16_t width, std::int16_t height, const std::uint8_t* data, std::size_t size)
   {
     const Impl& impl = *impl_;

@@ -201,6 +201,12 @@ namespace korvent
   // construction, the way a consumer component finds it: a connection on the
   // component's service port publishes the provider, and that connection is
   // removed again at once.
+  //
+  // A Client is for one thread at a time: its calls share, without a lock,
+  // the references it found (found again after a restart), the time limits
+  // a transfer sets on them and the change connection it keeps.  Give each
+  // thread a Client of its own (they share the process's one ORB), or
+  // serialise the calls to one with a lock of your own.
   class Client
   {
   public:
@@ -265,6 +271,12 @@ namespace korvent
     std::optional<MapChange> waitForChange(std::uint64_t lastVersion, std::chrono::milliseconds timeout);
     // How many times waitForChange found its connection lost and made it again.
     std::uint64_t changeReconnections() const;
+    // While the component cannot push changes to this process (it dropped
+    // the last connection before any change came on it, as when it cannot
+    // connect back to the address this process publishes), that address,
+    // "host:port"; waitForChange then connects again less and less often,
+    // up to every 5 s.  Empty once a change comes.
+    std::string changesUnreachable() const;
 
   private:
     struct Impl;
