@@ -185,7 +185,8 @@ namespace korvent
   ChangeInbox::~ChangeInbox()
   {
     try {
-      port_->disconnect(connectorId_.c_str());
+      if (!silent_)
+        port_->disconnect(connectorId_.c_str());
     }
     catch (const CORBA::Exception&) {
       // A component that is gone has dropped the connector with it.

@@ -39,6 +39,10 @@ namespace korvent
 
     // Whether an event came on this connection.
     bool heard() const;
+    // The component did not answer: the connection is let go without
+    // telling it, which would wait for it once more; it drops the
+    // connection itself at its first push that fails.
+    void componentSilent() { silent_ = true; }
     // Where this inbox asked the component to push: "host:port" from the
     // reference it published, or "this process" if it names no TCP address.
     const std::string& pushAddress() const { return pushAddress_; }
@@ -58,6 +62,7 @@ namespace korvent
     RTC::PortService_var port_;
     std::string connectorId_;
     std::string pushAddress_;
+    bool silent_ = false;
   };
 }
 

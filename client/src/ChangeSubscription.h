@@ -48,9 +48,12 @@ namespace korvent
   private:
     using Clock = std::chrono::steady_clock;
 
-    void tryConnect(Clock::time_point now);
+    // Both return true when the component did not answer within the call
+    // timeout: the wait then makes no further call, so that it ends within
+    // one call timeout of its own.
+    bool tryConnect(Clock::time_point now);
     void retryLater(Clock::time_point now);
-    void check(Clock::time_point now);
+    bool check(Clock::time_point now);
     // An event came: pushes reach this process.
     void reached();
 

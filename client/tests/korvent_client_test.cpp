@@ -303,12 +303,23 @@ TEST_F(KorventClient, EachFailureHasItsOwnException)
 
   // The component stops answering after the service was found.
   Client stalled = Client::atNameServer(names_.address(), korventName(), quick);
+  Client writer = Client::atNameServer(names_.address());
+  const std::vector<std::uint8_t> map{9};
+  writer.setMap(1, 1, map.data(), map.size());
+  const std::optional<korvent::MapChange> before = stalled.waitForChange(0, 20s);
+  ASSERT_TRUE(before);
   ASSERT_EQ(0, kill(component_->pid(), SIGSTOP));
   ASSERT_TRUE(component_->waitUntilStopped(10s));
-  const std::vector<std::uint8_t> map{9};
   EXPECT_THROW(stalled.setMap(1, 1, map.data(), map.size()), korvent::CallTimedOut);
   EXPECT_THROW(stalled.getMap(), korvent::CallTimedOut);
+  // A wait checks the silent component once and gives up for this call.
+  EXPECT_FALSE(stalled.waitForChange(before->version, 100ms));
   ASSERT_EQ(0, kill(component_->pid(), SIGCONT));
+  // Continued, the component is connected to again, and the next map comes.
+  writer.setMap(1, 1, map.data(), map.size());
+  const std::optional<korvent::MapChange> after = stalled.waitForChange(before->version, 20s);
+  ASSERT_TRUE(after);
+  EXPECT_EQ(writer.version(), after->version);
 
   // A name left bound by a component that died.
   ASSERT_TRUE(component_->stop(SIGKILL, 10s));

@@ -267,7 +267,8 @@ namespace korvent
     // component found by name is looked up again).  The new connection
     // brings the current announcement, so changes stored meanwhile show as
     // a version further on than `lastVersion`; only the newest is seen.  A
-    // check of a component that does not answer adds up to one call timeout.
+    // component that does not answer adds at most one call timeout: the
+    // wait makes no further call to it and returns nothing.
     std::optional<MapChange> waitForChange(std::uint64_t lastVersion, std::chrono::milliseconds timeout);
     // How many times waitForChange found its connection lost and made it again.
     std::uint64_t changeReconnections() const;
