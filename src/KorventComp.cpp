@@ -73,7 +73,7 @@ int main(int argc, char** argv)
   // is more than this machine.
   warnWhenExposed(manager->listeningAddresses(), "read and replace the map", "set corba.endpoints to restrict it");
   warnWhenUnreachable(*manager);
-  std::unique_ptr<DurableMapWriter> durableMap;
+  ConfiguredStore durableMap;
   std::unique_ptr<MapHttpServer> webView;
   try {
     durableMap = loadConfiguredMap(manager->getConfig());
@@ -88,7 +88,7 @@ int main(int argc, char** argv)
   // The store file gets the latest map before the shutdown can wait on
   // any peer, and again at its end.
   auto saveMap = [&durableMap]() -> std::string {
-    const std::string error = durableMap ? durableMap->flush() : "";
+    const std::string error = durableMap.writer ? durableMap.writer->flush() : "";
     return error.empty() ? "" : "KorventComp: the latest map could not be made durable: " + error;
   };
   manager->setShutdownSave(saveMap);
@@ -101,6 +101,6 @@ int main(int argc, char** argv)
     std::cerr << unsaved << std::endl;
     std::_Exit(1);
   }
-  durableMap.reset();
+  durableMap.writer.reset();
   return 0;
 }

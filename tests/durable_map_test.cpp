@@ -17,8 +17,11 @@
 #include <csignal>
 #include <filesystem>
 #include <random>
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -32,6 +35,40 @@ namespace
       cells[i] = static_cast<char>((n * 31 + i / 512) & 0xff);
     return cells;
   }
+
+  // A tmpfs of `size` mounted at `folder` for the test, detached however it ends.
+  class SmallDisk
+  {
+  public:
+    SmallDisk(const std::string& folder, const std::string& size) : folder_(folder)
+    {
+      ::mkdir(folder.c_str(), 0700);
+      mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+    }
+    ~SmallDisk()
+    {
+      if (mounted_)
+        ::umount2(folder_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+
+    // Writes `path` until the disk is full.
+    static void fill(const std::string& path)
+    {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      ASSERT_GE(fd, 0);
+      const std::string chunk(4096, 'f');
+      while (::write(fd, chunk.data(), chunk.size()) > 0) {
+      }
+      ::close(fd);
+    }
+
+  private:
+    std::string folder_;
+    bool mounted_ = false;
+  };
 
   bool exitedWith(const std::optional<int>& status, int code)
   {
@@ -219,6 +256,26 @@ TEST_F(DurableMap, DamagedStoreFileStopsStartAndIsLeftAlone)
   }
 }
 
+TEST_F(DurableMap, OneProcessPerStoreAndTheLockGoesWithAKilledProcess)
+{
+  start(storeArgs());
+  set("firs", "2x2");
+  ASSERT_TRUE(waitFor([this] { return storeHolds("firs"); }, 20s));
+
+  // A second process on the same store stops before serving and says who holds it.
+  const auto [status, err] = failedStart(storeArgs());
+  EXPECT_TRUE(exitedWith(status, 1)) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_NE(err.find(storePath()), std::string::npos) << err;
+  EXPECT_NE(err.find("process " + std::to_string(component_->pid())), std::string::npos) << err;
+  EXPECT_EQ(storedCells(), "firs");
+
+  // SIGKILL takes the lock with it: the next start serves the store.
+  ASSERT_TRUE(component_->stop(SIGKILL, 20s));
+  start(storeArgs());
+  EXPECT_EQ(storedCells(), "firs");
+}
+
 TEST_F(DurableMap, WriteFailuresAreReportedOnceAndRetried)
 {
   ::mkdir((folder_ / "maps").c_str(), 0700);
@@ -240,6 +297,44 @@ TEST_F(DurableMap, WriteFailuresAreReportedOnceAndRetried)
   ASSERT_TRUE(waitFor([this] { return component_->errorOutput().find("written again") != std::string::npos; }, 20s));
   const std::string err = component_->errorOutput();
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+}
+
+TEST_F(DurableMap, WritesAreRefusedWhileTheDiskIsFullAndTakenAgainOnceASaveSucceeds)
+{
+  SmallDisk disk(folder_ / "disk", "4m");
+  if (!disk.mounted())
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string path = folder_ / "disk/map.store";
+  const std::vector<std::string> args{"-o", "korvent.map.store:" + path};
+  start(args);
+  const std::string first(1 << 20, 'a');
+  set(first, "1024x1024");
+  ASSERT_TRUE(waitFor([&] { return fileHolds(path, first); }, 20s));
+
+  // The disk fills: the next whole map is served from memory, not saved.
+  SmallDisk::fill(folder_ / "disk/filler");
+  const std::string second(1 << 20, 'b');
+  set(second, "1024x1024");
+  ASSERT_TRUE(waitFor([this] { return component_->errorOutput().find("cannot save the map") != std::string::npos; }, 20s));
+  const std::string versionBefore = nlohmann::json::parse(tool({"info", "--json"}).out)["version"].dump();
+
+  // Region writes are refused, saying why, and change nothing.
+  writeFile(folder_ / "cell.raw", "z");
+  const ToolOutcome refused = tool({"-q", "set", "--at", "0,0", "--size", "1x1", folder_ / "cell.raw"});
+  EXPECT_TRUE(refused.failedWithOneLine()) << refused.err;
+  EXPECT_NE(refused.err.find("No space left on device"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("taken again once a save succeeds"), std::string::npos) << refused.err;
+  EXPECT_EQ(nlohmann::json::parse(tool({"info", "--json"}).out)["version"].dump(), versionBefore);
+  EXPECT_EQ(storedCells(), second);
+
+  // Room again: the map is saved by itself, and writes are taken again and kept.
+  std::filesystem::remove(folder_ / "disk/filler");
+  ASSERT_TRUE(waitFor([this] { return component_->errorOutput().find("written again") != std::string::npos; }, 20s));
+  const ToolOutcome taken = tool({"-q", "set", "--at", "0,0", "--size", "1x1", folder_ / "cell.raw"});
+  ASSERT_TRUE(taken.succeeded()) << taken.err;
+  ASSERT_TRUE(component_->stop(SIGKILL, 20s));
+  start(args);
+  EXPECT_EQ(storedCells(), "z" + second.substr(1));
 }
 
 TEST_F(DurableMap, KilledDuringAStreamOfSetsRestartsWithACompleteMap)

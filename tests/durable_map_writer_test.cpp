@@ -1,5 +1,7 @@
 // The store file's writer on its own, against an in-process store.
 #include "store/DurableMapWriter.h"
+#include "store/RegionRefused.h"
+#include "NameServer.h"
 #include "TemporaryFolder.h"
 
 #include "mapio/MapError.h"
@@ -8,6 +10,8 @@
 #include "mapio/StoreFile.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 TEST(DurableMapWriter, ShutdownWritesTheNewestOfManyQuickSets)
 {
@@ -47,6 +51,72 @@ TEST(DurableMapWriter, UnwritableFileNeitherBlocksSetsNorShutdown)
     EXPECT_EQ(store.current()->bytes(), "x");
   }
   EXPECT_EQ(folder.entries(), std::vector<std::string>{});
+}
+
+namespace
+{
+  // What the files hold: the store file's map with its log replayed.
+  mapio::StoredMap onDisk(const std::string& path)
+  {
+    mapio::StoredMap map = *mapio::readStoreFile(path);
+    mapio::replayMapLog(path + ".log", map);
+    return map;
+  }
+
+  void expectRefusedAsNotSaved(const std::function<void()>& write)
+  {
+    try {
+      write();
+      ADD_FAILURE() << "the write was taken";
+    }
+    catch (const RegionRefused& refused) {
+      EXPECT_EQ(RegionRefused::Reason::NotSaved, refused.reason()) << refused.what();
+    }
+  }
+}
+
+// Region and description writes return once their records are written, and
+// are refused, changing nothing, while the map cannot be saved; the first
+// save that succeeds takes them again.
+TEST(DurableMapWriter, WritesAreOnDiskWhenAcknowledgedAndRefusedWhileSavesFail)
+{
+  TemporaryFolder folder;
+  std::filesystem::create_directory(folder / "maps");
+  const std::string path = folder / "maps/map.store";
+  GridMapStore store;
+  DurableMapWriter writer(store, path, std::nullopt, std::chrono::milliseconds(10));
+  store.replace("abcdefgh", 8, 4, 2);
+  store.writeRegion(CellRectangle{1, 1, 2, 1}, "XY", 2);
+  mapio::MapDescription description;
+  description.text = "logged";
+  const std::uint64_t described = store.describe(description);
+  mapio::StoredMap saved = onDisk(path);
+  EXPECT_EQ(described, saved.version);
+  EXPECT_EQ("abcdeXYh", saved.cells);
+  ASSERT_TRUE(saved.description);
+  EXPECT_EQ("logged", saved.description->description.text);
+
+  // The folder goes: the next whole map is served, and cannot be saved.
+  std::filesystem::remove_all(folder / "maps");
+  const std::uint64_t unsaved = store.replace("ijklmnop", 8, 4, 2);
+  ASSERT_NE("", writer.flush());
+  expectRefusedAsNotSaved([&] { store.writeRegion(CellRectangle{0, 0, 1, 1}, "?", 1); });
+  expectRefusedAsNotSaved([&] { store.describe(description); });
+  EXPECT_EQ(unsaved, store.current()->version);
+  EXPECT_EQ("ijklmnop", store.current()->bytes());
+
+  // It comes back: the retried save takes writes again.
+  std::filesystem::create_directory(folder / "maps");
+  ASSERT_TRUE(waitFor([&] {
+    try {
+      store.writeRegion(CellRectangle{0, 0, 1, 1}, "!", 1);
+      return true;
+    }
+    catch (const RegionRefused&) {
+      return false;
+    }
+  }, std::chrono::seconds(20)));
+  EXPECT_EQ("!jklmnop", onDisk(path).cells);
 }
 
 namespace

@@ -13,6 +13,8 @@
 
 #include <rtm/dataports/CdrCodec.h>
 
+#include <KorventMapInfo.hh>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,11 +34,15 @@ namespace
     korvent.service->setGridMap(width, height, makeMap({cells.begin(), cells.end()}));  // answers false by convention
   }
 
-  void expectEvent(const RTC::TimedULongSeq& event, CORBA::ULong version, CORBA::ULong width, CORBA::ULong height,
+  void expectEvent(const RTC::TimedULongSeq& event, std::uint64_t version, CORBA::ULong width, CORBA::ULong height,
                    const std::string& cells)
   {
-    ASSERT_EQ(event.data.length(), 10u);
-    EXPECT_EQ(event.data[0], version);
+    ASSERT_EQ(event.data.length(), 13u);
+    EXPECT_EQ(event.data[0], static_cast<CORBA::ULong>(version));
+    EXPECT_EQ(event.data[10], static_cast<CORBA::ULong>(version >> 32));
+    const std::uint64_t runFloor = event.data[11] | std::uint64_t(event.data[12]) << 32;
+    EXPECT_LT(runFloor, version);
+    EXPECT_GT(runFloor, 0u);
     EXPECT_EQ(event.data[1], width);
     EXPECT_EQ(event.data[2], height);
     EXPECT_EQ(event.data[3], cells.size());
@@ -48,10 +54,10 @@ namespace
     EXPECT_EQ(event.data[9], 0u);  // cells changed; no description was given
   }
 
-  // The version the event carries for the map stored now: its low 32 bits.
-  CORBA::ULong announcedVersion(RunningKorvent& korvent)
+  // The version of the map stored now, as its event and every command give it.
+  std::uint64_t announcedVersion(RunningKorvent& korvent)
   {
-    return static_cast<CORBA::ULong>(korvent.region->shape().version);
+    return korvent.region->shape().version;
   }
 
   TEST(MapChanged, LateSubscriberGetsTheCurrentEventAtOnceThenEachNewMap)
@@ -105,7 +111,7 @@ namespace
       RTC::PortService_var target = RTC::PortService::_duplicate(frameworkFirst ? peer.ref() : changes.in());
       ASSERT_EQ(target->connect(profile), RTC::RTC_OK);
 
-      const CORBA::ULong version = static_cast<CORBA::ULong>(korvent.region->shape().version);
+      const std::uint64_t version = korvent.region->shape().version;
       expectEvent(decoded(peer.next()), version, 2, 1, "ab");  // the late joiner's event
       store(korvent, 3, 1, "cde");
       expectEvent(decoded(peer.next()), version + 1, 3, 1, "cde");
@@ -208,6 +214,28 @@ namespace
     EXPECT_EQ(changeConnectors(korvent.rtc), 1u);
   }
 
+  // A watch the component cannot push to (its published address leads
+  // nowhere) says so once, naming the address, instead of reconnecting
+  // silently for ever.
+  TEST(MapChanged, WatchTheComponentCannotReachSaysSoOnceWithItsAddress)
+  {
+    RunningKorvent korvent;
+    store(korvent, 2, 1, "ab");
+    CORBA::String_var ior = clientOrb()->object_to_string(korvent.rtc);
+    ChildProcess watch({KORVENT_MAP_PATH, "--ior", ior.in(), "watch", "-ORBendPointPublish", "giop:tcp:127.0.0.1:1"});
+    const std::string notice = "korvent-map: the component cannot push changes to 127.0.0.1:1, ";
+    ASSERT_TRUE(waitFor([&] { return watch.errorOutput().find(notice) != std::string::npos; }, 30s))
+        << watch.errorOutput();
+    store(korvent, 2, 1, "cd");
+    ASSERT_TRUE(waitFor([&] { return changeConnectors(korvent.rtc) == 0; }, 30s));
+    const std::optional<int> status = watch.stop(SIGINT, 20s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << watch.errorOutput();
+    EXPECT_EQ(occurrences(watch.errorOutput(), notice), 1u) << watch.errorOutput();
+    EXPECT_EQ(occurrences(watch.errorOutput(), "made again"), 0u) << watch.errorOutput();
+    EXPECT_EQ(watch.remainingOutput(), "");
+  }
+
   // Restarted with its durable map, the component knows no connection; a
   // watch that found it by name finds it again and goes on.
   TEST(MapChanged, WatchFollowsARestartedComponent)
@@ -237,8 +265,11 @@ namespace
     ASSERT_FALSE(after.empty()) << watch.errorOutput();
     EXPECT_EQ(after.back(), latest);
     EXPECT_TRUE(waitFor([&] { return fileContent(folder / "map.raw") == "cde"; }, 20s));
-    EXPECT_NE(watch.errorOutput().find("the change connection was lost and is made again"), std::string::npos)
+    EXPECT_NE(watch.errorOutput().find("the change connection was lost and is made again; the component "
+                                       "restarted; versions go on from "),
+              std::string::npos)
         << watch.errorOutput();
+    EXPECT_EQ(watch.errorOutput().find("missed"), std::string::npos) << watch.errorOutput();
     EXPECT_TRUE(watch.running());
   }
 
@@ -345,6 +376,27 @@ namespace
       ASSERT_TRUE(catchUp()) << "the copy did not follow write " << write << ":\n" << seen;
     }
     EXPECT_GE(regionsFetched, 5) << seen;
+
+    // Only the description changes: nothing is fetched.
+    CORBA::Object_var infoObject = providedObject(clientOrb(), korvent.rtc, "port.KorventMapInfo.KorventMapInfo");
+    KorventMapInfo_var info = KorventMapInfo::_narrow(infoObject);
+    KorventMapInfo::MapDescription description;
+    description.resolution = 0.05;
+    description.originX = description.originY = description.originYaw = 0;
+    description.frame = "map";
+    description.mode = KorventMapInfo::TRINARY;
+    description.negate = false;
+    description.occupiedThresh = 0.65;
+    description.freeThresh = 0.196;
+    description.text = "moved";
+    info->setDescription(description);
+    const std::string described = "version " + std::to_string(announcedVersion(korvent)) + ",";
+    std::optional<std::string> next;
+    while ((next = watch.readLine(20s)) && next->rfind(described, 0) != 0) {
+    }
+    ASSERT_TRUE(next) << watch.errorOutput();
+    EXPECT_EQ(watch.readLine(20s).value_or(""),
+              "fetched nothing (only the description changed) into " + folder / "map.raw");
     const std::optional<int> status = watch.stop(SIGINT, 20s);
     ASSERT_TRUE(status);
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << watch.errorOutput();

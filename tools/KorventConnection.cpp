@@ -165,7 +165,7 @@ mapio::GridMapView viewOf(const korvent::GridMap& map)
   return {map.width(), map.height(), std::string_view(reinterpret_cast<const char*>(map.data()), map.size())};
 }
 
-std::optional<korvent::MapChange> KorventConnection::waitForChange(std::uint32_t lastVersion,
+std::optional<korvent::MapChange> KorventConnection::waitForChange(std::uint64_t lastVersion,
                                                                    std::chrono::milliseconds timeout)
 {
   return translated([&] { return client_->waitForChange(lastVersion, timeout); });

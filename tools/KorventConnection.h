@@ -47,9 +47,11 @@ public:
   // Stores `map` with `description` as one version, returned.
   std::uint64_t setDescribedMap(const mapio::GridMap& map, const mapio::MapDescription& description);
   // The newest announced change whose version is not `lastVersion`.
-  std::optional<korvent::MapChange> waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
+  std::optional<korvent::MapChange> waitForChange(std::uint64_t lastVersion, std::chrono::milliseconds timeout);
   // Times waitForChange lost its connection and made it again.
   std::uint64_t changeReconnections() const { return client_->changeReconnections(); }
+  // Where the component cannot push changes to, or empty.
+  std::string changesUnreachable() const { return client_->changesUnreachable(); }
   // The stored version, from the region service.
   std::uint64_t version();
 

@@ -8,6 +8,10 @@ std::string MapFollower::apply(const korvent::MapChange& change)
   const bool follows = lastVersion_ && change.version == *lastVersion_ + 1;
   const bool sameShape = copy_.width == change.width && copy_.height == change.height && copy_.sizeAgrees();
   const bool wholeMap = x == 0 && y == 0 && w == change.width && h == change.height;
+  if (follows && sameShape && (change.flags & korvent::MapChange::descriptionOnly)) {
+    lastVersion_ = change.version;
+    return "fetched nothing (only the description changed)";
+  }
   // Forgotten until the fetch succeeds: a failed one is retried whole.
   lastVersion_.reset();
   if (!follows || !sameShape || wholeMap || w <= 0 || h <= 0 || x + w > change.width || y + h > change.height) {

@@ -10,7 +10,8 @@
 #include <string>
 
 // A local copy of the stored map kept equal to it from change events: an
-// event that follows the last one applied fetches only its rectangle; the
+// event that follows the last one applied fetches only its rectangle, or
+// nothing when only the description changed; the
 // first event, a whole-map change, a new size or a skipped version (events
 // coalesce when maps come quickly, and while the change connection was
 // lost) fetch the whole map, as does the event after a failed fetch.
@@ -30,7 +31,7 @@ private:
 
   KorventConnection& korvent_;
   mapio::GridMap copy_;
-  std::optional<std::uint32_t> lastVersion_;
+  std::optional<std::uint64_t> lastVersion_;
 };
 
 #endif // MAPFOLLOWER_H

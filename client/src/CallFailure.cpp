@@ -21,6 +21,12 @@ namespace korvent
            " bytes";
   }
 
+  bool timedOut(const CORBA::SystemException& error)
+  {
+    return CORBA::TIMEOUT::_downcast(&error) ||
+           (CORBA::TRANSIENT::_downcast(&error) && error.minor() == omni::TRANSIENT_CallTimedout);
+  }
+
   void fail(const CORBA::SystemException& error, Peer peer, const std::string& what,
                          const std::string& where, const ClientOptions& options, std::chrono::milliseconds timeout)
   {
@@ -28,8 +34,7 @@ namespace korvent
     const std::string said = std::string(error._name()) + " (" +
                              (minorName ? std::string(minorName) : "minor " + std::to_string(error.minor())) + ")";
     const CORBA::ULong minor = error.minor();
-    if (CORBA::TIMEOUT::_downcast(&error) ||
-        (CORBA::TRANSIENT::_downcast(&error) && minor == omni::TRANSIENT_CallTimedout))
+    if (timedOut(error))
       throw CallTimedOut((peer == Peer::NameService ? "cannot reach the name service: " : what + ": ") +
                          "no answer within " + std::to_string(timeout.count()) + " ms; " + options.timeoutSetting +
                          " sets how long to wait", where);

@@ -17,6 +17,9 @@ namespace korvent
   // "<program>'s message size limit of N bytes".
   std::string ownLimit(const ClientOptions& options);
 
+  // Whether `error` says the peer did not answer within the call timeout.
+  bool timedOut(const CORBA::SystemException& error);
+
   // Throws the Error subclass that fits `error`; `what` names the peer or
   // the operation that failed, and `timeout` is the one the call had.
   [[noreturn]] void fail(const CORBA::SystemException& error, Peer peer, const std::string& what,

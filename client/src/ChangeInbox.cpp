@@ -4,6 +4,10 @@
 
 #include <omniORB4/cdrStream.h>
 
+#include <memory>
+#include <stdexcept>
+#include <string>
+
 namespace korvent
 {
   namespace
@@ -40,6 +44,10 @@ namespace korvent
         change.changedWidth = static_cast<std::uint16_t>(event.data[7]);
         change.changedHeight = static_cast<std::uint16_t>(event.data[8]);
         change.flags = event.data.length() > 9 ? event.data[9] : 0;
+        if (event.data.length() > 12) {
+          change.version |= std::uint64_t(event.data[10]) << 32;
+          change.runFloor = event.data[11] | std::uint64_t(event.data[12]) << 32;
+        }
         change.storedAt = std::chrono::system_clock::time_point(
             std::chrono::duration_cast<std::chrono::system_clock::duration>(
                 std::chrono::seconds(event.tm.sec) + std::chrono::nanoseconds(event.tm.nsec)));
@@ -61,6 +69,53 @@ namespace korvent
       list.length(at + 1);
       list[at].name = name;
       list[at].value <<= value.c_str();
+    }
+
+    // The first TCP address in a stringified reference ("IOR:" and the hex of
+    // a CDR encapsulation: type id, then tagged profiles; an IIOP profile
+    // holds its version, host and port), or nothing.
+    std::optional<std::string> firstAddressOf(const std::string& ior)
+    {
+      const std::string prefix = "IOR:";
+      if (ior.compare(0, prefix.size(), prefix) != 0 || (ior.size() - prefix.size()) % 2 != 0)
+        return std::nullopt;
+      auto encapsulation = [](const CORBA::OctetSeq& bytes) {
+        auto stream = std::make_unique<cdrMemoryStream>(const_cast<CORBA::Octet*>(bytes.get_buffer()), bytes.length());
+        stream->setByteSwapFlag(stream->unmarshalOctet() != 0);
+        return stream;
+      };
+      try {
+        CORBA::OctetSeq bytes(static_cast<CORBA::ULong>((ior.size() - prefix.size()) / 2));
+        bytes.length(bytes.maximum());
+        for (CORBA::ULong i = 0; i < bytes.length(); ++i)
+          bytes[i] = static_cast<CORBA::Octet>(std::stoul(ior.substr(prefix.size() + 2 * i, 2), nullptr, 16));
+        const std::unique_ptr<cdrMemoryStream> reference = encapsulation(bytes);
+        CORBA::String_var typeId = reference->unmarshalString();
+        CORBA::ULong profiles = 0;
+        profiles <<= *reference;
+        for (CORBA::ULong i = 0; i < profiles; ++i) {
+          CORBA::ULong tag = 0;
+          tag <<= *reference;
+          CORBA::OctetSeq body;
+          body <<= *reference;
+          if (tag != IOP::TAG_INTERNET_IOP)
+            continue;
+          const std::unique_ptr<cdrMemoryStream> profile = encapsulation(body);
+          profile->unmarshalOctet();  // the IIOP version, major and minor
+          profile->unmarshalOctet();
+          CORBA::String_var host = profile->unmarshalString();
+          CORBA::UShort port = 0;
+          port <<= *profile;
+          return std::string(host.in()) + ":" + std::to_string(port);
+        }
+      }
+      catch (const CORBA::SystemException&) {
+        // Not a reference this can read.
+      }
+      catch (const std::invalid_argument&) {
+        // Not hexadecimal.
+      }
+      return std::nullopt;
     }
 
     RTC::PortService_ptr changePortOf(RTC::RTObject_ptr component, std::chrono::milliseconds timeout)
@@ -95,6 +150,7 @@ namespace korvent
     receiver->_remove_ref();  // the POA owns it now
     CORBA::Object_var inbox = poa_->id_to_reference(servantId_.in());
     CORBA::String_var ior = orb->object_to_string(inbox);
+    pushAddress_ = firstAddressOf(ior.in()).value_or("this process");
 
     // The push connector needs only the OutPort: it pushes to the IOR the
     // profile names.
@@ -129,7 +185,8 @@ namespace korvent
   ChangeInbox::~ChangeInbox()
   {
     try {
-      port_->disconnect(connectorId_.c_str());
+      if (!silent_)
+        port_->disconnect(connectorId_.c_str());
     }
     catch (const CORBA::Exception&) {
       // A component that is gone has dropped the connector with it.
@@ -147,7 +204,13 @@ namespace korvent
     return connectorId_ == profile->connector_id.in();
   }
 
-  std::optional<MapChange> ChangeInbox::waitForOther(std::uint32_t lastVersion, std::chrono::milliseconds timeout)
+  bool ChangeInbox::heard() const
+  {
+    std::lock_guard<std::mutex> lock(latest_->mutex);
+    return latest_->change.has_value();
+  }
+
+  std::optional<MapChange> ChangeInbox::waitForOther(std::uint64_t lastVersion, std::chrono::milliseconds timeout)
   {
     std::unique_lock<std::mutex> lock(latest_->mutex);
     const bool changed = latest_->arrived.wait_for(

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace korvent
 {
@@ -29,12 +30,22 @@ namespace korvent
 
     // The newest change whose version is not `lastVersion`, waiting for one
     // up to `timeout`.
-    std::optional<MapChange> waitForOther(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
+    std::optional<MapChange> waitForOther(std::uint64_t lastVersion, std::chrono::milliseconds timeout);
 
     // Whether the component still lists this connection: it drops one whose
     // push failed or timed out, and a restarted component knows none.  One
     // call, bounded by the call timeout; a failed call throws.
     bool stillConnected();
+
+    // Whether an event came on this connection.
+    bool heard() const;
+    // The component did not answer: the connection is let go without
+    // telling it, which would wait for it once more; it drops the
+    // connection itself at its first push that fails.
+    void componentSilent() { silent_ = true; }
+    // Where this inbox asked the component to push: "host:port" from the
+    // reference it published, or "this process" if it names no TCP address.
+    const std::string& pushAddress() const { return pushAddress_; }
 
     // Shared with the servant, which the ORB may still hold for a moment.
     struct Latest
@@ -50,6 +61,8 @@ namespace korvent
     PortableServer::ObjectId_var servantId_;
     RTC::PortService_var port_;
     std::string connectorId_;
+    std::string pushAddress_;
+    bool silent_ = false;
   };
 }
 

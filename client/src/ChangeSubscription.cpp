@@ -1,5 +1,7 @@
 #include "ChangeSubscription.h"
 
+#include "CallFailure.h"
+
 #include <algorithm>
 #include <thread>
 
@@ -14,14 +16,14 @@ namespace korvent
   {
   }
 
-  std::optional<MapChange> ChangeSubscription::waitForOther(std::uint32_t lastVersion,
+  std::optional<MapChange> ChangeSubscription::waitForOther(std::uint64_t lastVersion,
                                                            std::chrono::milliseconds timeout)
   {
     const Clock::time_point deadline = Clock::now() + timeout;
     for (;;) {
       Clock::time_point now = Clock::now();
-      if (!inbox_ && now >= nextAttempt_)
-        tryConnect(now);
+      if (!inbox_ && now >= nextAttempt_ && tryConnect(now))
+        return std::nullopt;
       if (!inbox_) {
         if (nextAttempt_ >= deadline)
           return std::nullopt;
@@ -29,13 +31,15 @@ namespace korvent
         continue;
       }
       if (suspect_ || now - lastHeard_ >= checkInterval) {
-        check(now);
+        if (check(now))
+          return std::nullopt;
         continue;
       }
       const Clock::time_point until = std::min(deadline, lastHeard_ + checkInterval);
       if (std::optional<MapChange> change =
               inbox_->waitForOther(lastVersion, std::chrono::duration_cast<std::chrono::milliseconds>(until - now))) {
         lastHeard_ = Clock::now();
+        reached();
         return change;
       }
       if (Clock::now() >= deadline)
@@ -43,23 +47,31 @@ namespace korvent
     }
   }
 
-  void ChangeSubscription::tryConnect(Clock::time_point now)
+  bool ChangeSubscription::tryConnect(Clock::time_point now)
   {
     try {
       inbox_ = connect_();
+    }
+    catch (const CallTimedOut&) {
+      if (!everConnected_)
+        throw;
+      retryLater(now);
+      return true;
     }
     catch (const Error&) {
       if (!everConnected_)
         throw;
       retryLater(now);
-      return;
+      return false;
     }
     if (everConnected_)
       ++reconnections_;
     everConnected_ = true;
     suspect_ = false;
-    backOff_ = firstBackOff;
+    if (unreachable_.empty())
+      backOff_ = firstBackOff;
     lastHeard_ = Clock::now();
+    return false;
   }
 
   void ChangeSubscription::retryLater(Clock::time_point now)
@@ -68,21 +80,46 @@ namespace korvent
     backOff_ = std::min(backOff_ * 2, maxBackOff);
   }
 
-  void ChangeSubscription::check(Clock::time_point now)
+  bool ChangeSubscription::check(Clock::time_point now)
   {
     suspect_ = false;
     bool connected = false;
+    bool answered = false;
+    bool silent = false;
     try {
       connected = inbox_->stillConnected();
+      answered = true;
+    }
+    catch (const CORBA::SystemException& error) {
+      silent = timedOut(error);
     }
     catch (const CORBA::Exception&) {
       connected = false;
     }
     if (connected) {
       lastHeard_ = Clock::now();
-      return;
+      if (inbox_->heard())
+        reached();
+      return false;
     }
+    // A component that answers but dropped a connection that never brought
+    // an event could not push to it (its first push is the current map's).
+    const bool pushFailed = answered && !inbox_->heard();
+    if (pushFailed)
+      unreachable_ = inbox_->pushAddress();
+    if (silent)
+      inbox_->componentSilent();
     inbox_.reset();
-    nextAttempt_ = now;
+    if (pushFailed)
+      retryLater(now);
+    else
+      nextAttempt_ = now;
+    return silent;
+  }
+
+  void ChangeSubscription::reached()
+  {
+    unreachable_.clear();
+    backOff_ = firstBackOff;
   }
 }

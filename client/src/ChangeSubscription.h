@@ -8,13 +8,17 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace korvent
 {
   // A change inbox kept connected.  While no event comes, the connection is
   // checked every `checkInterval`, and at once after a failed call to the
   // component; a lost one is made again, retrying after 0.1 s, then twice as
-  // long each time up to `maxBackOff`.  The component sends the current
+  // long each time up to `maxBackOff`.  A connection the component dropped
+  // before any event came on it means its pushes cannot reach this process:
+  // connecting again then waits as after a failed attempt, longer each time,
+  // until an event comes.  The component sends the current
   // map's event to the new connection, so a waiter catches up by comparing
   // versions.
   class ChangeSubscription
@@ -29,7 +33,7 @@ namespace korvent
 
     // As ChangeInbox::waitForOther.  The first connection's failure is
     // thrown; later ones are retried until `timeout`.
-    std::optional<MapChange> waitForOther(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
+    std::optional<MapChange> waitForOther(std::uint64_t lastVersion, std::chrono::milliseconds timeout);
 
     // A call to the component failed: check the connection at the next wait.
     void suspect() { suspect_ = true; }
@@ -37,12 +41,21 @@ namespace korvent
     // Connections found lost and made again.
     std::uint64_t reconnections() const { return reconnections_; }
 
+    // The address the component could not push to: the last connection was
+    // dropped before any event came on it.  Empty once an event comes.
+    const std::string& unreachable() const { return unreachable_; }
+
   private:
     using Clock = std::chrono::steady_clock;
 
-    void tryConnect(Clock::time_point now);
+    // Both return true when the component did not answer within the call
+    // timeout: the wait then makes no further call, so that it ends within
+    // one call timeout of its own.
+    bool tryConnect(Clock::time_point now);
     void retryLater(Clock::time_point now);
-    void check(Clock::time_point now);
+    bool check(Clock::time_point now);
+    // An event came: pushes reach this process.
+    void reached();
 
     std::function<std::unique_ptr<ChangeInbox>()> connect_;
     std::unique_ptr<ChangeInbox> inbox_;
@@ -52,6 +65,7 @@ namespace korvent
     Clock::time_point lastHeard_;   // last event or successful check
     Clock::time_point nextAttempt_;
     std::chrono::milliseconds backOff_ = firstBackOff;
+    std::string unreachable_;
   };
 }
 

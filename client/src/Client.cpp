@@ -71,7 +71,7 @@ namespace korvent
     return ior.in();
   }
 
-  std::optional<MapChange> Client::waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout)
+  std::optional<MapChange> Client::waitForChange(std::uint64_t lastVersion, std::chrono::milliseconds timeout)
   {
     Impl& impl = *impl_;
     if (!impl.changes)
@@ -82,6 +82,11 @@ namespace korvent
   std::uint64_t Client::changeReconnections() const
   {
     return impl_->changes ? impl_->changes->reconnections() : 0;
+  }
+
+  std::string Client::changesUnreachable() const
+  {
+    return impl_->changes ? impl_->changes->unreachable() : std::string();
   }
 
   void Client::setMap(std::int16_t width, std::int16_t height, const std::uint8_t* data, std::size_t size)

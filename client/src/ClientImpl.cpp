@@ -186,7 +186,11 @@ namespace korvent
     try {
       return std::make_unique<ChangeInbox>(orb, component, timeout, where);
     }
-    catch (const CORBA::SystemException&) {
+    catch (const CORBA::SystemException& error) {
+      // A component that does not answer is not looked for again, which
+      // would wait for it once more: an attempt costs one call timeout.
+      if (timedOut(error))
+        fail(error, Peer::Component, "the component's mapChanged port", where);
       // A restarted component is found again by its name; one known only by
       // its reference is asked again.
       CORBA::Object_var object = locate ? locate() : CORBA::Object::_duplicate(component);

@@ -10,9 +10,8 @@ namespace korvent
     [[noreturn]] void refused(const KorventMapInfo::Refused& refusal, const std::string& where)
     {
       using Refusal = DescriptionRefused::Refusal;
-      throw DescriptionRefused(refusal.reason == KorventMapInfo::STALE_VERSION ? Refusal::StaleVersion
-                                                                               : Refusal::InvalidValue,
-                               refusal.currentVersion, refusal.message.in(), where);
+      static const Refusal ours[] = {Refusal::InvalidValue, Refusal::StaleVersion, Refusal::NotSaved};
+      throw DescriptionRefused(ours[refusal.reason], refusal.currentVersion, refusal.message.in(), where);
     }
 
     KorventMapInfo::MapDescription toWire(const MapDescription& description)

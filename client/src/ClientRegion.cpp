@@ -11,7 +11,7 @@ namespace korvent
     {
       using Refusal = RegionRefused::Refusal;
       static const Refusal ours[] = {Refusal::OutsideMap, Refusal::EmptySize, Refusal::CellCountMismatch,
-                                     Refusal::MapNotRectangular, Refusal::StaleVersion};
+                                     Refusal::MapNotRectangular, Refusal::StaleVersion, Refusal::NotSaved};
       throw RegionRefused(ours[refusal.reason], refusal.currentVersion, refusal.message.in(), where);
     }
   }

@@ -3,6 +3,8 @@
 #include "mapio/Checksum.h"
 #include "LittleEndian.h"
 
+#include <initializer_list>
+
 namespace mapio
 {
   namespace maplog
@@ -18,19 +20,37 @@ namespace mapio
       return bytes;
     }
 
+    namespace
+    {
+      std::size_t beginRecord(std::string& out, std::uint32_t kind, std::uint64_t version, std::uint64_t base,
+                              std::initializer_list<int> rectangle, std::size_t payload)
+      {
+        putLittle(out, recordOverhead + payload, 4);
+        putLittle(out, kind, 4);
+        putLittle(out, version, 8);
+        putLittle(out, base, 8);
+        for (int value : rectangle)
+          putLittle(out, static_cast<std::uint32_t>(value), 4);
+        const std::size_t payloadAt = out.size();
+        out.resize(out.size() + payload);
+        return payloadAt;
+      }
+    }
+
     std::size_t beginRegionRecord(std::string& out, std::uint64_t version, std::uint64_t base, int x, int y,
                                   int width, int height)
     {
       const std::size_t cells = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-      putLittle(out, recordOverhead + cells, 4);
-      putLittle(out, regionKind, 4);
-      putLittle(out, version, 8);
-      putLittle(out, base, 8);
-      for (int value : {x, y, width, height})
-        putLittle(out, static_cast<std::uint32_t>(value), 4);
-      const std::size_t cellsAt = out.size();
-      out.resize(out.size() + cells);
-      return cellsAt;
+      return beginRecord(out, regionKind, version, base, {x, y, width, height}, cells);
+    }
+
+    void appendDescriptionRecord(std::string& out, std::uint64_t version, std::uint64_t base,
+                                 const std::string& section)
+    {
+      const std::size_t start = out.size();
+      const std::size_t at = beginRecord(out, descriptionKind, version, base, {0, 0, 0, 0}, section.size());
+      out.replace(at, section.size(), section);
+      endRecord(out, start);
     }
 
     void endRecord(std::string& out, std::size_t recordStart)

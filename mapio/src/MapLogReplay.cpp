@@ -2,6 +2,7 @@
 
 #include "mapio/MapError.h"
 #include "mapio/MapLogReader.h"
+#include "mapio/StoreDescription.h"
 
 #include <cerrno>
 #include <cstring>
@@ -22,11 +23,17 @@ namespace mapio
                      ", later than the store file's " + std::to_string(map.version), path);
     LogRecord record;
     while (reader.next(record)) {
-      if (record.kind != maplog::regionKind || record.version <= map.version)
+      if ((record.kind != maplog::regionKind && record.kind != maplog::descriptionKind) ||
+          record.version <= map.version)
         continue;
       if (record.base != map.version)
         throw MapError("map log record of version " + std::to_string(record.version) + " follows version " +
                        std::to_string(record.base) + ", not " + std::to_string(map.version), path);
+      if (record.kind == maplog::descriptionKind) {
+        map.description = decodeDescriptionSection(record.cells, path);
+        map.version = record.version;
+        continue;
+      }
       if (!map.sizeAgrees() || record.x < 0 || record.y < 0 || record.x > map.width - record.width ||
           record.y > map.height - record.height)
         throw MapError("map log record of version " + std::to_string(record.version) +

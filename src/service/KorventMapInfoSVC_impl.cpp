@@ -65,7 +65,10 @@ namespace
                                     processGridMap().current()->version);
     }
     catch (const RegionRefused& refused) {
-      throw KorventMapInfo::Refused(KorventMapInfo::STALE_VERSION, refused.what(), refused.currentVersion());
+      throw KorventMapInfo::Refused(refused.reason() == RegionRefused::Reason::NotSaved
+                                        ? KorventMapInfo::NOT_SAVED
+                                        : KorventMapInfo::STALE_VERSION,
+                                    refused.what(), refused.currentVersion());
     }
     catch (const std::bad_alloc&) {
       throw CORBA::NO_MEMORY();

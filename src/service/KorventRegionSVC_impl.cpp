@@ -21,7 +21,7 @@ namespace
   {
     static const KorventRegion::Refusal wire[] = {
       KorventRegion::OUTSIDE_MAP, KorventRegion::EMPTY_SIZE, KorventRegion::CELL_COUNT_MISMATCH,
-      KorventRegion::MAP_NOT_RECTANGULAR, KorventRegion::STALE_VERSION};
+      KorventRegion::MAP_NOT_RECTANGULAR, KorventRegion::STALE_VERSION, KorventRegion::NOT_SAVED};
     return KorventRegion::Refused(wire[static_cast<int>(refused.reason())], refused.what(),
                                   refused.currentVersion());
   }

@@ -2,6 +2,7 @@
 
 #include "mapio/MapError.h"
 #include "mapio/MapLog.h"
+#include "mapio/StoreDescription.h"
 #include "mapio/StoreFile.h"
 
 #include <algorithm>
@@ -9,39 +10,20 @@
 #include <new>
 #include <optional>
 #include <sys/resource.h>
-#include <system_error>
 #include <unistd.h>
 #include <utility>
 
 namespace
 {
-  // Beyond these, queued records give way to one whole map: the queue's
-  // memory stays bounded when the disk is slower than the writes.
-  constexpr std::size_t maxPendingRecords = 4096;
-  constexpr std::size_t maxPendingCells = std::size_t(64) << 20;
   // The store file is written in pieces of about this size.
   constexpr std::size_t pieceBytes = std::size_t(4) << 20;
 
-  std::size_t cellsOf(const CellRectangle& area)
+  std::optional<mapio::StoredDescription> storedDescriptionOf(const GridMapSnapshot& snapshot)
   {
-    return static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height);
+    if (!snapshot.description)
+      return std::nullopt;
+    return mapio::StoredDescription{*snapshot.description, snapshot.descriptionConfirmed};
   }
-}
-
-void DurableMapWriter::Acknowledgement::wait(std::uint64_t until)
-{
-  std::unique_lock<std::mutex> lock(mutex);
-  written.wait_for(lock, acknowledgeWithin, [&] { return version >= until || !waiting; });
-}
-
-void DurableMapWriter::Acknowledgement::set(std::uint64_t upTo, bool wait)
-{
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    version = std::max(version, upTo);
-    waiting = wait;
-  }
-  written.notify_all();
 }
 
 DurableMapWriter::DurableMapWriter(GridMapStore& store, const std::string& path, std::optional<OnDisk> onDisk,
@@ -50,7 +32,15 @@ DurableMapWriter::DurableMapWriter(GridMapStore& store, const std::string& path,
     path_(path),
     logPath_(path + ".log"),
     retryInterval_(retryInterval),
-    acknowledged_(std::make_shared<Acknowledgement>())
+    acknowledgement_(std::make_shared<WriteAcknowledgement>(acknowledgeWithin)),
+    folder_([this](const GridMapSnapshot& snapshot) { writeStoreFile(snapshot); },
+            [this] {
+              {
+                std::lock_guard<std::mutex> lock(mutex_);
+                folded_ = true;
+              }
+              wake_.notify_one();
+            })
 {
   if (onDisk) {
     latest_ = store_.current();
@@ -60,19 +50,16 @@ DurableMapWriter::DurableMapWriter(GridMapStore& store, const std::string& path,
       log_.emplace(logPath_, *onDisk->logBytes);
     else
       log_ = mapio::MapLogFile::create(logPath_, onDisk->version);
-    acknowledged_->set(lastInMemory_, true);
+    acknowledgement_->written(lastInMemory_);
   }
-  syncer_ = std::thread([this] { syncLoop(); });
   thread_ = std::thread([this] { run(); });
   observing_ = store_.addObserver([this](const GridMapStore::Snapshot& snapshot) { offer(snapshot); });
-  std::shared_ptr<Acknowledgement> acknowledged = acknowledged_;
-  store_.setDurabilityWait(std::make_shared<const GridMapStore::DurabilityWait>(
-      [acknowledged](std::uint64_t version) { acknowledged->wait(version); }));
+  store_.setDurability(acknowledgement_);
 }
 
 DurableMapWriter::~DurableMapWriter()
 {
-  store_.setDurabilityWait(nullptr);
+  store_.setDurability(nullptr);
   store_.removeObserver(observing_);
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -80,74 +67,15 @@ DurableMapWriter::~DurableMapWriter()
   }
   wake_.notify_one();
   thread_.join();
-  {
-    std::lock_guard<std::mutex> lock(syncMutex_);
-    syncStopping_ = true;
-  }
-  syncWake_.notify_one();
-  syncer_.join();
-  acknowledged_->set(0, false);
-}
-
-void DurableMapWriter::syncSoon()
-{
-  if (!log_)
-    return;
-  auto syncer = std::make_shared<const mapio::MapLogFile::Syncer>(*log_);
-  {
-    std::lock_guard<std::mutex> lock(syncMutex_);
-    syncWanted_ = std::move(syncer);
-  }
-  syncWake_.notify_one();
-}
-
-void DurableMapWriter::syncLoop()
-{
-  bool failing = false;
-  std::unique_lock<std::mutex> lock(syncMutex_);
-  for (;;) {
-    syncWake_.wait(lock, [this] { return syncWanted_ || syncStopping_; });
-    if (!syncWanted_)
-      return;
-    const std::shared_ptr<const mapio::MapLogFile::Syncer> syncer = std::exchange(syncWanted_, nullptr);
-    lock.unlock();
-    try {
-      syncer->sync();
-      failing = false;
-    }
-    catch (const mapio::MapError& error) {
-      if (!failing)
-        std::cerr << "KorventComp: " << error.what() << std::endl;
-      failing = true;
-    }
-    lock.lock();
-  }
+  acknowledgement_->stopped();
 }
 
 void DurableMapWriter::offer(const GridMapStore::Snapshot& snapshot)
 {
-  std::vector<GridMapStore::Snapshot> skipped;  // let go outside the lock
-  GridMapStore::Snapshot replaced;
+  WriteQueue::Batch displaced;  // let go outside the lock
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (whole_ || !snapshot->regionWrite || pending_.size() >= maxPendingRecords ||
-        pendingCells_ + cellsOf(snapshot->changed) > maxPendingCells) {
-      replaced = std::exchange(whole_, snapshot);
-      skipped.swap(pending_);
-      pendingCells_ = 0;
-    }
-    else {
-      try {
-        pending_.push_back(snapshot);
-        pendingCells_ += cellsOf(snapshot->changed);
-      }
-      catch (const std::bad_alloc&) {
-        // Called while the store publishes: never throw, write it whole.
-        whole_ = snapshot;
-        skipped.swap(pending_);
-        pendingCells_ = 0;
-      }
-    }
+    displaced = queue_.offer(snapshot);
   }
   wake_.notify_one();
 }
@@ -156,9 +84,7 @@ void DurableMapWriter::writeStoreFile(const GridMapSnapshot& snapshot) const
 {
   const short width = static_cast<short>(snapshot.mapWidth);
   const short height = static_cast<short>(snapshot.mapHeight);
-  std::optional<mapio::StoredDescription> described;
-  if (snapshot.description)
-    described = mapio::StoredDescription{*snapshot.description, snapshot.descriptionConfirmed};
+  const std::optional<mapio::StoredDescription> described = storedDescriptionOf(snapshot);
   const mapio::StoredDescription* description = described ? &*described : nullptr;
   // A map stored whole is held contiguously; one made by region writes (or a
   // new description of one) is walked tile by tile rather than joined.
@@ -182,8 +108,8 @@ void DurableMapWriter::writeStoreFile(const GridMapSnapshot& snapshot) const
 
 void DurableMapWriter::writeWhole(const GridMapStore::Snapshot& snapshot)
 {
-  // A compaction of an older map must not rename it over this one.
-  finishCompaction(true);
+  // A fold of an older map must not rename it over this one.
+  folder_.abandon();
   log_.reset();
   writeStoreFile(*snapshot);
   log_ = mapio::MapLogFile::create(logPath_, snapshot->version);
@@ -199,12 +125,19 @@ void DurableMapWriter::appendRecords(const std::vector<GridMapStore::Snapshot>& 
   std::string bytes;
   std::uint64_t base = lastOnDisk_;
   for (const GridMapStore::Snapshot& record : records) {
-    const CellRectangle& area = record->changed;
-    const std::size_t start = bytes.size();
-    const std::size_t cells =
-        mapio::maplog::beginRegionRecord(bytes, record->version, base, area.x, area.y, area.width, area.height);
-    record->copyRegion(area, bytes.data() + cells);
-    mapio::maplog::endRecord(bytes, start);
+    if (record->descriptionOnly) {
+      // A description is given, never taken away: such a version has one.
+      mapio::maplog::appendDescriptionRecord(bytes, record->version, base,
+                                             mapio::encodeDescriptionSection(*storedDescriptionOf(*record)));
+    }
+    else {
+      const CellRectangle& area = record->changed;
+      const std::size_t start = bytes.size();
+      const std::size_t cells =
+          mapio::maplog::beginRegionRecord(bytes, record->version, base, area.x, area.y, area.width, area.height);
+      record->copyRegion(area, bytes.data() + cells);
+      mapio::maplog::endRecord(bytes, start);
+    }
     base = record->version;
   }
   log_->append(bytes);
@@ -212,82 +145,11 @@ void DurableMapWriter::appendRecords(const std::vector<GridMapStore::Snapshot>& 
   lastInMemory_ = lastOnDisk_ = latest_->version;
 }
 
-void DurableMapWriter::startCompactionIfDue()
-{
-  const std::uint64_t bound = std::max<std::uint64_t>(latest_->size(), 1u << 20);
-  if (!log_ || compactor_.joinable() || log_->size() <= std::max(bound, compactionRetryAt_))
-    return;
-  compactedLogBytes_ = log_->size();
-  compactedVersion_ = latest_->version;
-  // After a failure, the next attempt waits for the log to grow by another bound.
-  compactionRetryAt_ = compactedLogBytes_ + bound;
-  GridMapStore::Snapshot target = latest_;
-  try {
-    startCompactor(target);
-  }
-  catch (const std::system_error&) {
-    // No thread to spare: the log keeps every record, and folding waits.
-  }
-}
-
-void DurableMapWriter::startCompactor(const GridMapStore::Snapshot& target)
-{
-  compactor_ = std::thread([this, target] {
-    // Below the writer, as the writer is below the ORB's threads.
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 15);
-    std::string error;
-    try {
-      writeStoreFile(*target);
-    }
-    catch (const mapio::MapError& failure) {
-      error = failure.what();
-    }
-    catch (const std::bad_alloc&) {
-      error = "out of memory (" + path_ + ")";
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      compacted_ = true;
-      compactionError_ = error;
-    }
-    wake_.notify_one();
-  });
-}
-
-void DurableMapWriter::finishCompaction(bool discard)
-{
-  if (!compactor_.joinable())
-    return;
-  if (!discard) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!compacted_)
-      return;
-  }
-  compactor_.join();
-  std::string error;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    compacted_ = false;
-    error = std::exchange(compactionError_, "");
-  }
-  // A failed fold left the store file as it was, and the log holds every
-  // record since: nothing is lost, and the writes go on being appended.
-  if (!error.empty()) {
-    std::cerr << "KorventComp: cannot fold the map log into the store file, keeping the log: " << error
-              << std::endl;
-    return;
-  }
-  // The store file holds the compacted map now: a log of what came since.
-  if (!discard && log_)
-    log_ = mapio::MapLogFile::create(logPath_, compactedVersion_, log_->readFrom(compactedLogBytes_));
-  compactionRetryAt_ = 0;
-}
-
 std::string DurableMapWriter::flush()
 {
   std::unique_lock<std::mutex> lock(mutex_);
   written_.wait(lock, [this] { return !writing_; });
-  if (!whole_ && pending_.empty())
+  if (queue_.empty())
     return lastError_;
   const std::string error = writeQueued(lock);
   lock.unlock();
@@ -297,43 +159,43 @@ std::string DurableMapWriter::flush()
 
 std::string DurableMapWriter::writeQueued(std::unique_lock<std::mutex>& lock)
 {
-  const GridMapStore::Snapshot whole = std::exchange(whole_, nullptr);
-  std::vector<GridMapStore::Snapshot> records;
-  records.swap(pending_);
-  pendingCells_ = 0;
+  const WriteQueue::Batch batch = queue_.take();
+  folded_ = false;
   writing_ = true;
   lock.unlock();
-  const std::string error = write(whole, records);
+  const std::string error = write(batch);
   if (!error.empty()) {
-    // What did not reach the disk goes out whole; callers wait no more.
+    // The next attempt writes the map whole; until it succeeds, region and
+    // description writes are refused and the ones waiting fail.
     log_.reset();
-    acknowledged_->set(0, false);
+    acknowledgement_->failed(error);
   }
-  const GridMapStore::Snapshot newest = !records.empty() ? records.back() : whole;
+  const GridMapStore::Snapshot newest = !batch.records.empty() ? batch.records.back()
+                                        : batch.whole             ? batch.whole
+                                                                  : latest_;
   lock.lock();
-  if (!error.empty() && !whole_ && newest) {
-    whole_ = pending_.empty() ? newest : pending_.back();
-    pending_.clear();
-    pendingCells_ = 0;
-  }
+  if (!error.empty() && newest)
+    queue_.retryWhole(newest);
   writing_ = false;
   lastError_ = error;
   written_.notify_all();
   return error;
 }
 
-std::string DurableMapWriter::write(const GridMapStore::Snapshot& whole,
-                                    const std::vector<GridMapStore::Snapshot>& records)
+std::string DurableMapWriter::write(const WriteQueue::Batch& batch)
 {
   try {
-    finishCompaction(false);
-    if (whole)
-      writeWhole(whole);
-    if (!records.empty())
-      appendRecords(records);
-    acknowledged_->set(lastInMemory_, true);
-    syncSoon();
-    startCompactionIfDue();
+    if (log_)
+      folder_.finish(*log_);
+    if (batch.whole)
+      writeWhole(batch.whole);
+    if (!batch.records.empty())
+      appendRecords(batch.records);
+    acknowledgement_->written(lastInMemory_);
+    if (log_) {
+      syncer_.syncSoon(*log_);
+      folder_.startIfDue(*log_, latest_);
+    }
     return "";
   }
   catch (const mapio::MapError& error) {
@@ -352,10 +214,10 @@ void DurableMapWriter::run()
   bool failing = false;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return !writing_ && (whole_ || !pending_.empty() || compacted_ || stopping_); });
-    if (!whole_ && pending_.empty() && !compacted_) {
+    wake_.wait(lock, [this] { return !writing_ && (!queue_.empty() || folded_ || stopping_); });
+    if (queue_.empty() && !folded_) {
       lock.unlock();
-      finishCompaction(true);  // nothing else writes once the writer stops
+      folder_.abandon();  // nothing else writes once the writer stops
       return;
     }
     const bool lastAttempt = stopping_;
@@ -366,7 +228,9 @@ void DurableMapWriter::run()
     else if (!error.empty() && lastAttempt)
       std::cerr << "KorventComp: the last map was not saved at shutdown: " << error << std::endl;
     else if (!error.empty() && !failing)
-      std::cerr << "KorventComp: cannot save the map, serving it from memory and retrying: " << error << std::endl;
+      std::cerr << "KorventComp: cannot save the map, serving it from memory and retrying; region and "
+                   "description writes are refused meanwhile: "
+                << error << std::endl;
     failing = !error.empty();
     lock.lock();
     if (!failing)

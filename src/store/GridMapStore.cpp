@@ -88,12 +88,18 @@ std::uint64_t GridMapStore::describe(const mapio::MapDescription& description,
     next->descriptionOnly = true;
     next->changed = CellRectangle{0, 0, 0, 0};
     Snapshot retired;
+    std::shared_ptr<const Durability> durability;
     {
       std::lock_guard<std::mutex> lock(currentMutex_);
       if (current_ != base)
         continue;  // another write came first: describe that one
+      if (durability_)
+        durability_->admit(current_->version);
       retired = publishLocked(next);
+      durability = durability_;
     }
+    if (durability)
+      durability->await(next->version);
     return next->version;
   }
 }
@@ -108,13 +114,13 @@ std::uint64_t GridMapStore::writeRegion(const CellRectangle& area, const void* c
                                         std::optional<std::uint64_t> expected)
 {
   // The wait comes after the write lock is let go.
-  const auto [version, wait] = publishRegion(area, cells, length, expected);
-  if (wait)
-    (*wait)(version);
+  const auto [version, durability] = publishRegion(area, cells, length, expected);
+  if (durability)
+    durability->await(version);
   return version;
 }
 
-std::pair<std::uint64_t, std::shared_ptr<const GridMapStore::DurabilityWait>> GridMapStore::publishRegion(
+std::pair<std::uint64_t, std::shared_ptr<const GridMapStore::Durability>> GridMapStore::publishRegion(
     const CellRectangle& area, const void* cells, std::size_t length, std::optional<std::uint64_t> expected)
 {
   // Lost races before the write lock is taken: enough that a few writers
@@ -153,16 +159,17 @@ std::pair<std::uint64_t, std::shared_ptr<const GridMapStore::DurabilityWait>> Gr
     // Another write came first: build again on top of it, so that no
     // write is lost and the expected version is checked against it.
     bool raced = false;
-    const std::shared_ptr<const DurabilityWait> wait = publishedRegion(base, next, exclusive.owns_lock(), raced);
+    const std::shared_ptr<const Durability> durability =
+        publishedRegion(base, next, exclusive.owns_lock(), raced);
     if (!raced)
-      return {next->version, wait};
+      return {next->version, durability};
   }
 }
 
-std::shared_ptr<const GridMapStore::DurabilityWait> GridMapStore::publishedRegion(
+std::shared_ptr<const GridMapStore::Durability> GridMapStore::publishedRegion(
     const Snapshot& base, const std::shared_ptr<GridMapSnapshot>& next, bool exclusive, bool& lost)
 {
-  std::shared_ptr<const DurabilityWait> wait;
+  std::shared_ptr<const Durability> durability;
   Snapshot retired;
   std::unique_ptr<std::string> unwanted;
   {
@@ -171,26 +178,34 @@ std::shared_ptr<const GridMapStore::DurabilityWait> GridMapStore::publishedRegio
     lost = current_ != base || (exclusiveWriter_ && !exclusive);
     if (lost)
       return nullptr;
+    if (durability_)
+      durability_->admit(current_->version);
     retired = publishLocked(next);
-    wait = durabilityWait_;
+    durability = durability_;
     std::lock_guard<std::mutex> spareLock(spare_->mutex);
     spare_->regionWrites = true;
     unwanted = std::move(spare_->buffer);
   }
   // 'unwanted' and 'retired' are let go here, outside the lock.
-  return wait;
+  return durability;
 }
 
-void GridMapStore::setDurabilityWait(std::shared_ptr<const DurabilityWait> wait)
+void GridMapStore::setDurability(std::shared_ptr<const Durability> durability)
 {
   std::lock_guard<std::mutex> lock(currentMutex_);
-  durabilityWait_ = std::move(wait);
+  durability_ = std::move(durability);
 }
 
 void GridMapStore::numberAbove(std::uint64_t floor)
 {
   std::lock_guard<std::mutex> lock(currentMutex_);
   versionFloor_ = std::max(versionFloor_, floor);
+}
+
+std::uint64_t GridMapStore::runFloor() const
+{
+  std::lock_guard<std::mutex> lock(currentMutex_);
+  return versionFloor_;
 }
 
 GridMapStore::ObserverHandle GridMapStore::addObserver(Observer observer)

@@ -50,14 +50,17 @@ public:
   // Gives the current cells `description` under a new version, returned;
   // with `expected`, only while the map is at that version.  Throws
   // std::invalid_argument saying why for a description that makes no sense
-  // (mapio::problemWith), RegionRefused for a stale version, leaving the
-  // map as it was.
+  // (mapio::problemWith), RegionRefused for a stale version or while the
+  // durable map takes no writes, leaving the map as it was; RegionRefused
+  // (NotSaved) too when the durable map did not write the new version.
   std::uint64_t describe(const mapio::MapDescription& description,
                          std::optional<std::uint64_t> expected = std::nullopt);
 
   // Replaces the cells of `area` with `length` octets, row-major, and
   // returns the new version; with `expected`, only while the map is at that
-  // version.  Throws RegionRefused, or bad_alloc, leaving the map as it was.
+  // version.  Throws RegionRefused, or bad_alloc, leaving the map as it was;
+  // RegionRefused (NotSaved) too when the durable map did not write the
+  // new version (see Durability).
   // The new version is built outside the lock; a writer that lost the race
   // to publish a few times builds under the write lock, which keeps every
   // other region writer out, so each call ends after bounded work.
@@ -67,16 +70,30 @@ public:
   // Makes every later version higher than `floor` (and than the current
   // one), so that versions never repeat across restarts.
   void numberAbove(std::uint64_t floor);
+  // The highest floor given: every version of this run is above it.
+  std::uint64_t runFloor() const;
+
+  // What keeps the map on disk, asked by region and description writes
+  // (whole maps are stored before they reach the disk).  None by default.
+  class Durability
+  {
+  public:
+    virtual ~Durability() = default;
+    // Throws RegionRefused (NotSaved) while the disk cannot take writes;
+    // called under the store's lock just before a write is published, so a
+    // refused write leaves the map, its version and its readers as they were.
+    virtual void admit(std::uint64_t currentVersion) const = 0;
+    // Returns once `version` is written; called after publishing, outside
+    // every lock.  Throws RegionRefused (NotSaved) when it was not written
+    // within a bound: the reply must not claim it.
+    virtual void await(std::uint64_t version) const = 0;
+  };
+  void setDurability(std::shared_ptr<const Durability> durability);
 
   // Each observer is called with each snapshot the store publishes, in the
   // order they are published: on the writing thread, under the store's
   // lock, so it must only hand the snapshot on.  Removing an observer waits
   // for a call to it in progress.
-  // Called by writeRegion with each version it made, after publishing and
-  // outside every lock, before it returns: the durable map waits there,
-  // bounded, until the version is on disk.  None by default.
-  using DurabilityWait = std::function<void(std::uint64_t version)>;
-  void setDurabilityWait(std::shared_ptr<const DurabilityWait> wait);
 
   using Observer = std::function<void(const Snapshot&)>;
   using ObserverHandle = std::uint64_t;
@@ -102,11 +119,11 @@ private:
   static void refuseUnfit(const mapio::MapDescription& description);
   // Publishes `next` if it was built on the current map (and no writer that
   // holds the write lock is at work, unless `exclusive`).
-  // writeRegion but for the durability wait, which it returns.
-  std::pair<std::uint64_t, std::shared_ptr<const DurabilityWait>> publishRegion(
+  // writeRegion but for the durability wait, whose durability it returns.
+  std::pair<std::uint64_t, std::shared_ptr<const Durability>> publishRegion(
       const CellRectangle& area, const void* cells, std::size_t length, std::optional<std::uint64_t> expected);
-  // Returns the durability wait to call, or sets `lost`.
-  std::shared_ptr<const DurabilityWait> publishedRegion(const Snapshot& base,
+  // Returns the durability to wait for, or sets `lost`.
+  std::shared_ptr<const Durability> publishedRegion(const Snapshot& base,
                                                         const std::shared_ptr<GridMapSnapshot>& next, bool exclusive,
                                                         bool& lost);
 
@@ -116,7 +133,7 @@ private:
   Snapshot current_;
   std::uint64_t versionFloor_ = 0;
   bool exclusiveWriter_ = false;  // a writer holding writeMutex_ is building
-  std::shared_ptr<const DurabilityWait> durabilityWait_;
+  std::shared_ptr<const Durability> durability_;
   std::vector<std::pair<ObserverHandle, Observer>> observers_;
   ObserverHandle nextHandle_ = 1;
 };

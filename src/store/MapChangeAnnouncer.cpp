@@ -37,14 +37,14 @@ MapChangeAnnouncer::~MapChangeAnnouncer()
   thread_.join();
 }
 
-RTC::TimedULongSeq MapChangeAnnouncer::eventOf(const GridMapSnapshot& snapshot)
+RTC::TimedULongSeq MapChangeAnnouncer::eventOf(const GridMapSnapshot& snapshot, std::uint64_t runFloor)
 {
   RTC::TimedULongSeq event;
   const auto sinceEpoch = snapshot.storedAt.time_since_epoch();
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
   event.tm.sec = static_cast<CORBA::ULong>(seconds.count());
   event.tm.nsec = static_cast<CORBA::ULong>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch - seconds).count());
-  event.data.length(10);
+  event.data.length(13);
   event.data[0] = static_cast<CORBA::ULong>(snapshot.version);
   event.data[1] = pattern16(snapshot.mapWidth);
   event.data[2] = pattern16(snapshot.mapHeight);
@@ -57,6 +57,9 @@ RTC::TimedULongSeq MapChangeAnnouncer::eventOf(const GridMapSnapshot& snapshot)
   event.data[9] = (snapshot.descriptionOnly ? descriptionOnlyFlag : 0u) |
                   (snapshot.description ? describedFlag : 0u) |
                   (snapshot.description && !snapshot.descriptionConfirmed ? unconfirmedFlag : 0u);
+  event.data[10] = static_cast<CORBA::ULong>(snapshot.version >> 32);
+  event.data[11] = static_cast<CORBA::ULong>(runFloor);
+  event.data[12] = static_cast<CORBA::ULong>(runFloor >> 32);
   return event;
 }
 
@@ -84,7 +87,7 @@ void MapChangeAnnouncer::run()
     lock.unlock();
     if (next->version > announced) {
       try {
-        port_.write(eventOf(*next));
+        port_.write(eventOf(*next, store_.runFloor()));
         announced = next->version;
       }
       catch (const std::bad_alloc&) {

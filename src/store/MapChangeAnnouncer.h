@@ -26,6 +26,10 @@
 //                                                    empty), 2 the map has a
 //                                                    description, 4 it is
 //                                                    unconfirmed
+//   data[10] version (high 32 bits)      data[11..12] the run's floor, low then
+//                                                    high 32 bits: every version
+//                                                    of this run is above it
+// Fields are only ever added at the end, so readers of the first ones go on.
 class MapChangeAnnouncer
 {
 public:
@@ -35,7 +39,7 @@ public:
   MapChangeAnnouncer& operator=(const MapChangeAnnouncer&) = delete;
 
   static constexpr CORBA::ULong descriptionOnlyFlag = 1, describedFlag = 2, unconfirmedFlag = 4;
-  static RTC::TimedULongSeq eventOf(const GridMapSnapshot& snapshot);
+  static RTC::TimedULongSeq eventOf(const GridMapSnapshot& snapshot, std::uint64_t runFloor);
 
 private:
   void offer(const GridMapStore::Snapshot& snapshot);

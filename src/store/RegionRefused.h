@@ -5,11 +5,13 @@
 #include <stdexcept>
 #include <string>
 
-// A region read or write that the map cannot serve; the map is unchanged.
+// A region read or write, or a description write, that the map cannot
+// serve; the map is unchanged, except after NotSaved from a write that was
+// published but not written to disk in time (its message says so).
 class RegionRefused : public std::runtime_error
 {
 public:
-  enum class Reason { OutsideMap, EmptySize, CellCountMismatch, MapNotRectangular, StaleVersion };
+  enum class Reason { OutsideMap, EmptySize, CellCountMismatch, MapNotRectangular, StaleVersion, NotSaved };
 
   RegionRefused(Reason reason, const std::string& message, std::uint64_t currentVersion)
     : std::runtime_error(message), reason_(reason), currentVersion_(currentVersion)

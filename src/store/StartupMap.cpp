@@ -70,7 +70,7 @@ namespace
   }
 }
 
-std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& config)
+ConfiguredStore loadConfiguredMap(const RTC::Properties& config)
 {
   const std::string storePath = RTC::trimmed(config.getProperty("korvent.map.store"));
   const std::string loadPath = RTC::trimmed(config.getProperty("korvent.map.load"));
@@ -84,11 +84,13 @@ std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& confi
   std::optional<mapio::GridMap> map;
   std::optional<mapio::StoredDescription> described;
   std::optional<DurableMapWriter::OnDisk> onDisk;
+  ConfiguredStore configured;
   GridMapStore& store = processGridMap();
   if (storePath.empty()) {
     store.numberAbove(clockFloor());
   }
   else {
+    configured.lock.emplace(storePath);
     std::optional<mapio::StoredMap> stored = mapio::readStoreFile(storePath);
     if (stored)
       onDisk = replayed(storePath, *stored);
@@ -113,12 +115,12 @@ std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& confi
                   !described || described->confirmed);
   }
   if (storePath.empty())
-    return nullptr;
+    return configured;
   mapio::removeStaleTemporaries(storePath);
   mapio::removeStaleTemporaries(storePath + ".run");
   mapio::removeStaleTemporaries(storePath + ".log");
-  auto writer = std::make_unique<DurableMapWriter>(store, storePath, onDisk);
+  configured.writer = std::make_unique<DurableMapWriter>(store, storePath, onDisk);
   if (map && !fromStore)
-    writer->offer(store.current());
-  return writer;
+    configured.writer->offer(store.current());
+  return configured;
 }

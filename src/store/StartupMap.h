@@ -2,10 +2,12 @@
 #define STARTUPMAP_H
 
 #include "store/DurableMapWriter.h"
+#include "store/StoreLock.h"
 
 #include <rtm/util/Properties.h>
 
 #include <memory>
+#include <optional>
 
 // Fills the process's store before the component serves it, from the
 // configuration's keys:
@@ -20,10 +22,17 @@
 // Versions start above every version an earlier run handed out (see
 // docs/regions.md): with a store file, the floor kept in <store>.run says
 // where the last run started, and is moved on before this one serves.
-// Returns the writer that keeps the store file, or null without one; the
-// temporary files of writers killed mid-write are removed first.
-// Throws mapio::MapError for a file that cannot be read or parsed, and for
-// a store file that is not complete and intact.
-std::unique_ptr<DurableMapWriter> loadConfiguredMap(const RTC::Properties& config);
+// With a store file, the store is locked before anything of it is read.
+// Returns the lock and the writer that keeps the store file, or neither
+// without one; the temporary files of writers killed mid-write are removed
+// first.  Throws mapio::MapError for a store another process holds, for a
+// file that cannot be read or parsed, and for a store file that is not
+// complete and intact.
+struct ConfiguredStore
+{
+  std::optional<StoreLock> lock;  // for as long as the process serves the store
+  std::unique_ptr<DurableMapWriter> writer;
+};
+ConfiguredStore loadConfiguredMap(const RTC::Properties& config);
 
 #endif // STARTUPMAP_H

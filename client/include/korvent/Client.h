@@ -74,7 +74,9 @@ namespace korvent
   // Any other failure of the ORB or the peer.
   class CommunicationError : public Error { public: using Error::Error; };
 
-  // The component refused a call; the map is as it was.  `Reason` tells why.
+  // The component refused a call; the map is as it was, but for NotSaved on
+  // a write the map took before the disk failed it (the message says so).
+  // `Reason` tells why.
   template <class Reason>
   class RefusedCall : public Error
   {
@@ -93,10 +95,12 @@ namespace korvent
     std::uint64_t currentVersion_;
   };
 
-  enum class RegionRefusal { OutsideMap, EmptySize, CellCountMismatch, MapNotRectangular, StaleVersion };
+  // NotSaved: the component cannot save writes now (disk full, I/O error,
+  // too slow) and takes them again once a save succeeds.
+  enum class RegionRefusal { OutsideMap, EmptySize, CellCountMismatch, MapNotRectangular, StaleVersion, NotSaved };
   // A refused region call.
   class RegionRefused : public RefusedCall<RegionRefusal> { public: using RefusedCall::RefusedCall; };
-  enum class DescriptionRefusal { InvalidValue, StaleVersion };
+  enum class DescriptionRefusal { InvalidValue, StaleVersion, NotSaved };
   // A refused description write.
   class DescriptionRefused : public RefusedCall<DescriptionRefusal> { public: using RefusedCall::RefusedCall; };
 
@@ -156,7 +160,10 @@ namespace korvent
   // What the component's "mapChanged" port announced of a stored map.
   struct MapChange
   {
-    std::uint32_t version = 0;  // one more per change; may skip when changes come quickly
+    // The version info(), shape() and the writes give: one more per change
+    // within a run, skipping when changes come quickly; above every version
+    // of the component's earlier runs.
+    std::uint64_t version = 0;
     std::int16_t width = 0;
     std::int16_t height = 0;
     std::uint32_t bytes = 0;
@@ -165,6 +172,10 @@ namespace korvent
     std::chrono::system_clock::time_point storedAt;
     std::uint32_t flags = 0;  // descriptionOnly, described, unconfirmed; 0 from an older component
     static constexpr std::uint32_t descriptionOnly = 1, described = 2, unconfirmed = 4;
+    // Every version of the component's current run is above it: a version
+    // at or below it was handed out before the component restarted.  0 from
+    // an older component, whose events carry only a version's low 32 bits.
+    std::uint64_t runFloor = 0;
   };
 
   // A map as the ORB received it.
@@ -201,6 +212,12 @@ namespace korvent
   // construction, the way a consumer component finds it: a connection on the
   // component's service port publishes the provider, and that connection is
   // removed again at once.
+  //
+  // A Client is for one thread at a time: its calls share, without a lock,
+  // the references it found (found again after a restart), the time limits
+  // a transfer sets on them and the change connection it keeps.  Give each
+  // thread a Client of its own (they share the process's one ORB), or
+  // serialise the calls to one with a lock of your own.
   class Client
   {
   public:
@@ -262,10 +279,17 @@ namespace korvent
     // component found by name is looked up again).  The new connection
     // brings the current announcement, so changes stored meanwhile show as
     // a version further on than `lastVersion`; only the newest is seen.  A
-    // check of a component that does not answer adds up to one call timeout.
-    std::optional<MapChange> waitForChange(std::uint32_t lastVersion, std::chrono::milliseconds timeout);
+    // component that does not answer adds at most one call timeout: the
+    // wait makes no further call to it and returns nothing.
+    std::optional<MapChange> waitForChange(std::uint64_t lastVersion, std::chrono::milliseconds timeout);
     // How many times waitForChange found its connection lost and made it again.
     std::uint64_t changeReconnections() const;
+    // While the component cannot push changes to this process (it dropped
+    // the last connection before any change came on it, as when it cannot
+    // connect back to the address this process publishes), that address,
+    // "host:port"; waitForChange then connects again less and less often,
+    // up to every 5 s.  Empty once a change comes.
+    std::string changesUnreachable() const;
 
   private:
     struct Impl;

@@ -21,7 +21,8 @@ namespace mapio
   // intact record.  Records the map holds already (a log older than the
   // store file, left by a crash between the two renames of a compaction)
   // are skipped.  Throws MapError for damage in the middle, a record that
-  // does not follow the one before, or a rectangle outside the map.
+  // does not follow the one before, a rectangle outside the map, or a
+  // damaged description.
   LogReplay replayMapLog(const std::string& path, StoredMap& map);
 }
 

@@ -96,10 +96,18 @@ namespace RTC
     const std::string id = profile.connector_id.in();
     auto publisher = std::make_unique<OutPortPublisher>(consumer.in(), settings, [this, id] { disconnect(id.c_str()); });
     std::lock_guard<std::mutex> lock(mutex_);
-    if (latest_)
-      publisher->offer(latest_(settings.byteOrder));
     publishers_[id] = std::move(publisher);
     return RTC_OK;
+  }
+
+  void OutPortBase::onConnected(const ConnectorProfile& profile)
+  {
+    // The latest goes out only now: a push that fails at once drops a
+    // connection the port has stored, rather than one it cannot find yet.
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = publishers_.find(profile.connector_id.in());
+    if (latest_ && found != publishers_.end())
+      found->second->offer(latest_(found->second->byteOrder()));
   }
 
   void OutPortBase::unsubscribeInterfaces(const ConnectorProfile& profile)

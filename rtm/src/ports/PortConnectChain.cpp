@@ -159,8 +159,10 @@ namespace RTC
       result = storeConnector(connector_profile, peers);
       if (result != RTC_OK)
         refuse(connector_profile, result, "other connections completed meanwhile took its place");
-      else
+      else {
         logger().info("port " + getName() + " connected to " + peers + ", " + connectorText(connector_profile));
+        onConnected(connector_profile);
+      }
     }
     if (result != RTC_OK)
       unsubscribeInterfaces(connector_profile);

@@ -36,6 +36,7 @@ namespace RTC
     ReturnCode_t publishInterfaces(ConnectorProfile& profile) override;
     ReturnCode_t subscribeInterfaces(const ConnectorProfile& profile) override;
     void unsubscribeInterfaces(const ConnectorProfile& profile) override;
+    void onConnected(const ConnectorProfile& profile) override;
     void onDeactivated() override;
 
   private:

@@ -62,6 +62,8 @@ namespace RTC
     virtual ReturnCode_t publishInterfaces(ConnectorProfile& profile) = 0;
     virtual ReturnCode_t subscribeInterfaces(const ConnectorProfile& profile) = 0;
     virtual void unsubscribeInterfaces(const ConnectorProfile& profile) = 0;
+    // The connection is stored: from here on a disconnection finds it.
+    virtual void onConnected(const ConnectorProfile&) {}
     virtual void onActivated(PortableServer::POA_ptr) {}
     virtual void onDeactivated() {}
     virtual bool servantsReleased() const { return true; }
