@@ -31,6 +31,7 @@ done
 
 [ "$(dpkg-deb -f "$deb" Package)" = korventcomp ] || fail "package name"
 dpkg-deb -f "$deb" Depends | grep -q 'libomniorb4-2' || fail "Depends lacks omniORB: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Depends | grep -q 'libddsc0debian' || fail "Depends lacks Cyclone DDS: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -I "$deb" conffiles | grep -qx '/etc/korvent/rtc.conf' || fail "rtc.conf is not a conffile"
 
 mkdir "$work/root"

@@ -1,0 +1,170 @@
+// The real KorventComp on ROS 2's DDS, checked by peers that are not ours:
+// a Fast DDS subscriber with fastddsgen's types, and Foxglove's ROS 2
+// decoder reading the bytes as they came over DDS.  Everything stays on
+// the loopback (localhost-only discovery on both sides).
+#include "ChildProcess.h"
+#include "KorventMapTool.h"
+#include "KorventProcess.h"
+#include "RosMapListener.h"
+#include "TemporaryFolder.h"
+
+#include "ros2/CdrReader.h"
+#include "ros2/DdsParticipant.h"
+#include "ros2/RosMapCdr.h"
+
+#include "mapio/PgmImage.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+#include <unistd.h>
+
+namespace
+{
+  using namespace std::chrono_literals;
+
+  constexpr int mapWidth = 40;
+  constexpr int mapHeight = 30;
+
+  // The map server's trinary rule with the YAML below, written out again
+  // here rather than taken from the component.
+  int occupancyOfGrey(int grey)
+  {
+    const double p = (255.0 - grey) / 255.0;
+    return p > 0.65 ? 100 : p < 0.196 ? 0 : -1;
+  }
+
+  // Grid cells (bottom row first) of `grey`, a `width` x `height` image.
+  std::vector<int> gridOf(const std::string& grey, int width, int height)
+  {
+    std::vector<int> cells;
+    for (int row = height - 1; row >= 0; --row)
+      for (int x = 0; x < width; ++x)
+        cells.push_back(occupancyOfGrey(static_cast<unsigned char>(grey[row * width + x])));
+    return cells;
+  }
+
+  std::string hexOf(const std::vector<int>& cells)
+  {
+    std::ostringstream out;
+    out << std::hex << std::setfill('0');
+    for (int cell : cells)
+      out << std::setw(2) << (cell & 0xff);
+    return out.str();
+  }
+
+  std::string jsonArrayOf(const std::vector<int>& cells)
+  {
+    std::string out = "[";
+    for (std::size_t i = 0; i < cells.size(); ++i)
+      out += (i ? "," : "") + std::to_string(cells[i]);
+    return out + "]";
+  }
+
+  // The first sample `reader` gets within the timeout.
+  std::string firstSample(CdrReader& reader)
+  {
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < deadline)
+      for (std::string& bytes : reader.take(1s))
+        return bytes;
+    return {};
+  }
+
+  // Foxglove's decoding of `bytes` as JSON.
+  std::string decodedByFoxglove(const TemporaryFolder& folder, const std::string& kind, const std::string& bytes)
+  {
+    const std::string path = folder / (kind + ".cdr");
+    writeFile(path, bytes);
+    ChildProcess node({NODE_PROGRAM, ROS2_DECODER_PATH, kind, path});
+    const std::optional<std::string> json = node.readLine(30s);
+    EXPECT_TRUE(json) << node.errorOutput();
+    return json.value_or("");
+  }
+
+  KorventRegion::CellSeq cellSeqOf(const std::string& octets)
+  {
+    KorventRegion::CellSeq cells(static_cast<CORBA::ULong>(octets.size()));
+    cells.length(static_cast<CORBA::ULong>(octets.size()));
+    for (CORBA::ULong i = 0; i < cells.length(); ++i)
+      cells[i] = static_cast<CORBA::Octet>(octets[i]);
+    return cells;
+  }
+}
+
+TEST(Ros2Peers, LateFastDdsSubscriberGetsTheMapAndUpdatesAndFoxgloveDecodesTheWireBytes)
+{
+  TemporaryFolder folder;
+  mapio::GridMap image;
+  image.width = mapWidth;
+  image.height = mapHeight;
+  for (int y = 0; y < mapHeight; ++y)
+    for (int x = 0; x < mapWidth; ++x)
+      image.cells.push_back(static_cast<char>((x * 37 + y * 11) % 256));
+  writeFile(folder / "site.pgm", mapio::encodePgm(image));
+  writeFile(folder / "site.yaml", "image: site.pgm\nresolution: 0.1\norigin: [1.5, -2.0, 0.5]\nnegate: 0\n"
+                                  "occupied_thresh: 0.65\nfree_thresh: 0.196\nmode: trinary\n");
+
+  // A domain of this process's own, so that parallel runs do not meet.
+  const int domain = 1 + getpid() % 100;
+  RunningKorvent korvent({"-o", "korvent.ros2.enable:YES", "-o", "korvent.ros2.domain:" + std::to_string(domain),
+                          "-o", "korvent.ros2.localhost_only:YES"});
+  const ToolOutcome set = runKorventMap(korvent.names.address(), {"set", folder / "site.yaml"});
+  ASSERT_TRUE(set.succeeded()) << set.err;
+
+  // Both peers join after the map was stored.
+  const DdsParticipant participant(domain, true);
+  CdrReader wireMaps(participant, "rt/map", ros2::occupancyGridTypeName, CdrTopicKind::Latched);
+  CdrReader wireUpdates(participant, "rt/map_updates", ros2::occupancyGridUpdateTypeName, CdrTopicKind::Stream);
+  RosMapListener listener(domain);
+
+  const std::vector<int> expected = gridOf(image.cells, mapWidth, mapHeight);
+  const std::optional<std::string> mapLine = listener.find("map ", 30s);
+  ASSERT_TRUE(mapLine) << listener.errorOutput();
+  const std::vector<std::string> map = fieldsOf(*mapLine);
+  ASSERT_EQ(map.size(), 16u) << *mapLine;
+  EXPECT_EQ(map[3], "map");
+  EXPECT_EQ(std::stof(map[4]), 0.1f);
+  EXPECT_EQ(map[5], std::to_string(mapWidth));
+  EXPECT_EQ(map[6], std::to_string(mapHeight));
+  EXPECT_EQ(std::stod(map[7]), 1.5);
+  EXPECT_EQ(std::stod(map[8]), -2.0);
+  EXPECT_EQ(std::stod(map[9]), 0.0);
+  EXPECT_EQ(std::stod(map[10]), 0.0);
+  EXPECT_EQ(std::stod(map[11]), 0.0);
+  EXPECT_NEAR(std::stod(map[12]), std::sin(0.25), 1e-15);
+  EXPECT_NEAR(std::stod(map[13]), std::cos(0.25), 1e-15);
+  EXPECT_EQ(map[14], hexOf(expected));
+
+  const std::string mapJson = decodedByFoxglove(folder, "map", firstSample(wireMaps));
+  EXPECT_NE(mapJson.find("\"header\":{\"stamp\":{\"sec\":" + map[1] + ",\"nanosec\":" + map[2] +
+                         "},\"frame_id\":\"map\"}"),
+            std::string::npos)
+    << mapJson;
+  EXPECT_NE(mapJson.find("\"width\":40,\"height\":30,\"origin\":{\"position\":{\"x\":1.5,\"y\":-2,\"z\":0}"),
+            std::string::npos)
+    << mapJson;
+  EXPECT_NE(mapJson.find("\"data\":" + jsonArrayOf(expected) + "}"), std::string::npos) << mapJson;
+
+  // A region of 4 x 2 cells, 3 rows below the image's top: the grid's rows
+  // 25 and 26, turned over.
+  ASSERT_TRUE(listener.find("matched updates", 30s)) << listener.errorOutput();
+  const std::string region = {0, '\xfe', '\xcd', 100, '\xfe', 0, 0, '\xcd'};
+  korvent.region->setRegion(5, 3, 4, 2, cellSeqOf(region));
+  const std::vector<int> expectedRegion = gridOf(region, 4, 2);
+  const std::optional<std::string> updateLine = listener.find("update ", 30s);
+  ASSERT_TRUE(updateLine) << listener.errorOutput();
+  const std::vector<std::string> update = fieldsOf(*updateLine);
+  ASSERT_EQ(update.size(), 10u) << *updateLine;
+  EXPECT_EQ(update[3], "map");
+  EXPECT_EQ(update[4] + " " + update[5] + " " + update[6] + " " + update[7], "5 25 4 2");
+  EXPECT_EQ(update[8], hexOf(expectedRegion));
+
+  const std::string updateJson = decodedByFoxglove(folder, "update", firstSample(wireUpdates));
+  EXPECT_NE(updateJson.find("\"frame_id\":\"map\"},\"x\":5,\"y\":25,\"width\":4,\"height\":2,\"data\":" +
+                            jsonArrayOf(expectedRegion) + "}"),
+            std::string::npos)
+    << updateJson;
+}
