@@ -3,6 +3,7 @@
 // decoder reading the bytes as they came over DDS.  Everything stays on
 // the loopback (localhost-only discovery on both sides).
 #include "ChildProcess.h"
+#include "GridMapClient.h"
 #include "KorventMapTool.h"
 #include "KorventProcess.h"
 #include "RosMapListener.h"
@@ -83,15 +84,6 @@ namespace
     EXPECT_TRUE(json) << node.errorOutput();
     return json.value_or("");
   }
-
-  KorventRegion::CellSeq cellSeqOf(const std::string& octets)
-  {
-    KorventRegion::CellSeq cells(static_cast<CORBA::ULong>(octets.size()));
-    cells.length(static_cast<CORBA::ULong>(octets.size()));
-    for (CORBA::ULong i = 0; i < cells.length(); ++i)
-      cells[i] = static_cast<CORBA::Octet>(octets[i]);
-    return cells;
-  }
 }
 
 TEST(Ros2Peers, LateFastDdsSubscriberGetsTheMapAndUpdatesAndFoxgloveDecodesTheWireBytes)
@@ -152,7 +144,7 @@ TEST(Ros2Peers, LateFastDdsSubscriberGetsTheMapAndUpdatesAndFoxgloveDecodesTheWi
   // 25 and 26, turned over.
   ASSERT_TRUE(listener.find("matched updates", 30s)) << listener.errorOutput();
   const std::string region = {0, '\xfe', '\xcd', 100, '\xfe', 0, 0, '\xcd'};
-  korvent.region->setRegion(5, 3, 4, 2, cellSeqOf(region));
+  korvent.region->setRegion(5, 3, 4, 2, cellSeqOf(std::vector<CORBA::Octet>(region.begin(), region.end())));
   const std::vector<int> expectedRegion = gridOf(region, 4, 2);
   const std::optional<std::string> updateLine = listener.find("update ", 30s);
   ASSERT_TRUE(updateLine) << listener.errorOutput();
