@@ -10,6 +10,7 @@
 #include "TemporaryFolder.h"
 
 #include "ros2/CdrReader.h"
+#include "ros2/CdrWriter.h"
 #include "ros2/DdsParticipant.h"
 #include "ros2/RosMapCdr.h"
 
@@ -20,6 +21,7 @@
 #include <cmath>
 #include <iomanip>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -72,6 +74,16 @@ namespace
       for (std::string& bytes : reader.take(1s))
         return bytes;
     return {};
+  }
+
+  // Waits until the map is past `version`; the version it is at then.
+  CORBA::ULongLong versionAfter(KorventRegion_ptr region, CORBA::ULongLong version)
+  {
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    CORBA::ULongLong now = region->shape().version;
+    for (; now == version && std::chrono::steady_clock::now() < deadline; now = region->shape().version)
+      std::this_thread::sleep_for(20ms);
+    return now;
   }
 
   // Foxglove's decoding of `bytes` as JSON.
@@ -159,4 +171,61 @@ TEST(Ros2Peers, LateFastDdsSubscriberGetsTheMapAndUpdatesAndFoxgloveDecodesTheWi
                             jsonArrayOf(expectedRegion) + "}"),
             std::string::npos)
     << updateJson;
+}
+
+// Maps from ROS 2 in, on the very topic KorventComp publishes on: a good map
+// is stored with its geometry, a bad one leaves the map as it was, an update
+// is a region write, and what KorventComp publishes never comes back to it.
+TEST(Ros2Peers, MapsAndUpdatesFromRos2AreStoredAndNothingComesBack)
+{
+  const int domain = 1 + getpid() % 100;
+  RunningKorvent korvent({"-o", "korvent.ros2.enable:YES", "-o", "korvent.ros2.domain:" + std::to_string(domain),
+                          "-o", "korvent.ros2.localhost_only:YES", "-o", "korvent.ros2.subscribe:/map"});
+  const DdsParticipant participant(domain, true);
+  CdrWriter maps(participant, "rt/map", ros2::occupancyGridTypeName, CdrTopicKind::Latched);
+  CdrWriter updates(participant, "rt/map_updates", ros2::occupancyGridUpdateTypeName, CdrTopicKind::Stream);
+  ASSERT_TRUE(maps.waitForReader(30s));
+  ASSERT_TRUE(updates.waitForReader(30s));
+  const CORBA::ULongLong before = korvent.region->shape().version;
+
+  ros2::OccupancyGridMessage map;
+  map.frame = "map";
+  map.resolution = 0.5f;
+  map.width = 3;
+  map.height = 2;
+  map.position = {2, 3, 0};
+  map.cells = {0, 100, -1, 100, 0, 0};
+  ros2::OccupancyGridMessage shortOfCells = map;
+  shortOfCells.cells.pop_back();
+  // One at a time: the reader keeps the latest map only.
+  ASSERT_EQ(maps.write(ros2::encode(shortOfCells)), DDS_RETCODE_OK);
+  const std::string warning = "ignored a message on ROS 2 topic /map: 5 cells for 3 x 2; the map is as it was";
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (korvent.process->errorOutput().find(warning) == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(20ms);
+  ASSERT_NE(korvent.process->errorOutput().find(warning), std::string::npos) << korvent.process->errorOutput();
+  EXPECT_EQ(korvent.region->shape().version, before);
+  ASSERT_EQ(maps.write(ros2::encode(map)), DDS_RETCODE_OK);
+  const CORBA::ULongLong first = versionAfter(korvent.region, before);
+  ASSERT_NE(first, before);
+  CORBA::ULongLong version = 0;
+  KorventRegion::CellSeq_var cells = korvent.region->getRegion(0, 0, 3, 2, version);
+  EXPECT_EQ(version, first);
+  // Trinary grey values, the image's top row first.
+  const std::vector<CORBA::Octet> stored(cells->get_buffer(), cells->get_buffer() + cells->length());
+  EXPECT_EQ(stored, (std::vector<CORBA::Octet>{0, 254, 254, 254, 0, 205}));
+
+  ros2::OccupancyGridUpdateMessage update;
+  update.frame = "map";
+  update.width = 2;
+  update.height = 1;
+  update.cells = {-1, -1};
+  ASSERT_EQ(updates.write(ros2::encode(update)), DDS_RETCODE_OK);
+  // Had the map come back, it would have been stored again meanwhile.
+  ASSERT_EQ(versionAfter(korvent.region, first), first + 1);
+  cells = korvent.region->getRegion(0, 1, 3, 1, version);
+  EXPECT_EQ(version, first + 1);
+  EXPECT_EQ(std::vector<CORBA::Octet>(cells->get_buffer(), cells->get_buffer() + cells->length()),
+            (std::vector<CORBA::Octet>{205, 205, 205}));
 }

@@ -3,6 +3,7 @@
 
 #include "ros2/CdrTopic.h"
 
+#include <chrono>
 #include <string>
 
 // Writes samples already serialized (see RosMapCdr) on one DDS topic.
@@ -16,6 +17,8 @@ public:
 
   // Returns Cyclone's code: DDS_RETCODE_OK, or why the sample did not go.
   dds_return_t write(std::string bytes);
+  // Whether a reader matched within `timeout`.
+  bool waitForReader(std::chrono::milliseconds timeout);
 
 private:
   CdrTopic topic_;
