@@ -4,7 +4,9 @@
 // same run; the time a 16 and a 64 MiB map take to reach a subscriber that
 // starts after the map was stored (its whole start-up and discovery
 // included), beside the same for a 1 MiB map; and KorventComp's memory
-// holding the 64 MiB map with the ROS 2 side on and off.
+// holding the 64 MiB map with the ROS 2 side on and off; and that memory
+// while a subscriber that stopped acknowledging (SIGSTOP) is sent 8 maps of
+// 16 MiB, and whether it gets the last one once it goes on.
 // Usage: ros2_bench [updates]
 #include "GridMapClient.h"
 #include "KorventProcess.h"
@@ -13,10 +15,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -85,6 +89,36 @@ namespace
                 procStatus(korvent.process->pid(), "VmHWM") >> 10);
   }
 
+  void stalledSubscriber(int domain)
+  {
+    constexpr int side = 4096;
+    RunningKorvent korvent(componentArgs(domain, true));
+    korvent.service->setGridMap(side, side, makeMap(imageOf(side)));
+    RosMapListener listener(domain);
+    if (!listener.find("map ", 600s))
+      return;
+    const pid_t pid = korvent.process->pid();
+    std::printf("16 MiB maps, subscriber stopped: VmRSS %ld MiB before", procStatus(pid, "VmRSS") >> 10);
+    kill(listener.pid(), SIGSTOP);
+    std::vector<CORBA::Octet> grey = imageOf(side);
+    for (int i = 1; i <= 8; ++i) {
+      std::fill(grey.begin(), grey.begin() + i * side, static_cast<CORBA::Octet>(0));
+      const auto start = std::chrono::steady_clock::now();
+      korvent.service->setGridMap(side, side, makeMap(grey));
+      std::printf(i == 1 ? ", setGridMap %.0f ms" : " %.0f ms",
+                  std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+      std::this_thread::sleep_for(1s);
+    }
+    std::this_thread::sleep_for(5s);
+    std::printf(", after 8 maps %ld MiB (VmHWM %ld MiB)", procStatus(pid, "VmRSS") >> 10, procStatus(pid, "VmHWM") >> 10);
+    kill(listener.pid(), SIGCONT);
+    std::optional<std::string> line;
+    const std::string last = "crc32:" + std::to_string(expectedCrc(grey, side));
+    while ((line = listener.find("map ", 120s)) && fieldsOf(*line)[14] != last) {
+    }
+    std::printf("; once continued it %s the last map\n", line ? "got" : "did NOT get");
+  }
+
   void memoryWithout(int domain, int side)
   {
     RunningKorvent korvent(componentArgs(domain, false));
@@ -130,5 +164,6 @@ int main(int argc, char** argv)
   for (int side : {1024, 4096, 8192})
     lateJoin(domain, side);
   memoryWithout(domain, 8192);
+  stalledSubscriber(domain);
   return 0;
 }

@@ -88,9 +88,10 @@ void Ros2MapPublisher::run()
       else
         publishWhole(*batch.back());
     }
-    catch (const std::bad_alloc&) {
-      RTC::logger().warn("warning: out of memory publishing the map on ROS 2 topic " + topic_ +
-                         "; the next map goes out whole");
+    catch (const std::exception& error) {
+      // Out of memory, mostly: this thread goes on with the next map.
+      RTC::logger().warn("warning: map not published on ROS 2 topic " + topic_ + " (" + error.what() +
+                         "); the next map goes out whole");
       lastSent_ = 0;
     }
   }
