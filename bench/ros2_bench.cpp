@@ -55,18 +55,13 @@ namespace
     return grey;
   }
 
-  // CRC-32 of the grid a subscriber should get: trinary with the default
-  // thresholds, rows turned over.
+  // CRC-32 of the grid a subscriber should get.
   unsigned long expectedCrc(const std::vector<CORBA::Octet>& grey, int side)
   {
-    std::vector<unsigned char> grid;
-    grid.reserve(grey.size());
-    for (int row = side - 1; row >= 0; --row)
-      for (int x = 0; x < side; ++x) {
-        const double p = (255.0 - grey[static_cast<std::size_t>(row) * side + x]) / 255.0;
-        grid.push_back(static_cast<unsigned char>(p > 0.65 ? 100 : p < 0.196 ? 0 : -1));
-      }
-    return crc32(0, grid.data(), static_cast<uInt>(grid.size()));
+    std::string grid;
+    for (int cell : rosGridOf(std::string(grey.begin(), grey.end()), side, side))
+      grid.push_back(static_cast<char>(cell));
+    return crc32(0, reinterpret_cast<const Bytef*>(grid.data()), static_cast<uInt>(grid.size()));
   }
 
   void lateJoin(int domain, int side)

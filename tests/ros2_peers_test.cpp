@@ -31,24 +31,6 @@ namespace
   constexpr int mapWidth = 40;
   constexpr int mapHeight = 30;
 
-  // The map server's trinary rule with the YAML below, written out again
-  // here rather than taken from the component.
-  int occupancyOfGrey(int grey)
-  {
-    const double p = (255.0 - grey) / 255.0;
-    return p > 0.65 ? 100 : p < 0.196 ? 0 : -1;
-  }
-
-  // Grid cells (bottom row first) of `grey`, a `width` x `height` image.
-  std::vector<int> gridOf(const std::string& grey, int width, int height)
-  {
-    std::vector<int> cells;
-    for (int row = height - 1; row >= 0; --row)
-      for (int x = 0; x < width; ++x)
-        cells.push_back(occupancyOfGrey(static_cast<unsigned char>(grey[row * width + x])));
-    return cells;
-  }
-
   std::string hexOf(const std::vector<int>& cells)
   {
     std::ostringstream out;
@@ -124,7 +106,7 @@ TEST(Ros2Peers, LateFastDdsSubscriberGetsTheMapAndUpdatesAndFoxgloveDecodesTheWi
   CdrReader wireUpdates(participant, "rt/map_updates", ros2::occupancyGridUpdateTypeName, CdrTopicKind::Stream);
   RosMapListener listener(domain);
 
-  const std::vector<int> expected = gridOf(image.cells, mapWidth, mapHeight);
+  const std::vector<int> expected = rosGridOf(image.cells, mapWidth, mapHeight);
   const std::optional<std::string> mapLine = listener.find("map ", 30s);
   ASSERT_TRUE(mapLine) << listener.errorOutput();
   const std::vector<std::string> map = fieldsOf(*mapLine);
@@ -157,7 +139,7 @@ TEST(Ros2Peers, LateFastDdsSubscriberGetsTheMapAndUpdatesAndFoxgloveDecodesTheWi
   ASSERT_TRUE(listener.find("matched updates", 30s)) << listener.errorOutput();
   const std::string region = {0, '\xfe', '\xcd', 100, '\xfe', 0, 0, '\xcd'};
   korvent.region->setRegion(5, 3, 4, 2, cellSeqOf(std::vector<CORBA::Octet>(region.begin(), region.end())));
-  const std::vector<int> expectedRegion = gridOf(region, 4, 2);
+  const std::vector<int> expectedRegion = rosGridOf(region, 4, 2);
   const std::optional<std::string> updateLine = listener.find("update ", 30s);
   ASSERT_TRUE(updateLine) << listener.errorOutput();
   const std::vector<std::string> update = fieldsOf(*updateLine);

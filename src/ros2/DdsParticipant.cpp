@@ -23,10 +23,15 @@ std::string DdsParticipant::configuration(bool localhostOnly)
                     "<MaxAutoParticipantIndex>32</MaxAutoParticipantIndex>"
                     "<Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>"
                   : "";
-  // A UDP datagram holds at most 65 507 octets; a 64 MiB map then takes
-  // about 1 100 fragments instead of 50 000 at Cyclone's defaults.
-  return "<CycloneDDS><Domain id=\"any\"><General>" + interfaces +
-         "<MaxMessageSize>65500B</MaxMessageSize><FragmentSize>64000B</FragmentSize></General>" + discovery +
+  // The loopback loses nothing and has no MTU to speak of: datagrams as
+  // large as UDP allows take a 64 MiB map in about 1 100 fragments instead
+  // of 50 000, twice as fast.  On a real link Cyclone's defaults stay, as
+  // they fit its MTU: there a lost packet costs one small fragment, not a
+  // 64 KB datagram (a 64 MiB map over a 200 Mbit/s link took 8 s with
+  // them, 38 s with the large ones).
+  const std::string sizes =
+    localhostOnly ? "<MaxMessageSize>65500B</MaxMessageSize><FragmentSize>64000B</FragmentSize>" : "";
+  return "<CycloneDDS><Domain id=\"any\"><General>" + interfaces + sizes + "</General>" + discovery +
          "<Internal><SocketReceiveBufferSize min=\"default\" max=\"64MB\"/>"
          "<SocketSendBufferSize min=\"default\" max=\"8MB\"/></Internal>"
          "<SharedMemory><Enable>false</Enable></SharedMemory></Domain></CycloneDDS>";

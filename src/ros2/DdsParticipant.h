@@ -6,12 +6,12 @@
 #include <string>
 
 // This process's one DDS participant, in a Cyclone domain configured for
-// maps: UDP only (no shared memory), messages and fragments as large as UDP
-// allows so that a map of many megabytes goes in few packets, and large
-// socket buffers.  With `localhostOnly` it works as ROS 2's localhost-only
-// discovery does: the loopback interface, no multicast, unicast discovery
-// of participants on this host.  Deleting it deletes every reader and
-// writer made in it.
+// maps: UDP only (no shared memory) and large socket buffers.  With
+// `localhostOnly` it works as ROS 2's localhost-only discovery does: the
+// loopback interface, no multicast, unicast discovery of participants on
+// this host; and its messages are as large as UDP allows, so that a map of
+// many megabytes goes in few packets.  Deleting it deletes every reader
+// and writer made in it.
 class DdsParticipant
 {
 public:

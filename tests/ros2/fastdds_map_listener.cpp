@@ -1,7 +1,8 @@
 // A ROS 2 map subscriber on Fast DDS, another vendor's DDS than the one
 // KorventComp uses, with types fastddsgen generated from ROS 2's own IDL.
-// It joins domain argv[1] on the loopback only and prints a line for each
-// message:
+// It joins domain argv[1] on the loopback only, or with argv[2] on the
+// interface of that address alone, discovering peers by multicast there,
+// and prints a line for each message:
 //   matched map|updates
 //   map <sec> <nanosec> <frame> <resolution> <width> <height> <px> <py> <pz> <qx> <qy> <qz> <qw> <cells> <received>
 //   update <sec> <nanosec> <frame> <x> <y> <width> <height> <cells> <received>
@@ -121,16 +122,19 @@ namespace
     bool maps_;
   };
 
-  // The loopback only, unicast only: discovery goes to this host's ports.
-  DomainParticipantQos loopbackQos()
+  // UDP on the interface of `address` only.  On the loopback, unicast
+  // only: discovery goes to this host's ports.
+  DomainParticipantQos participantQos(const std::string& address)
   {
     DomainParticipantQos qos;
     qos.transport().use_builtin_transports = false;
     auto udp = std::make_shared<eprosima::fastdds::rtps::UDPv4TransportDescriptor>();
-    udp->interfaceWhiteList.push_back("127.0.0.1");
+    udp->interfaceWhiteList.push_back(address);
     udp->receiveBufferSize = 8 << 20;
     udp->maxInitialPeersRange = 32;
     qos.transport().user_transports.push_back(udp);
+    if (address != "127.0.0.1")
+      return qos;
     eprosima::fastrtps::rtps::Locator_t peer;
     eprosima::fastrtps::rtps::IPLocator::setIPv4(peer, 127, 0, 0, 1);
     qos.wire_protocol().builtin.initialPeersList.push_back(peer);
@@ -160,8 +164,8 @@ namespace
 
 int main(int argc, char** argv)
 {
-  if (argc != 2) {
-    std::cerr << "usage: fastdds_map_listener DOMAIN" << std::endl;
+  if (argc != 2 && argc != 3) {
+    std::cerr << "usage: fastdds_map_listener DOMAIN [ADDRESS]" << std::endl;
     return 2;
   }
   // Blocked in every thread, taken by the wait at the end.
@@ -171,7 +175,7 @@ int main(int argc, char** argv)
   sigaddset(&ending, SIGINT);
   pthread_sigmask(SIG_BLOCK, &ending, nullptr);
   DomainParticipant* participant =
-    DomainParticipantFactory::get_instance()->create_participant(std::stoi(argv[1]), loopbackQos());
+    DomainParticipantFactory::get_instance()->create_participant(std::stoi(argv[1]), participantQos(argc == 3 ? argv[2] : "127.0.0.1"));
   if (participant == nullptr) {
     std::cerr << "fastdds_map_listener: no participant" << std::endl;
     return 1;

@@ -8,6 +8,16 @@ RosMapListener::RosMapListener(int domain)
 {
 }
 
+RosMapListener::RosMapListener(const std::vector<std::string>& argv)
+  : process_(argv)
+{
+}
+
+std::vector<std::string> RosMapListener::command(int domain, const std::string& address)
+{
+  return {FASTDDS_MAP_LISTENER_PATH, std::to_string(domain), address};
+}
+
 RosMapListener::~RosMapListener()
 {
   process_.stop(SIGTERM, std::chrono::seconds(10));
@@ -41,4 +51,16 @@ std::vector<std::string> fieldsOf(const std::string& line)
   for (std::string field; in >> field;)
     fields.push_back(field);
   return fields;
+}
+
+std::vector<int> rosGridOf(const std::string& grey, int width, int height)
+{
+  std::vector<int> cells;
+  cells.reserve(grey.size());
+  for (int row = height - 1; row >= 0; --row)
+    for (int x = 0; x < width; ++x) {
+      const double p = (255.0 - static_cast<unsigned char>(grey[static_cast<std::size_t>(row) * width + x])) / 255.0;
+      cells.push_back(p > 0.65 ? 100 : p < 0.196 ? 0 : -1);
+    }
+  return cells;
 }
