@@ -39,7 +39,7 @@ dpkg-deb -x "$deb" "$work/root"
 unit=$work/root/lib/systemd/system/korventcomp.service
 for line in 'DynamicUser=yes' 'StateDirectory=korvent' 'Restart=on-failure' 'ProtectSystem=strict' \
             'ProtectHome=yes' 'NoNewPrivileges=yes' 'PrivateTmp=yes' \
-            'RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX' 'WantedBy=multi-user.target'; do
+            'RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK' 'WantedBy=multi-user.target'; do
   grep -qx "$line" "$unit" || fail "the unit lacks $line"
 done
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
