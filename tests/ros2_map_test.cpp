@@ -2,14 +2,18 @@
 // subscriber makes of good and bad maps, in process.
 #include "ros2/DdsParticipant.h"
 #include "ros2/Ros2MapSubscriber.h"
+#include "ros2/Ros2Settings.h"
 #include "ros2/RosCells.h"
 #include "ros2/RosMapCdr.h"
 
 #include "store/GridMapStore.h"
 
+#include <rtm/util/ConfigError.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -194,4 +198,42 @@ TEST(Ros2MapSubscriber, StoresGoodMapsAndUpdatesAndLeavesTheMapAsItWasForBadOnes
   EXPECT_THROW(subscriber.applyUpdate(ros2::encode(outside)), std::invalid_argument);
   EXPECT_EQ(store.current()->version, version);
   EXPECT_EQ(store.current()->bytes(), octets({0, 205, 0, 254, 0, 205}));
+}
+
+TEST(Ros2Settings, OffByDefaultTakeRosEnvironmentAndRefuseWhatCannotWork)
+{
+  RTC::Properties config;
+  EXPECT_FALSE(ros2SettingsOf(config));
+  config.setProperty("korvent.ros2.enable", "YES");
+  unsetenv("ROS_DOMAIN_ID");
+  unsetenv("ROS_LOCALHOST_ONLY");
+  const Ros2Settings defaults = ros2SettingsOf(config).value();
+  EXPECT_EQ(defaults.domain, 0);
+  EXPECT_EQ(defaults.topic, "/map");
+  EXPECT_EQ(ddsTopicOf(defaults.topic + "_updates"), "rt/map_updates");
+  EXPECT_TRUE(defaults.subscribe.empty());
+  EXPECT_FALSE(defaults.localhostOnly);
+  EXPECT_EQ(defaults.cells, RosCells::Layout::Image);
+
+  setenv("ROS_DOMAIN_ID", "42", 1);
+  setenv("ROS_LOCALHOST_ONLY", "1", 1);
+  config.setProperty("korvent.map.load.occupancy", "yes");
+  config.setProperty("korvent.ros2.subscribe", "slam/map");
+  const Ros2Settings fromEnvironment = ros2SettingsOf(config).value();
+  EXPECT_EQ(fromEnvironment.domain, 42);
+  EXPECT_TRUE(fromEnvironment.localhostOnly);
+  EXPECT_EQ(fromEnvironment.subscribe, "/slam/map");
+  EXPECT_EQ(fromEnvironment.cells, RosCells::Layout::Occupancy);
+  config.setProperty("korvent.ros2.domain", "7");
+  EXPECT_EQ(ros2SettingsOf(config).value().domain, 7);
+  unsetenv("ROS_DOMAIN_ID");
+  unsetenv("ROS_LOCALHOST_ONLY");
+
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+         {"korvent.ros2.domain", "233"}, {"korvent.ros2.domain", "x"}, {"korvent.ros2.topic", "/map/"},
+         {"korvent.ros2.topic", "map-1"}, {"korvent.ros2.cells", "grey"}}) {
+    RTC::Properties bad = config;
+    bad.setProperty(key, value);
+    EXPECT_THROW(ros2SettingsOf(bad), RTC::ConfigError) << key << ": " << value;
+  }
 }
