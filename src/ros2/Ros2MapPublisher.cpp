@@ -32,6 +32,7 @@ Ros2MapPublisher::Ros2MapPublisher(GridMapStore& store, const DdsParticipant& pa
     maps_(participant, ddsTopicOf(topic), ros2::occupancyGridTypeName, CdrTopicKind::Latched),
     updates_(participant, ddsTopicOf(topic + "_updates"), ros2::occupancyGridUpdateTypeName, CdrTopicKind::Stream)
 {
+  pending_.reserve(backlog);
   thread_ = std::thread([this] { run(); });
   observing_ = store_.addObserver([this](const GridMapStore::Snapshot& snapshot) { offer(snapshot); });
   offer(store_.current());
@@ -63,15 +64,17 @@ void Ros2MapPublisher::offer(const GridMapStore::Snapshot& snapshot)
 
 void Ros2MapPublisher::run()
 {
+  std::vector<GridMapStore::Snapshot> batch;
+  batch.reserve(backlog);
   for (;;) {
-    std::deque<GridMapStore::Snapshot> batch;
     bool overflowed = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
       if (stopping_)
         return;
-      batch.swap(pending_);
+      batch.assign(pending_.begin(), pending_.end());
+      pending_.clear();
       std::swap(overflowed, overflowed_);
     }
     try {
@@ -94,6 +97,7 @@ void Ros2MapPublisher::run()
                          "); the next map goes out whole");
       lastSent_ = 0;
     }
+    batch.clear();
   }
 }
 

@@ -7,9 +7,9 @@
 #include "store/GridMapStore.h"
 
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // Publishes each map the store holds as ROS 2 does: a whole map as
 // nav_msgs/msg/OccupancyGrid on `topic`, a region write as
@@ -42,7 +42,9 @@ private:
   CdrWriter updates_;
   std::mutex mutex_;  // guards pending_, overflowed_ and stopping_
   std::condition_variable wake_;
-  std::deque<GridMapStore::Snapshot> pending_;
+  // Reserved for `backlog` at the start, so that handing a map on from
+  // under the store's lock never allocates.
+  std::vector<GridMapStore::Snapshot> pending_;
   bool overflowed_ = false;
   bool stopping_ = false;
   // The last version sent and its description; only the thread uses them.
