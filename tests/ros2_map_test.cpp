@@ -138,8 +138,9 @@ TEST(RosMapCdr, LaysTheMessagesOutAsRos2DoesAndRefusesBrokenBytes)
 TEST(Ros2MapSubscriber, StoresGoodMapsAndUpdatesAndLeavesTheMapAsItWasForBadOnes)
 {
   GridMapStore store;
-  // A domain of this process's own; the participant stays on the loopback.
-  const DdsParticipant participant(100 + getpid() % 100, true);
+  // A domain of this test's own (ros2_peers_test's use 1 to 199); the
+  // participant stays on the loopback.
+  const DdsParticipant participant(200 + getpid() % 30, true);
   Ros2MapSubscriber subscriber(store, participant, "/korvent_test_in", RosCells::Layout::Image);
 
   ros2::OccupancyGridMessage map;

@@ -93,8 +93,9 @@ TEST(Ros2Peers, LateFastDdsSubscriberGetsTheMapAndUpdatesAndFoxgloveDecodesTheWi
   writeFile(folder / "site.yaml", "image: site.pgm\nresolution: 0.1\norigin: [1.5, -2.0, 0.5]\nnegate: 0\n"
                                   "occupied_thresh: 0.65\nfree_thresh: 0.196\nmode: trinary\n");
 
-  // A domain of this process's own, so that parallel runs do not meet.
-  const int domain = 1 + getpid() % 100;
+  // A domain of this test's own (each test of the suites has its range),
+  // so that tests running side by side do not meet.
+  const int domain = 1 + getpid() % 99;
   RunningKorvent korvent({"-o", "korvent.ros2.enable:YES", "-o", "korvent.ros2.domain:" + std::to_string(domain),
                           "-o", "korvent.ros2.localhost_only:YES"});
   const ToolOutcome set = runKorventMap(korvent.names.address(), {"set", folder / "site.yaml"});
@@ -160,7 +161,7 @@ TEST(Ros2Peers, LateFastDdsSubscriberGetsTheMapAndUpdatesAndFoxgloveDecodesTheWi
 // is a region write, and what KorventComp publishes never comes back to it.
 TEST(Ros2Peers, MapsAndUpdatesFromRos2AreStoredAndNothingComesBack)
 {
-  const int domain = 1 + getpid() % 100;
+  const int domain = 100 + getpid() % 100;
   RunningKorvent korvent({"-o", "korvent.ros2.enable:YES", "-o", "korvent.ros2.domain:" + std::to_string(domain),
                           "-o", "korvent.ros2.localhost_only:YES", "-o", "korvent.ros2.subscribe:/map"});
   const DdsParticipant participant(domain, true);
