@@ -2,6 +2,7 @@
 #include "service/ExposureWarning.h"
 #include "service/Korvent.h"
 #include "web/MapHttpServer.h"
+#include "ros2/Ros2Bridge.h"
 #include "store/StartupMap.h"
 
 
@@ -66,6 +67,21 @@ namespace
   }
 }
 
+namespace
+{
+  // The map on ROS 2's DDS when it is configured.
+  std::unique_ptr<Ros2Bridge> startRos2(const RTC::Properties& config)
+  {
+    const std::optional<Ros2Settings> settings = ros2SettingsOf(config);
+    if (!settings)
+      return nullptr;
+    auto bridge = std::make_unique<Ros2Bridge>(processGridMap(), *settings);
+    RTC::logger().info("map on ROS 2 topic " + settings->topic + " in DDS domain " +
+                       std::to_string(settings->domain) + (settings->localhostOnly ? ", this host only" : ""));
+    return bridge;
+  }
+}
+
 int main(int argc, char** argv)
 {
   RTC::Manager* manager = RTC::Manager::init(argc, argv);
@@ -75,9 +91,11 @@ int main(int argc, char** argv)
   warnWhenUnreachable(*manager);
   ConfiguredStore durableMap;
   std::unique_ptr<MapHttpServer> webView;
+  std::unique_ptr<Ros2Bridge> ros2;
   try {
     durableMap = loadConfiguredMap(manager->getConfig());
     webView = startWebView(manager->getConfig());
+    ros2 = startRos2(manager->getConfig());
   }
   catch (const std::runtime_error& error) {
     // Nothing is bound or written yet: end at once, without the exit
@@ -96,6 +114,7 @@ int main(int argc, char** argv)
   manager->activateManager();
   manager->runManager(false);
   webView.reset();  // before the store it reads goes with the process
+  ros2.reset();
   if (const std::string unsaved = saveMap(); !unsaved.empty()) {
     // One line, and no second attempt from the writer's destructor.
     std::cerr << unsaved << std::endl;

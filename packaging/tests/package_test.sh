@@ -31,6 +31,7 @@ done
 
 [ "$(dpkg-deb -f "$deb" Package)" = korventcomp ] || fail "package name"
 dpkg-deb -f "$deb" Depends | grep -q 'libomniorb4-2' || fail "Depends lacks omniORB: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Depends | grep -q 'libddsc0debian' || fail "Depends lacks Cyclone DDS: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -I "$deb" conffiles | grep -qx '/etc/korvent/rtc.conf' || fail "rtc.conf is not a conffile"
 
 mkdir "$work/root"
@@ -38,7 +39,7 @@ dpkg-deb -x "$deb" "$work/root"
 unit=$work/root/lib/systemd/system/korventcomp.service
 for line in 'DynamicUser=yes' 'StateDirectory=korvent' 'Restart=on-failure' 'ProtectSystem=strict' \
             'ProtectHome=yes' 'NoNewPrivileges=yes' 'PrivateTmp=yes' \
-            'RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX' 'WantedBy=multi-user.target'; do
+            'RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK' 'WantedBy=multi-user.target'; do
   grep -qx "$line" "$unit" || fail "the unit lacks $line"
 done
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")

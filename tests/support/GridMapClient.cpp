@@ -89,3 +89,12 @@ std::vector<CORBA::Octet> octetsOf(const RTC::TimedOctetSeq& map)
   const CORBA::Octet* begin = map.data.get_buffer();
   return std::vector<CORBA::Octet>(begin, begin + map.data.length());
 }
+
+KorventRegion::CellSeq cellSeqOf(const std::vector<CORBA::Octet>& octets)
+{
+  KorventRegion::CellSeq cells(static_cast<CORBA::ULong>(octets.size()));
+  cells.length(static_cast<CORBA::ULong>(octets.size()));
+  for (CORBA::ULong i = 0; i < cells.length(); ++i)
+    cells[i] = octets[i];
+  return cells;
+}

@@ -33,5 +33,7 @@ KorventRegion_ptr providedRegionService(CORBA::ORB_ptr orb, RTC::RTObject_ptr co
 RTC::TimedOctetSeq makeMap(const std::vector<CORBA::Octet>& octets,
                            CORBA::ULong sec = 0, CORBA::ULong nsec = 0);
 std::vector<CORBA::Octet> octetsOf(const RTC::TimedOctetSeq& map);
+// Cells for a region write.
+KorventRegion::CellSeq cellSeqOf(const std::vector<CORBA::Octet>& octets);
 
 #endif // TESTS_SUPPORT_GRIDMAPCLIENT_H
