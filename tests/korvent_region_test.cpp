@@ -18,15 +18,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-  KorventRegion::CellSeq cellsOf(const std::vector<CORBA::Octet>& octets)
-  {
-    KorventRegion::CellSeq cells(static_cast<CORBA::ULong>(octets.size()));
-    cells.length(static_cast<CORBA::ULong>(octets.size()));
-    for (CORBA::ULong i = 0; i < cells.length(); ++i)
-      cells[i] = octets[i];
-    return cells;
-  }
-
   std::vector<CORBA::Octet> cellOctets(const KorventRegion::CellSeq& cells)
   {
     return std::vector<CORBA::Octet>(cells.get_buffer(), cells.get_buffer() + cells.length());
@@ -103,7 +94,7 @@ TEST(KorventRegion, RegionsReadAndWriteTheMapStoredWholeAtCornersAndAcrossTiles)
   // A write at the far corner shows in the whole map, and only there.
   std::vector<CORBA::Octet> expected = model;
   const std::vector<CORBA::Octet> corner{1, 2, 3, 4, 5, 6};
-  const CORBA::ULongLong written = korvent.region->setRegion(mapWidth - 3, mapHeight - 2, 3, 2, cellsOf(corner));
+  const CORBA::ULongLong written = korvent.region->setRegion(mapWidth - 3, mapHeight - 2, 3, 2, cellSeqOf(corner));
   EXPECT_EQ(shape.version + 1, written);
   for (int i = 0; i < 6; ++i)
     expected[(mapHeight - 2 + i / 3) * mapWidth + mapWidth - 3 + i % 3] = corner[i];
@@ -117,7 +108,7 @@ TEST(KorventRegion, EveryRefusalNamesItsReasonAndLeavesTheMapAsItWas)
   const std::vector<CORBA::Octet> model = patterned(mapWidth * mapHeight);
   korvent.service->setGridMap(mapWidth, mapHeight, makeMap(model));
   const CORBA::ULongLong version = korvent.region->shape().version;
-  const KorventRegion::CellSeq four = cellsOf({9, 9, 9, 9});
+  const KorventRegion::CellSeq four = cellSeqOf({9, 9, 9, 9});
   KorventRegion_ptr region = korvent.region.in();
   CORBA::ULongLong ignored = 0;
 
@@ -160,7 +151,7 @@ TEST(KorventRegion, OfConditionalWritersRacingFromOneVersionExactlyOneWins)
       writers.emplace_back([&, w] {
         const std::vector<CORBA::Octet> cells(64 * 64, static_cast<CORBA::Octet>(w));
         try {
-          korvent.region->setRegionAt(start, 10 * w, 0, 64, 64, cellsOf(cells));
+          korvent.region->setRegionAt(start, 10 * w, 0, 64, 64, cellSeqOf(cells));
           ++wins;
         }
         catch (const KorventRegion::Refused& refused) {
@@ -210,7 +201,7 @@ TEST(KorventRegion, WholeMapAndRegionReadersNeverSeeAHalfWrittenRegion)
 
   for (int round = 1; round <= 60 || reads < 20; ++round) {
     const std::vector<CORBA::Octet> cells(w * h, static_cast<CORBA::Octet>(round % 250 + 1));
-    korvent.region->setRegion(x, y, w, h, cellsOf(cells));
+    korvent.region->setRegion(x, y, w, h, cellSeqOf(cells));
   }
   writing = false;
   for (std::thread& t : readers)
@@ -228,7 +219,7 @@ TEST(KorventRegion, RestartServesTheLastRegionWriteFromTheDurableMap)
     korvent.service->setGridMap(mapWidth, mapHeight, makeMap(model));
     for (int i = 0; i < 20; ++i) {
       const std::vector<CORBA::Octet> cells(30 * 20, static_cast<CORBA::Octet>(i));
-      korvent.region->setRegion(i * 30, i * 20, 30, 20, cellsOf(cells));
+      korvent.region->setRegion(i * 30, i * 20, 30, 20, cellSeqOf(cells));
       for (int row = 0; row < 20; ++row)
         std::fill_n(model.begin() + (i * 20 + row) * mapWidth + i * 30, 30, static_cast<CORBA::Octet>(i));
     }
@@ -269,7 +260,7 @@ TEST(KorventRegion, KilledDuringRegionWritesRestartsWithAnAcknowledgedMap)
         for (int n = first;; ++n) {
           const auto [x, y] = areaOf(n);
           answered = korvent->region->setRegion(x, y, edge, edge,
-                                                cellsOf(std::vector<CORBA::Octet>(edge * edge, CORBA::Octet(n % 250 + 1))));
+                                                cellSeqOf(std::vector<CORBA::Octet>(edge * edge, CORBA::Octet(n % 250 + 1))));
           acknowledged = n + 1;
         }
       }

@@ -122,7 +122,7 @@ void Ros2MapPublisher::publishWhole(const GridMapSnapshot& map)
   message.position = {description.origin[0], description.origin[1], 0};
   const double yaw = description.origin[2];
   message.orientation = {0, 0, std::sin(yaw / 2), std::cos(yaw / 2)};
-  message.cells = RosCells(layout_, description).toRos(map.bytes(), map.mapWidth, map.mapHeight);
+  message.cells = RosCells(layout_, description).toRos(map);
   const dds_return_t written = maps_.write(ros2::encode(message));
   if (written != DDS_RETCODE_OK) {
     RTC::logger().warn("warning: map version " + std::to_string(map.version) + " not published on ROS 2 topic " +

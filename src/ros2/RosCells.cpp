@@ -25,12 +25,31 @@ std::string RosCells::reordered(std::string_view cells, int width, int height) c
   return out;
 }
 
-std::string RosCells::toRos(std::string_view stored, int width, int height) const
+void RosCells::convertToRos(std::string& cells) const
 {
-  std::string cells = reordered(stored, width, height);
   if (layout_ == Layout::Image)
     for (char& cell : cells)
       cell = static_cast<char>(codec_.occupancyOf(static_cast<unsigned char>(cell)));
+}
+
+std::string RosCells::toRos(std::string_view stored, int width, int height) const
+{
+  std::string cells = reordered(stored, width, height);
+  convertToRos(cells);
+  return cells;
+}
+
+std::string RosCells::toRos(const GridMapSnapshot& map) const
+{
+  const int width = map.mapWidth, height = map.mapHeight;
+  const std::size_t row = static_cast<std::size_t>(width);
+  std::string cells(row * static_cast<std::size_t>(height), '\0');
+  if (layout_ == Layout::Occupancy)
+    map.copyRegion(CellRectangle{0, 0, width, height}, cells.data());
+  else
+    for (int y = 0; y < height; ++y)
+      map.copyRegion(CellRectangle{0, y, width, 1}, cells.data() + row * static_cast<std::size_t>(height - 1 - y));
+  convertToRos(cells);
   return cells;
 }
 

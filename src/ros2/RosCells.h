@@ -2,6 +2,7 @@
 #define ROSCELLS_H
 
 #include "store/CellRectangle.h"
+#include "store/GridMapSnapshot.h"
 
 #include "mapio/MapDescription.h"
 #include "mapio/OccupancyCodec.h"
@@ -31,11 +32,15 @@ public:
   CellRectangle flipped(const CellRectangle& area, int mapHeight) const;
   // `width` x `height` cells, row-major, in the store's row order, to ROS's.
   std::string toRos(std::string_view stored, int width, int height) const;
+  // The whole of `map` (its cells width x height), read where it is held:
+  // a map made by region writes is not joined for it.
+  std::string toRos(const GridMapSnapshot& map) const;
   // The reverse.
   std::string fromRos(std::string_view ros, int width, int height) const;
 
 private:
   std::string reordered(std::string_view cells, int width, int height) const;
+  void convertToRos(std::string& cells) const;
 
   Layout layout_;
   mapio::OccupancyCodec codec_;
