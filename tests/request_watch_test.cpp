@@ -40,9 +40,13 @@ TEST(RequestWatch, ServantTimeAfterTheLastFragmentIsNotThePeers)
   int argc = static_cast<int>(argv.size());
   CORBA::ORB_var orb = CORBA::ORB_init(argc, argv.data());
   RTC::RequestWatch watch(RTC::RequestLimits{16384, 500ms, 256u << 20});
+  CORBA::Object_var rootObject = orb->resolve_initial_references("RootPOA");
+  PortableServer::POA_var poa = PortableServer::POA::_narrow(rootObject);
+  PortableServer::POAManager_var manager = poa->the_POAManager();
+  manager->activate();
   PortableServer::Servant_var<SlowKorvent> servant(new SlowKorvent);
-  PortableServer::ObjectId_var id = clientPoa()->activate_object(servant);
-  CORBA::Object_var object = clientPoa()->id_to_reference(id);
+  PortableServer::ObjectId_var id = poa->activate_object(servant);
+  CORBA::Object_var object = poa->id_to_reference(id);
   const std::string ior = CORBA::String_var(orb->object_to_string(object)).in();
 
   // The attacker's ORB sends a map this size in fragments.
@@ -52,5 +56,7 @@ TEST(RequestWatch, ServantTimeAfterTheLastFragmentIsNotThePeers)
     line = writer.readLine(100ms);
   ASSERT_TRUE(line) << writer.errorOutput();
   EXPECT_EQ(0u, line->find("wrote 1 calls, 0 failed")) << *line;
-  clientPoa()->deactivate_object(id);
+  // Wait for the ORB's threads before the process's statics go away.
+  orb->shutdown(true);
+  orb->destroy();
 }
