@@ -1,6 +1,7 @@
 // The grid-map service over real IIOP on loopback, against a server process.
 #include "ChildProcess.h"
 #include "GridMapClient.h"
+#include "RawGiop.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -138,6 +140,29 @@ TEST_F(GridMapService, SixtyFourMebibyteMapRoundTrips)
   EXPECT_TRUE(std::equal(big.begin(), big.end(), map.data.get_buffer()));
   EXPECT_EQ(8192, width);
   EXPECT_EQ(8192, height);
+}
+
+TEST_F(GridMapService, AMapLongerThanItsRequestIsRefusedAndChangesNothing)
+{
+  const std::vector<CORBA::Octet> kept{1, 2, 3, 4};
+  ASSERT_FALSE(service_->setGridMap(2, 2, makeMap(kept)));
+  const IiopAddress address = iiopAddressOf(CORBA::String_var(clientOrb()->object_to_string(service_)).in());
+  // A complete request of 8 octets whose map says it holds 1 GiB.
+  std::string request = partialSetGridMapRequest(address.objectKey, 7, 8, 8);
+  const CORBA::ULong declared = 1u << 30;
+  request.replace(request.size() - 12, 4, reinterpret_cast<const char*>(&declared), 4);
+  const int fd = connectTcp(address.host, address.port);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(sendAll(fd, request));
+  const std::string reply = readGiopMessageBody(fd, 20s);
+  close(fd);
+  EXPECT_NE(std::string::npos, reply.find("IDL:omg.org/CORBA/MARSHAL:1.0"));
+
+  RTC::TimedOctetSeq map;
+  CORBA::Short width = 0, height = 0;
+  service_->getGridMap(width, height, map);
+  EXPECT_EQ(kept, octetsOf(map));
+  EXPECT_EQ(2, width);
 }
 
 TEST_F(GridMapService, ConcurrentWritersAndReadersNeverSeeATornMap)

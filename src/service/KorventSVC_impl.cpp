@@ -2,6 +2,7 @@
 
 #include "store/GridMapStore.h"
 #include "service/GridMapReply.h"
+#include "service/GridMapWrite.h"
 #include "service/ReplyHold.h"
 
 #include <omniORB4/callHandle.h>
@@ -36,14 +37,24 @@ KorventSVC_impl::~KorventSVC_impl()
 CORBA::Boolean KorventSVC_impl::setGridMap(CORBA::Short width, CORBA::Short height,
                                            const RTC::TimedOctetSeq& map)
 {
+  // A caller in this process keeps its octets: they are copied.
+  std::unique_ptr<std::string> octets = processGridMap().bufferFor(map.data.length());
+  if (map.data.length() > 0)
+    std::memcpy(octets->data(), map.data.get_buffer(), map.data.length());
+  storeGridMap(width, height, std::move(octets));
+  return false;
+}
+
+void KorventSVC_impl::storeGridMap(CORBA::Short width, CORBA::Short height, std::unique_ptr<std::string> octets)
+{
   RTC::RequestWatch::argumentsArrived();
   // Neither the clock nor the text costs anything while INFO is off.
   const bool logged = RTC::logger().enabled(RTC::LogLevel::Info);
   const Clock::time_point start = logged ? Clock::now() : Clock::time_point();
-  processGridMap().replace(map.data.get_buffer(), map.data.length(), width, height);
+  const std::size_t bytes = octets->size();
+  processGridMap().adopt(std::move(octets), width, height);
   if (logged)
-    logStored(width, height, map.data.length(), Clock::now() - start);
-  return false;
+    logStored(width, height, bytes, Clock::now() - start);
 }
 
 CORBA::Boolean KorventSVC_impl::_dispatch(omniCallHandle& handle)
@@ -57,6 +68,11 @@ CORBA::Boolean KorventSVC_impl::_dispatch(omniCallHandle& handle)
   if (omni::strMatch(handle.operation_name(), "getGridMap")) {
     GridMapReply reply;
     handle.upcall(this, reply);
+    return 1;
+  }
+  if (omni::strMatch(handle.operation_name(), "setGridMap")) {
+    GridMapWrite write(*this);
+    handle.upcall(this, write);
     return 1;
   }
   return POA_Korvent::_dispatch(handle);

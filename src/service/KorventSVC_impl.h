@@ -3,7 +3,8 @@
 
 #include <Korvent.hh>
 
-class GridMapStore;
+#include <memory>
+#include <string>
 
 // Servant of the grid-map service.  The map itself is process-wide: every
 // servant object serves the same store, which outlives them all.
@@ -19,6 +20,9 @@ public:
                             const RTC::TimedOctetSeq& map) override;
   CORBA::Boolean getGridMap(CORBA::Short& width, CORBA::Short& height,
                             RTC::TimedOctetSeq& map) override;
+
+  // setGridMap for octets already in a buffer of the store's, which keeps it.
+  void storeGridMap(CORBA::Short width, CORBA::Short height, std::unique_ptr<std::string> octets);
 
   // The ORB's dispatch of a remote call, wrapped so that a reply can be
   // sent from the stored map itself.

@@ -3,6 +3,7 @@
 #include "store/RegionRefused.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -39,16 +40,19 @@ GridMapStore::Snapshot GridMapStore::current() const
 std::uint64_t GridMapStore::replace(const void* octets, std::size_t length, short width, short height,
                                     std::shared_ptr<const mapio::MapDescription> description, bool confirmed)
 {
+  std::unique_ptr<std::string> buffer = bufferFor(length);
+  if (length > 0)
+    std::memcpy(buffer->data(), octets, length);
+  return adopt(std::move(buffer), width, height, std::move(description), confirmed);
+}
+
+std::uint64_t GridMapStore::adopt(std::unique_ptr<std::string> octets, short width, short height,
+                                  std::shared_ptr<const mapio::MapDescription> description, bool confirmed)
+{
   if (description)
     refuseUnfit(*description);
-  std::unique_ptr<std::string> buffer = takeSpare(length);
-  if (!buffer)
-    buffer = std::make_unique<std::string>();
-  if (length == 0)
-    buffer->clear();
-  else
-    buffer->assign(static_cast<const char*>(octets), length);
-  auto next = std::make_shared<GridMapSnapshot>(returnedToSpare(std::move(buffer)), width, height);
+  const std::size_t length = octets->size();
+  auto next = std::make_shared<GridMapSnapshot>(returnedToSpare(std::move(octets)), width, height);
   next->description = std::move(description);
   next->descriptionConfirmed = confirmed;
 
@@ -239,16 +243,19 @@ GridMapStore::Snapshot GridMapStore::publishLocked(std::shared_ptr<GridMapSnapsh
   return retired;
 }
 
-std::unique_ptr<std::string> GridMapStore::takeSpare(std::size_t length)
+std::unique_ptr<std::string> GridMapStore::bufferFor(std::size_t length)
 {
-  std::unique_ptr<std::string> spare;
+  std::unique_ptr<std::string> buffer;
   {
     std::lock_guard<std::mutex> lock(spare_->mutex);
-    spare = std::move(spare_->buffer);
+    buffer = std::move(spare_->buffer);
   }
-  if (spare && !worthKeeping(spare->capacity(), length))
-    spare.reset();  // freed here, outside the lock
-  return spare;
+  if (buffer && !worthKeeping(buffer->capacity(), length))
+    buffer.reset();  // freed here, outside the lock
+  if (!buffer)
+    buffer = std::make_unique<std::string>();
+  buffer->resize(length);
+  return buffer;
 }
 
 GridMapSnapshot::Buffer GridMapStore::returnedToSpare(std::unique_ptr<std::string> buffer) const

@@ -46,6 +46,14 @@ public:
   std::uint64_t replace(const void* octets, std::size_t length, short width, short height,
                         std::shared_ptr<const mapio::MapDescription> description = nullptr,
                         bool confirmed = true);
+  // A buffer of `length` octets, of unspecified content, for a whole map to
+  // be received into and then stored with adopt(): the spare when one
+  // fits, so that a map received there is never copied.  Throws bad_alloc.
+  std::unique_ptr<std::string> bufferFor(std::size_t length);
+  // replace() for octets held in `octets`, which the map takes over.
+  std::uint64_t adopt(std::unique_ptr<std::string> octets, short width, short height,
+                      std::shared_ptr<const mapio::MapDescription> description = nullptr,
+                      bool confirmed = true);
 
   // Gives the current cells `description` under a new version, returned;
   // with `expected`, only while the map is at that version.  Throws
@@ -111,7 +119,6 @@ private:
     bool regionWrites = false;      // the last write was a region's; guarded by mutex
   };
 
-  std::unique_ptr<std::string> takeSpare(std::size_t length);
   GridMapSnapshot::Buffer returnedToSpare(std::unique_ptr<std::string> buffer) const;
   // Numbers, stamps and publishes `next`; call with currentMutex_ held.
   // Returns the snapshot it replaced, to be let go outside the lock.
