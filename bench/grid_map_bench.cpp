@@ -38,21 +38,35 @@ namespace
     return seconds[seconds.size() / 2];
   }
 
-  Timing measure(int repetitions, const std::function<void()>& call)
+  Timing timingOf(const std::vector<double>& seconds)
   {
-    call();  // warm-up: connection set-up and first-touch of buffers
-    call();
-    std::vector<double> seconds;
-    for (int i = 0; i < repetitions; ++i) {
-      Clock::time_point start = Clock::now();
-      call();
-      seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-    }
     const std::size_t half = seconds.size() / 2;
     const double first = medianOf({seconds.begin(), seconds.begin() + half});
     const double second = medianOf({seconds.begin() + half, seconds.end()});
     const double median = medianOf(seconds);
     return {median, *std::min_element(seconds.begin(), seconds.end()), std::abs(first - second) / median};
+  }
+
+  // Times each call `repetitions` times, taking them in turns, so that a
+  // change in the machine's load falls on every call alike rather than on
+  // whichever was being measured then.
+  std::vector<Timing> measureInTurns(int repetitions, const std::vector<std::function<void()>>& calls)
+  {
+    for (const auto& call : calls) {
+      call();  // warm-up: connection set-up and first-touch of buffers
+      call();
+    }
+    std::vector<std::vector<double>> seconds(calls.size());
+    for (int i = 0; i < repetitions; ++i)
+      for (std::size_t c = 0; c < calls.size(); ++c) {
+        Clock::time_point start = Clock::now();
+        calls[c]();
+        seconds[c].push_back(std::chrono::duration<double>(Clock::now() - start).count());
+      }
+    std::vector<Timing> timings;
+    for (const auto& s : seconds)
+      timings.push_back(timingOf(s));
+    return timings;
   }
 
   double megabytesPerSecond(std::size_t bytes, double seconds)
@@ -78,7 +92,7 @@ namespace
 
   struct Row
   {
-    Timing raw, put, take, set, get;
+    Timing raw, put, take, set, get, ping;
   };
 
   BareOrb_ptr bareOrbFromString(const std::string& ior)
@@ -105,7 +119,7 @@ int main(int argc, char** argv)
 
   struct Size { std::size_t bytes; int repetitions; };
   const Size sizes[] = {
-    {1u << 10, 2000}, {64u << 10, 500}, {1u << 20, 200}, {16u << 20, 60}, {64u << 20, 30}};
+    {1u << 10, 6000}, {64u << 10, 500}, {1u << 20, 200}, {16u << 20, 60}, {64u << 20, 30}};
 
   std::printf("%-5s %-7s | %-22s | %-22s | %-22s | %-22s | %-22s | %-13s | %-13s\n", "via",
               "size", "raw MB/s med(best)", "bare put MB/s", "bare take MB/s",
@@ -124,19 +138,21 @@ int main(int argc, char** argv)
     for (int i = 0; i < 2; ++i) {
       Transport& t = transports[i];
       Row& row = rows[i];
-      row.raw = measure(reps, [&] {
-        t.raw->roundTrip(reinterpret_cast<const char*>(octets.data()), octets.size());
-      });
-      row.put = measure(reps, [&] { t.bare->put(plain); });
-      row.take = measure(reps, [&] { OctetSeq_var back = t.bare->take(); });
-      row.set = measure(reps, [&] { t.korvent->setGridMap(100, 100, map); });
-      row.get = measure(reps, [&] {
-        RTC::TimedOctetSeq reply;
-        CORBA::Short width, height;
-        t.korvent->getGridMap(width, height, reply);
-        if (reply.data.length() != size.bytes)
-          throw std::runtime_error("getGridMap returned the wrong length");
-      });
+      std::vector<std::function<void()>> calls{
+          [&] { t.raw->roundTrip(reinterpret_cast<const char*>(octets.data()), octets.size()); },
+          [&] { t.bare->put(plain); },
+          [&] { OctetSeq_var back = t.bare->take(); },
+          [&] { t.korvent->setGridMap(100, 100, map); },
+          [&] {
+            RTC::TimedOctetSeq reply;
+            CORBA::Short width, height;
+            t.korvent->getGridMap(width, height, reply);
+            if (reply.data.length() != size.bytes)
+              throw std::runtime_error("getGridMap returned the wrong length");
+          },
+          [&] { t.bare->ping(); }};
+      const std::vector<Timing> timings = measureInTurns(reps, calls);
+      row = {timings[0], timings[1], timings[2], timings[3], timings[4], timings[5]};
 
       char spread[200];
       std::snprintf(spread, sizeof spread,
@@ -157,7 +173,7 @@ int main(int argc, char** argv)
                   row.set.median / row.raw.median, row.set.median / row.put.median,
                   row.get.median / row.raw.median, row.get.median / row.take.median);
       if (size.bytes == (1u << 10)) {
-        Timing ping = measure(reps, [&] { t.bare->ping(); });
+        const Timing& ping = row.ping;
         std::printf("              latency at 1 KiB, median (best) us: ping %.1f (%.1f), setGridMap %.1f (%.1f) = "
                     "%.2fx, getGridMap %.1f (%.1f) = %.2fx\n",
                     ping.median * 1e6, ping.best * 1e6, row.set.median * 1e6, row.set.best * 1e6,
