@@ -88,7 +88,7 @@ namespace RTC
       std::lock_guard<std::mutex> lock(mutex_);
       quit_ = true;
     }
-    changed_.notify_all();
+    wakeRunner();
     if (thread_.joinable()) {
       if (onOwnThread())
         thread_.detach();  // a callback asked for it; the loop ends after it returns
@@ -170,13 +170,23 @@ namespace RTC
       }
       auto woken = [this] { return quit_ || !running_ || pendingRequests_; };
       if (needsCycles()) {
-        changed_.wait_until(lock, next, woken);
+        if (!woken()) {
+          lock.unlock();
+          runnerWakeup_.sleepUntil(next);
+          lock.lock();
+        }
       }
       else {
         changed_.wait(lock, woken);
         next = Clock::now();
       }
     }
+  }
+
+  void PeriodicExecutionContext::wakeRunner()
+  {
+    changed_.notify_all();
+    runnerWakeup_.wake();
   }
 
   bool PeriodicExecutionContext::needsCycles() const
@@ -252,7 +262,7 @@ namespace RTC
       std::lock_guard<std::mutex> lock(mutex_);
       running_ = true;
     }
-    changed_.notify_all();
+    wakeRunner();
     return RTC_OK;
   }
 
@@ -263,7 +273,7 @@ namespace RTC
       if (!running_)
         return PRECONDITION_NOT_MET;
       running_ = false;
-      changed_.notify_all();
+      wakeRunner();
       // No callback of a cycle may still be running once stop() returns,
       // unless stop() was called from one of them.
       if (!onOwnThread())
@@ -288,7 +298,7 @@ namespace RTC
       std::lock_guard<std::mutex> lock(mutex_);
       rate_ = rate;
     }
-    changed_.notify_all();
+    wakeRunner();
     ReturnCode_t result = RTC_OK;
     for (Member& m : membersCopy()) {
       ReturnCode_t code = actDataFlow(m, [&m](auto& c) { return c.on_rate_changed(m.handle); });
@@ -356,7 +366,7 @@ namespace RTC
     const unsigned long target = m->requestsServed + 1;
     m->request = request;
     pendingRequests_ = true;
-    changed_.notify_all();
+    wakeRunner();
     if (onOwnThread() || !synchronous_)
       return RTC_OK;  // carried out at the start of the next cycle
 

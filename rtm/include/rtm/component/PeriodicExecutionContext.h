@@ -4,6 +4,7 @@
 #include <RTC.hh>
 
 #include "rtm/orb/ActivatedServant.h"
+#include "rtm/util/TimedWakeup.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -92,9 +93,13 @@ namespace RTC
     std::vector<Member> membersCopy();
     bool onOwnThread() const;
     bool needsCycles() const;
+    // After a change the running thread must see: it may be asleep on
+    // changed_ or, between cycles, on runnerWakeup_.
+    void wakeRunner();
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
+    TimedWakeup runnerWakeup_;  // the running thread's sleep between cycles
     std::vector<Member> members_;
     double rate_;
     const bool synchronous_;
