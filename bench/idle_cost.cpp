@@ -5,6 +5,7 @@
 #include "GridMapClient.h"
 #include "KorventProcess.h"
 #include "NameServer.h"
+#include "ProcessCpu.h"
 
 #include <RTC.hh>
 
@@ -14,8 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <dirent.h>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -25,26 +24,6 @@ namespace
 {
   using Clock = std::chrono::steady_clock;
   constexpr double rate = 1000.0;  // the shipped rtc.conf's
-
-  // CPU time used so far by every thread of `pid`, in seconds.
-  double cpuSeconds(pid_t pid)
-  {
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    double total = 0.0;
-    DIR* dir = opendir(tasks.c_str());
-    if (!dir)
-      return total;
-    while (dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] == '.')
-        continue;
-      std::ifstream stat(tasks + "/" + entry->d_name + "/schedstat");
-      unsigned long long runNs = 0;
-      if (stat >> runNs)
-        total += static_cast<double>(runNs) / 1e9;
-    }
-    closedir(dir);
-    return total;
-  }
 
   // Shares of one core that two processes used over the same `window`.
   std::pair<double, double> coreShares(pid_t a, pid_t b, std::chrono::duration<double> window)
