@@ -19,11 +19,10 @@ namespace
   class SlowKorvent : public KorventSVC_impl
   {
   public:
-    CORBA::Boolean setGridMap(CORBA::Short width, CORBA::Short height, const RTC::TimedOctetSeq& map) override
+    void storeGridMap(CORBA::Short width, CORBA::Short height, std::unique_ptr<std::string> octets) override
     {
-      const CORBA::Boolean result = KorventSVC_impl::setGridMap(width, height, map);
+      KorventSVC_impl::storeGridMap(width, height, std::move(octets));
       std::this_thread::sleep_for(2s);  // four times the grace
-      return result;
     }
   };
 }

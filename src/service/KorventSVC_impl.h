@@ -22,7 +22,7 @@ public:
                             RTC::TimedOctetSeq& map) override;
 
   // setGridMap for octets already in a buffer of the store's, which keeps it.
-  void storeGridMap(CORBA::Short width, CORBA::Short height, std::unique_ptr<std::string> octets);
+  virtual void storeGridMap(CORBA::Short width, CORBA::Short height, std::unique_ptr<std::string> octets);
 
   // The ORB's dispatch of a remote call, wrapped so that a reply can be
   // sent from the stored map itself.
