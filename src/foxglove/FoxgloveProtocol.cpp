@@ -7,7 +7,8 @@ namespace
   using nlohmann::json;
 
   // ros2msg text: the type's own fields, then each type it uses after a
-  // line of 80 '=' and its full name.
+  // line of 80 '=' and its full name; fields name types in full too, so
+  // that every reference matches a definition.
   std::string schemaText(const std::vector<std::pair<std::string, std::string>>& types)
   {
     std::string text;
@@ -20,7 +21,7 @@ namespace
   }
 
   const std::pair<std::string, std::string> headerType{"std_msgs/msg/Header",
-                                                       "builtin_interfaces/Time stamp\nstring frame_id\n"};
+                                                       "builtin_interfaces/msg/Time stamp\nstring frame_id\n"};
   const std::pair<std::string, std::string> timeType{"builtin_interfaces/msg/Time", "int32 sec\nuint32 nanosec\n"};
 
   json channel(std::uint32_t id, const char* topic, const char* schemaName, const std::string& schema)
@@ -112,18 +113,18 @@ namespace foxglove
   {
     // Quaternion's defaults are part of its ROS 2 definition.
     static const std::string map = schemaText(
-      {{"nav_msgs/msg/OccupancyGrid", "std_msgs/Header header\nnav_msgs/MapMetaData info\nint8[] data\n"},
+      {{"nav_msgs/msg/OccupancyGrid", "std_msgs/msg/Header header\nnav_msgs/msg/MapMetaData info\nint8[] data\n"},
        headerType,
        timeType,
        {"nav_msgs/msg/MapMetaData",
-        "builtin_interfaces/Time map_load_time\nfloat32 resolution\nuint32 width\nuint32 height\n"
-        "geometry_msgs/Pose origin\n"},
-       {"geometry_msgs/msg/Pose", "geometry_msgs/Point position\ngeometry_msgs/Quaternion orientation\n"},
+        "builtin_interfaces/msg/Time map_load_time\nfloat32 resolution\nuint32 width\nuint32 height\n"
+        "geometry_msgs/msg/Pose origin\n"},
+       {"geometry_msgs/msg/Pose", "geometry_msgs/msg/Point position\ngeometry_msgs/msg/Quaternion orientation\n"},
        {"geometry_msgs/msg/Point", "float64 x\nfloat64 y\nfloat64 z\n"},
        {"geometry_msgs/msg/Quaternion", "float64 x 0\nfloat64 y 0\nfloat64 z 0\nfloat64 w 1\n"}});
     static const std::string update = schemaText(
       {{"map_msgs/msg/OccupancyGridUpdate",
-        "std_msgs/Header header\nint32 x\nint32 y\nuint32 width\nuint32 height\nint8[] data\n"},
+        "std_msgs/msg/Header header\nint32 x\nint32 y\nuint32 width\nuint32 height\nint8[] data\n"},
        headerType,
        timeType});
     return json{{"op", "advertise"},

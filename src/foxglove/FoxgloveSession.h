@@ -171,9 +171,9 @@ private:
   {
     const std::string text = boost::beast::buffers_to_string(buffer_.data());
     buffer_.consume(buffer_.size());
-    if (!socket_.got_text())
-      return reply(2, "binary messages are not accepted: this server takes no client publications");
     try {
+      if (!socket_.got_text())
+        throw foxglove::ProtocolError("binary messages are not accepted: this server takes no client publications");
       const foxglove::ClientRequest request = foxglove::parseClientMessage(text);
       for (const auto& [id, channel] : request.subscribe)
         subscribe(id, channel);
