@@ -8,6 +8,7 @@
 #include "KorventProcess.h"
 #include "RosMapListener.h"
 #include "TemporaryFolder.h"
+#include "TestCertificates.h"
 
 #include "ros2/RosMapCdr.h"
 
@@ -17,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <csignal>
 #include <sys/wait.h>
 
 namespace
@@ -24,9 +26,9 @@ namespace
   using namespace std::chrono_literals;
   using nlohmann::json;
 
-  // A map image of width x height grey cells stored with korvent-map, its
+  // A map image of width x height grey cells and its YAML in `folder`, its
   // origin at (1.5, -2) turned by 0.5 rad.
-  mapio::GridMap storeMap(const RunningKorvent& korvent, const TemporaryFolder& folder, int width, int height)
+  mapio::GridMap writeMapFiles(const TemporaryFolder& folder, int width, int height)
   {
     mapio::GridMap image;
     image.width = width;
@@ -37,6 +39,13 @@ namespace
     writeFile(folder / "site.pgm", mapio::encodePgm(image));
     writeFile(folder / "site.yaml", "image: site.pgm\nresolution: 0.1\norigin: [1.5, -2.0, 0.5]\nnegate: 0\n"
                                     "occupied_thresh: 0.65\nfree_thresh: 0.196\nmode: trinary\n");
+    return image;
+  }
+
+  // The same, stored with korvent-map.
+  mapio::GridMap storeMap(const RunningKorvent& korvent, const TemporaryFolder& folder, int width, int height)
+  {
+    const mapio::GridMap image = writeMapFiles(folder, width, height);
     const ToolOutcome set = runKorventMap(korvent.names.address(), {"set", folder / "site.yaml"});
     EXPECT_TRUE(set.succeeded()) << set.err;
     return image;
@@ -50,9 +59,9 @@ namespace
       image.cells.replace(std::size_t(y + row) * image.width + x, width, cells.substr(std::size_t(row) * width, width));
   }
 
-  std::string endpointOf(RunningKorvent& korvent)
+  std::string endpointOf(ChildProcess& component, const std::string& scheme = "ws")
   {
-    return loggedValue(*korvent.process, R"(Foxglove endpoint at ws://([0-9.]+:[0-9]+))", "Foxglove endpoint");
+    return loggedValue(component, "Foxglove endpoint at " + scheme + "://([0-9.]+:[0-9]+)", "Foxglove endpoint");
   }
 
   // The next line the Node viewer prints with event `event`.
@@ -95,6 +104,14 @@ namespace
     return json{{"op", "subscribe"}, {"subscriptions", {{{"id", id}, {"channelId", channel}}}}}.dump();
   }
 
+  // Stops the component as its service would, which must end it cleanly
+  // with viewers still connected.
+  void expectCleanStop(ChildProcess& component)
+  {
+    const std::optional<int> status = component.stop(SIGTERM, 30s);
+    EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << component.errorOutput();
+  }
+
   int statusLevelOf(const std::optional<std::string>& status)
   {
     return status ? json::parse(*status).value("level", -1) : -1;
@@ -105,7 +122,7 @@ TEST(Foxglove, FoxgloveClientGetsTheMapItsChangesAndUpdatesAndOnlyKnownSubprotoc
 {
   TemporaryFolder folder;
   RunningKorvent korvent(foxgloveArgs());
-  const std::string endpoint = "ws://" + endpointOf(korvent);
+  const std::string endpoint = "ws://" + endpointOf(*korvent.process);
   mapio::GridMap image = storeMap(korvent, folder, 40, 30);
 
   ChildProcess viewer({NODE_PROGRAM, FOXGLOVE_VIEWER_PATH, endpoint, "foxglove.websocket.v1", "follow"});
@@ -166,6 +183,7 @@ TEST(Foxglove, FoxgloveClientGetsTheMapItsChangesAndUpdatesAndOnlyKnownSubprotoc
   const json refused = nextEvent(stranger, "refused");
   EXPECT_EQ(refused["status"], 400);
   EXPECT_NE(refused["body"].get<std::string>().find("foxglove.websocket.v1"), std::string::npos) << refused;
+  expectCleanStop(*korvent.process);
 }
 
 TEST(Foxglove, BadRequestsGetErrorsAndAStalledViewerIsClosedWhileAnotherKeepsGettingEveryVersion)
@@ -178,7 +196,7 @@ TEST(Foxglove, BadRequestsGetErrorsAndAStalledViewerIsClosedWhileAnotherKeepsGet
       args.insert(args.end(), {"-o", setting});
     return args;
   }());
-  const std::string endpoint = endpointOf(korvent);
+  const std::string endpoint = endpointOf(*korvent.process);
   const std::string host = endpoint.substr(0, endpoint.find(':'));
   const int port = std::stoi(endpoint.substr(endpoint.find(':') + 1));
   mapio::GridMap image = storeMap(korvent, folder, 2048, 2048);  // 4 MiB
@@ -226,4 +244,35 @@ TEST(Foxglove, BadRequestsGetErrorsAndAStalledViewerIsClosedWhileAnotherKeepsGet
   ASSERT_TRUE(another->readOp("advertise", 30s));
   another->sendText(std::string(2048, ' '));
   EXPECT_FALSE(another->read(30s));
+  expectCleanStop(*korvent.process);
+}
+
+TEST(Foxglove, TlsWithTheOrbsCertificatesForViewersItTrusts)
+{
+  TemporaryFolder folder;
+  const mapio::GridMap image = writeMapFiles(folder, 40, 30);
+  TestCertificates trusted{"trusted test CA"};
+  TestCertificates stranger{"stranger test CA"};
+  NameServer names;
+  names.start();
+  std::vector<std::string> args{"-o", "corba.ssl.mode:mixed", "-o", "corba.ssl.ca_file:" + trusted.authorityFile(),
+                                "-o", "corba.ssl.certificate:" + trusted.certificateFor("server"),
+                                "-o", "korvent.map.load:" + folder / "site.yaml"};
+  const std::vector<std::string> foxglove = foxgloveArgs();
+  args.insert(args.end(), foxglove.begin(), foxglove.end());
+  auto component = startKorventComp(names.address(), args);
+  const std::string endpoint = "wss://" + endpointOf(*component, "wss");
+
+  ChildProcess viewer({NODE_PROGRAM, FOXGLOVE_VIEWER_PATH, endpoint, "foxglove.websocket.v1", "first"},
+                      {"KORVENT_TLS_CERT=" + trusted.certificateFor("viewer")});
+  EXPECT_EQ(nextEvent(viewer, "serverInfo")["protocol"], "foxglove.websocket.v1");
+  EXPECT_EQ(nextMessageOn(viewer, "/map")["data"], json(rosCells(image)));
+
+  // A certificate of another authority gets no WebSocket.
+  ChildProcess intruder({NODE_PROGRAM, FOXGLOVE_VIEWER_PATH, endpoint, "foxglove.websocket.v1", "first"},
+                        {"KORVENT_TLS_CERT=" + stranger.certificateFor("intruder")});
+  const std::optional<std::string> refused = intruder.readLine(60s);
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(json::parse(*refused)["event"], "failed") << *refused;
+  expectCleanStop(*component);
 }

@@ -27,10 +27,15 @@ FoxgloveServer::FoxgloveServer(const FoxgloveSettings& settings, GridMapStore& s
     if (!RTC::configureTlsServer(*tls_->native_handle(), *settings_.tls))
       throw RTC::ConfigError("cannot use the TLS certificate '" + settings_.tls->certificate + "' or authority '" +
                              settings_.tls->caFile + "' for korvent.foxglove.endpoint");
+    // The key is loaded; asio's context takes any password user data left
+    // behind for a callback of its own and deletes it when it goes.
+    SSL_CTX_set_default_passwd_cb_userdata(tls_->native_handle(), nullptr);
   }
   try {
-    const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address(settings_.host),
-                                                  static_cast<unsigned short>(settings_.port));
+    // A host name as the web view takes one: its first address.
+    boost::asio::ip::tcp::resolver resolver(network_);
+    const boost::asio::ip::tcp::endpoint endpoint =
+      resolver.resolve(settings_.host, std::to_string(settings_.port)).begin()->endpoint();
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(boost::asio::ip::tcp::acceptor::reuse_address(true));
     acceptor_.bind(endpoint);

@@ -4,8 +4,11 @@
 //   node viewer.js URL SUBPROTOCOL follow  also the second /map message; then unsubscribes
 //                                          from /map and waits for one /map_updates message
 //   node viewer.js URL SUBPROTOCOL refused expects the handshake to be refused
-// Messages are decoded with the schema the server advertised.
+// Messages are decoded with the schema the server advertised.  With
+// KORVENT_TLS_CERT (a PEM file of a key and its certificate) set, a wss://
+// URL is reached with that client certificate.
 "use strict";
+const fs = require("fs");
 const { FoxgloveClient } = require("@foxglove/ws-protocol");
 const { parse } = require("@foxglove/rosmsg");
 const { MessageReader } = require("@foxglove/rosmsg2-serialization");
@@ -19,7 +22,10 @@ const fail = (why) => {
   process.exit(1);
 };
 
-const ws = new WebSocket(url, [subprotocol], { maxPayload: 1 << 30 });
+const tls = process.env.KORVENT_TLS_CERT
+  ? (({ pem }) => ({ cert: pem, key: pem, rejectUnauthorized: false }))({ pem: fs.readFileSync(process.env.KORVENT_TLS_CERT) })
+  : {};
+const ws = new WebSocket(url, [subprotocol], { maxPayload: 1 << 30, ...tls });
 if (mode === "refused") {
   ws.on("unexpected-response", (request, response) => {
     let body = "";
