@@ -14,6 +14,8 @@
 
 #include "mapio/PgmImage.h"
 
+#include <KorventMapInfo.hh>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -240,6 +242,24 @@ TEST(Foxglove, BadRequestsGetErrorsAndAStalledViewerIsClosedWhileAnotherKeepsGet
   ASSERT_NO_THROW(another.emplace(host, port));
   writeRegion(korvent, image, 0, 0, 1, 1, "\x40");
   EXPECT_EQ(nextMap().cells, rosBytes(image));
+  // A new description alone sends the map again, placed anew.
+  CORBA::Object_var infoObject = providedObject(clientOrb(), korvent.rtc, "port.KorventMapInfo.KorventMapInfo");
+  KorventMapInfo_var info = KorventMapInfo::_narrow(infoObject);
+  KorventMapInfo::MapDescription description;
+  description.resolution = 0.25;
+  description.originX = 3.5;
+  description.originY = description.originYaw = 0;
+  description.frame = "site";
+  description.mode = KorventMapInfo::TRINARY;
+  description.negate = false;
+  description.occupiedThresh = 0.65;
+  description.freeThresh = 0.196;
+  info->setDescription(description);
+  const ros2::OccupancyGridMessage moved = nextMap();
+  EXPECT_EQ(moved.frame, "site");
+  EXPECT_EQ(moved.resolution, 0.25f);
+  EXPECT_EQ(moved.position[0], 3.5);
+  EXPECT_EQ(moved.cells, rosBytes(image));
   // A message over max_message_kb ends the connection that sent it.
   ASSERT_TRUE(another->readOp("advertise", 30s));
   another->sendText(std::string(2048, ' '));
