@@ -3,6 +3,7 @@
 #include "service/Korvent.h"
 #include "web/MapHttpServer.h"
 #include "ros2/Ros2Bridge.h"
+#include "foxglove/FoxgloveServer.h"
 #include "store/StartupMap.h"
 
 
@@ -82,6 +83,22 @@ namespace
   }
 }
 
+namespace
+{
+  // The map for Foxglove and Lichtblick when the endpoint is configured.
+  std::unique_ptr<FoxgloveServer> startFoxglove(const RTC::Properties& config)
+  {
+    const std::optional<FoxgloveSettings> settings = foxgloveSettingsOf(config);
+    if (!settings)
+      return nullptr;
+    auto server = std::make_unique<FoxgloveServer>(*settings, processGridMap());
+    RTC::logger().info("Foxglove endpoint at " + server->url());
+    warnWhenExposed({settings->host + ":" + std::to_string(settings->port)}, "read the map",
+                    "set korvent.foxglove.endpoint to 127.0.0.1:<port> to restrict it");
+    return server;
+  }
+}
+
 int main(int argc, char** argv)
 {
   RTC::Manager* manager = RTC::Manager::init(argc, argv);
@@ -92,10 +109,12 @@ int main(int argc, char** argv)
   ConfiguredStore durableMap;
   std::unique_ptr<MapHttpServer> webView;
   std::unique_ptr<Ros2Bridge> ros2;
+  std::unique_ptr<FoxgloveServer> foxglove;
   try {
     durableMap = loadConfiguredMap(manager->getConfig());
     webView = startWebView(manager->getConfig());
     ros2 = startRos2(manager->getConfig());
+    foxglove = startFoxglove(manager->getConfig());
   }
   catch (const std::runtime_error& error) {
     // Nothing is bound or written yet: end at once, without the exit
@@ -115,6 +134,7 @@ int main(int argc, char** argv)
   manager->runManager(false);
   webView.reset();  // before the store it reads goes with the process
   ros2.reset();
+  foxglove.reset();
   if (const std::string unsaved = saveMap(); !unsaved.empty()) {
     // One line, and no second attempt from the writer's destructor.
     std::cerr << unsaved << std::endl;

@@ -1,28 +1,12 @@
 #include "ros2/Ros2MapPublisher.h"
 
 #include "ros2/RosMapCdr.h"
+#include "ros2/RosMapMessages.h"
 #include "ros2/Ros2Settings.h"
 
 #include <rtm/util/Logger.h>
 
-#include <chrono>
-#include <cmath>
 #include <vector>
-
-namespace
-{
-  ros2::RosTime rosTimeOf(std::chrono::system_clock::time_point when)
-  {
-    const auto since = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
-    return {static_cast<std::int32_t>(since / 1000000000), static_cast<std::uint32_t>(since % 1000000000)};
-  }
-
-  const mapio::MapDescription& descriptionOf(const GridMapSnapshot& map)
-  {
-    static const mapio::MapDescription unset;
-    return map.description ? *map.description : unset;
-  }
-}
 
 Ros2MapPublisher::Ros2MapPublisher(GridMapStore& store, const DdsParticipant& participant, const std::string& topic,
                                    RosCells::Layout layout)
@@ -111,19 +95,7 @@ void Ros2MapPublisher::publishWhole(const GridMapSnapshot& map)
                        " is not width x height cells; not published on ROS 2 topic " + topic_);
     return;
   }
-  const mapio::MapDescription& description = descriptionOf(map);
-  ros2::OccupancyGridMessage message;
-  message.stamp = rosTimeOf(map.storedAt);
-  message.frame = description.frame;
-  message.loadTime = message.stamp;
-  message.resolution = static_cast<float>(description.resolution);
-  message.width = static_cast<std::uint32_t>(map.mapWidth);
-  message.height = static_cast<std::uint32_t>(map.mapHeight);
-  message.position = {description.origin[0], description.origin[1], 0};
-  const double yaw = description.origin[2];
-  message.orientation = {0, 0, std::sin(yaw / 2), std::cos(yaw / 2)};
-  message.cells = RosCells(layout_, description).toRos(map);
-  const dds_return_t written = maps_.write(ros2::encode(message));
+  const dds_return_t written = maps_.write(ros2::encode(ros2::occupancyGridOf(map, layout_)));
   if (written != DDS_RETCODE_OK) {
     RTC::logger().warn("warning: map version " + std::to_string(map.version) + " not published on ROS 2 topic " +
                        topic_ + ": " + dds_strretcode(written));
@@ -135,21 +107,7 @@ void Ros2MapPublisher::publishWhole(const GridMapSnapshot& map)
 
 void Ros2MapPublisher::publishUpdate(const GridMapSnapshot& map)
 {
-  const mapio::MapDescription& description = descriptionOf(map);
-  const RosCells cells(layout_, description);
-  const CellRectangle& area = map.changed;
-  std::string stored(static_cast<std::size_t>(area.width) * static_cast<std::size_t>(area.height), '\0');
-  map.copyRegion(area, stored.data());
-  const CellRectangle rosArea = cells.flipped(area, map.mapHeight);
-  ros2::OccupancyGridUpdateMessage message;
-  message.stamp = rosTimeOf(map.storedAt);
-  message.frame = description.frame;
-  message.x = rosArea.x;
-  message.y = rosArea.y;
-  message.width = static_cast<std::uint32_t>(rosArea.width);
-  message.height = static_cast<std::uint32_t>(rosArea.height);
-  message.cells = cells.toRos(stored, area.width, area.height);
-  const dds_return_t written = updates_.write(ros2::encode(message));
+  const dds_return_t written = updates_.write(ros2::encode(ros2::occupancyGridUpdateOf(map, layout_)));
   if (written != DDS_RETCODE_OK) {
     // The next change goes out as a whole map, which brings every
     // subscriber level again.

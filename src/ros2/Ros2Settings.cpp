@@ -62,11 +62,16 @@ std::optional<Ros2Settings> ros2SettingsOf(const RTC::Properties& config)
     settings.subscribe = rosName("korvent.ros2.subscribe", subscribe);
   settings.localhostOnly = RTC::isYes(RTC::trimmed(config.getProperty("korvent.ros2.localhost_only")),
                                       std::string(environment("ROS_LOCALHOST_ONLY")) == "1");
+  settings.cells = rosCellLayoutOf(config);
+  return settings;
+}
+
+RosCells::Layout rosCellLayoutOf(const RTC::Properties& config)
+{
   const bool loadedOccupancy = RTC::trimmed(config.getProperty("korvent.map.load.occupancy")) == "yes";
   const std::string cells =
     RTC::trimmed(config.getProperty("korvent.ros2.cells", loadedOccupancy ? "occupancy" : "image"));
   if (cells != "image" && cells != "occupancy")
     throw RTC::ConfigError("korvent.ros2.cells must be image or occupancy, not '" + cells + "'");
-  settings.cells = cells == "image" ? RosCells::Layout::Image : RosCells::Layout::Occupancy;
-  return settings;
+  return cells == "image" ? RosCells::Layout::Image : RosCells::Layout::Occupancy;
 }

@@ -30,6 +30,11 @@ struct Ros2Settings
 // key whose value cannot be used.
 std::optional<Ros2Settings> ros2SettingsOf(const RTC::Properties& config);
 
+// What the stored cells are, from korvent.ros2.cells; the ROS 2 side and
+// every other server of ROS messages read them the same way.  Throws
+// RTC::ConfigError.
+RosCells::Layout rosCellLayoutOf(const RTC::Properties& config);
+
 // The DDS topic ROS 2 uses for the ROS name `name` (/map: rt/map).
 std::string ddsTopicOf(const std::string& name);
 

@@ -3,8 +3,7 @@
 #include "web/BoundedTaskQueue.h"
 
 #include <rtm/manager/ManagerConfig.h>
-
-#include <openssl/ssl.h>
+#include <rtm/orb/TransportSecurity.h>
 
 namespace
 {
@@ -14,27 +13,6 @@ namespace
   // stopping waits for it: long enough for a page's next poll to reuse it.
   constexpr time_t keepAliveSeconds = 1;
 
-  // The ORB's certificate and authority for HTTPS, checked as the ORB checks its clients.
-  bool configure(SSL_CTX& context, const RTC::TlsSettings& tls)
-  {
-    static std::string password;
-    password = tls.keyPassword;
-    SSL_CTX_set_default_passwd_cb_userdata(&context, password.data());
-    SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
-    if (SSL_CTX_use_certificate_chain_file(&context, tls.certificate.c_str()) != 1 ||
-        SSL_CTX_use_PrivateKey_file(&context, tls.certificate.c_str(), SSL_FILETYPE_PEM) != 1 ||
-        SSL_CTX_check_private_key(&context) != 1 ||
-        SSL_CTX_load_verify_locations(&context, tls.caFile.c_str(), nullptr) != 1)
-      return false;
-    using Verify = RTC::TlsSettings::Verify;
-    SSL_CTX_set_verify(&context,
-                       tls.verify == Verify::None   ? SSL_VERIFY_NONE
-                       : tls.verify == Verify::Peer ? SSL_VERIFY_PEER
-                                                    : SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT,
-                       nullptr);
-    return true;
-  }
-
   std::unique_ptr<httplib::Server> makeServer(const HttpSettings& settings)
   {
     if (!settings.tls)
@@ -42,7 +20,7 @@ namespace
     const RTC::TlsSettings tls = *settings.tls;
     bool configured = false;
     auto server = std::make_unique<httplib::SSLServer>([&](SSL_CTX& context) {
-      configured = configure(context, tls);
+      configured = RTC::configureTlsServer(context, tls);
       return configured;
     });
     if (!configured || !server->is_valid())

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <stdexcept>
 
 std::unique_ptr<ChildProcess> startKorventComp(const std::string& nameServerAddress,
@@ -99,4 +100,18 @@ long openSockets(pid_t pid)
     sockets += !error && target.rfind("socket:", 0) == 0 ? 1 : 0;
   }
   return sockets;
+}
+
+std::string loggedValue(ChildProcess& component, const std::string& pattern, const std::string& what,
+                        std::chrono::milliseconds timeout)
+{
+  const std::regex line(pattern);
+  std::smatch found;
+  std::string log;
+  if (!waitFor([&] {
+        log = component.errorOutput();
+        return std::regex_search(log, found, line);
+      }, timeout))
+    throw std::runtime_error("no " + what + " in the log: " + log);
+  return found[1];
 }

@@ -44,6 +44,12 @@ struct RunningKorvent
   KorventRegion_var region;
 };
 
+// The first group of the regular expression `pattern` where it first
+// matches the component's log; throws naming `what` when it does not within
+// the timeout.
+std::string loggedValue(ChildProcess& component, const std::string& pattern, const std::string& what,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
 // Values read from /proc/<pid>/status ("Threads", "VmRSS", "VmHWM"; kB for
 // sizes), or -1 when the process or the field is not there.
 long procStatus(pid_t pid, const std::string& field);

@@ -1,11 +1,10 @@
 #include "WebView.h"
 
-#include "NameServer.h"
+#include "KorventProcess.h"
 
 #include <png.h>
 
 #include <cstring>
-#include <regex>
 #include <stdexcept>
 
 std::vector<std::string> webViewArgs(const std::string& endpoint)
@@ -15,15 +14,7 @@ std::vector<std::string> webViewArgs(const std::string& endpoint)
 
 std::string webViewAddress(ChildProcess& component, std::chrono::milliseconds timeout)
 {
-  const std::regex line(R"(web view at https?://([^/\s]+)/)");
-  std::smatch found;
-  std::string log;
-  if (!waitFor([&] {
-        log = component.errorOutput();
-        return std::regex_search(log, found, line);
-      }, timeout))
-    throw std::runtime_error("no web view address in the log: " + log);
-  return found[1];
+  return loggedValue(component, R"(web view at https?://([^/\s]+)/)", "web view address", timeout);
 }
 
 namespace

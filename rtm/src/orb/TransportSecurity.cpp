@@ -55,4 +55,24 @@ namespace RTC
                                     : TlsSettings::Verify::Require;
     return tls;
   }
+
+  bool configureTlsServer(SSL_CTX& context, const TlsSettings& settings)
+  {
+    // OpenSSL reads the password through this pointer when it loads the key.
+    static std::string password;
+    password = settings.keyPassword;
+    SSL_CTX_set_default_passwd_cb_userdata(&context, password.data());
+    SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
+    if (SSL_CTX_use_certificate_chain_file(&context, settings.certificate.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(&context, settings.certificate.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_check_private_key(&context) != 1 ||
+        SSL_CTX_load_verify_locations(&context, settings.caFile.c_str(), nullptr) != 1)
+      return false;
+    SSL_CTX_set_verify(&context,
+                       settings.verify == TlsSettings::Verify::None   ? SSL_VERIFY_NONE
+                       : settings.verify == TlsSettings::Verify::Peer ? SSL_VERIFY_PEER
+                                                                       : SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT,
+                       nullptr);
+    return true;
+  }
 }

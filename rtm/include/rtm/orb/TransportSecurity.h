@@ -3,6 +3,8 @@
 
 #include "rtm/util/Properties.h"
 
+#include <openssl/ssl.h>
+
 #include <optional>
 #include <string>
 
@@ -25,6 +27,11 @@ namespace RTC
   // The settings the corba.ssl.* keys give, or nothing when corba.ssl.mode
   // is off; every TLS server of the process uses the same.
   std::optional<TlsSettings> configuredTlsSettings(const Properties& config);
+
+  // Gives a server's OpenSSL context (TLS 1.2 and later) the certificate,
+  // key and authority of `settings`, and checks clients as the ORB does.
+  // False when a file cannot be used.
+  bool configureTlsServer(SSL_CTX& context, const TlsSettings& settings);
 }
 
 #endif // RTM_TRANSPORTSECURITY_H
