@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -23,7 +24,9 @@ namespace
     {
       KorventSVC_impl::storeGridMap(width, height, std::move(octets));
       std::this_thread::sleep_for(2s);  // four times the grace
+      ++stores;
     }
+    std::atomic<int> stores{0};
   };
 }
 
@@ -55,6 +58,7 @@ TEST(RequestWatch, ServantTimeAfterTheLastFragmentIsNotThePeers)
     line = writer.readLine(100ms);
   ASSERT_TRUE(line) << writer.errorOutput();
   EXPECT_EQ(0u, line->find("wrote 1 calls, 0 failed")) << *line;
+  EXPECT_EQ(1, servant->stores.load());
   // Wait for the ORB's threads before the process's statics go away.
   orb->shutdown(true);
   orb->destroy();

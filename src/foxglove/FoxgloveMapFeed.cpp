@@ -43,7 +43,9 @@ void FoxgloveMapFeed::offer(const GridMapStore::Snapshot& snapshot)
 {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    latest_ = snapshot;
+    // The first offer, of the map current at start, may come after a newer one.
+    if (!latest_ || snapshot->version > latest_->version)
+      latest_ = snapshot;
   }
   wake_.notify_one();
 }

@@ -27,9 +27,6 @@ FoxgloveServer::FoxgloveServer(const FoxgloveSettings& settings, GridMapStore& s
     if (!RTC::configureTlsServer(*tls_->native_handle(), *settings_.tls))
       throw RTC::ConfigError("cannot use the TLS certificate '" + settings_.tls->certificate + "' or authority '" +
                              settings_.tls->caFile + "' for korvent.foxglove.endpoint");
-    // The key is loaded; asio's context takes any password user data left
-    // behind for a callback of its own and deletes it when it goes.
-    SSL_CTX_set_default_passwd_cb_userdata(tls_->native_handle(), nullptr);
   }
   try {
     // A host name as the web view takes one: its first address.

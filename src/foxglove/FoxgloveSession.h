@@ -116,8 +116,12 @@ private:
     using Stream = boost::beast::websocket::stream_base;
     Stream::timeout timeout;
     timeout.handshake_timeout = settings_.timeout;
-    timeout.idle_timeout = Stream::none();
-    timeout.keep_alive_pings = false;
+    // A viewer that neither sends nor answers a ping for this long (gone,
+    // or its link dead) gives its place up; viewers answer pings by
+    // themselves.  Longer than the stall grace, so that a viewer that
+    // stopped reading is closed for that first, saying so.
+    timeout.idle_timeout = std::max<std::chrono::steady_clock::duration>(3 * settings_.stallGrace, std::chrono::seconds(30));
+    timeout.keep_alive_pings = true;
     socket_.set_option(timeout);
     socket_.set_option(Stream::decorator([subprotocol](boost::beast::websocket::response_type& response) {
       response.set(boost::beast::http::field::sec_websocket_protocol, subprotocol);
@@ -175,10 +179,12 @@ private:
       if (!socket_.got_text())
         throw foxglove::ProtocolError("binary messages are not accepted: this server takes no client publications");
       const foxglove::ClientRequest request = foxglove::parseClientMessage(text);
-      for (const auto& [id, channel] : request.subscribe)
-        subscribe(id, channel);
-      for (std::uint32_t id : request.unsubscribe)
-        unsubscribe(id);
+      // A reply too many closes the viewer: what follows it must not
+      // subscribe a viewer that has left.
+      for (auto entry = request.subscribe.begin(); entry != request.subscribe.end() && !finished_; ++entry)
+        subscribe(entry->first, entry->second);
+      for (auto id = request.unsubscribe.begin(); id != request.unsubscribe.end() && !finished_; ++id)
+        unsubscribe(*id);
     }
     catch (const foxglove::ProtocolError& error) {
       reply(2, error.what());

@@ -62,10 +62,14 @@ namespace RTC
     static std::string password;
     password = settings.keyPassword;
     SSL_CTX_set_default_passwd_cb_userdata(&context, password.data());
+    const bool keyLoaded = SSL_CTX_use_certificate_chain_file(&context, settings.certificate.c_str()) == 1 &&
+                           SSL_CTX_use_PrivateKey_file(&context, settings.certificate.c_str(), SSL_FILETYPE_PEM) == 1;
+    // Not left behind, whether the key loaded or not: a context wrapper
+    // (asio's) takes any user data it finds for a callback object of its own
+    // and deletes it when it goes.
+    SSL_CTX_set_default_passwd_cb_userdata(&context, nullptr);
     SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
-    if (SSL_CTX_use_certificate_chain_file(&context, settings.certificate.c_str()) != 1 ||
-        SSL_CTX_use_PrivateKey_file(&context, settings.certificate.c_str(), SSL_FILETYPE_PEM) != 1 ||
-        SSL_CTX_check_private_key(&context) != 1 ||
+    if (!keyLoaded || SSL_CTX_check_private_key(&context) != 1 ||
         SSL_CTX_load_verify_locations(&context, settings.caFile.c_str(), nullptr) != 1)
       return false;
     SSL_CTX_set_verify(&context,
