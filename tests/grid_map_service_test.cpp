@@ -1,6 +1,7 @@
 // The grid-map service over real IIOP on loopback, against a server process.
 #include "ChildProcess.h"
 #include "GridMapClient.h"
+#include "KorventProcess.h"
 #include "RawGiop.h"
 
 #include <gtest/gtest.h>
@@ -157,6 +158,8 @@ TEST_F(GridMapService, AMapLongerThanItsRequestIsRefusedAndChangesNothing)
   const std::string reply = readGiopMessageBody(fd, 20s);
   close(fd);
   EXPECT_NE(std::string::npos, reply.find("IDL:omg.org/CORBA/MARSHAL:1.0"));
+  // Refused before any room was made for the octets it claimed.
+  EXPECT_LT(procStatus(server_->pid(), "VmHWM"), 512L << 10);
 
   RTC::TimedOctetSeq map;
   CORBA::Short width = 0, height = 0;
